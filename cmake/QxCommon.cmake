@@ -1,0 +1,41 @@
+# Warnings and sanitizers shared by every target of the project.
+add_library(qx_warnings INTERFACE)
+target_compile_options(qx_warnings INTERFACE -Wall -Wextra -Wpedantic)
+if(QX_WERROR)
+    target_compile_options(qx_warnings INTERFACE -Werror)
+endif()
+
+if(QX_SANITIZE STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+elseif(QX_SANITIZE STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+elseif(NOT QX_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "QX_SANITIZE must be empty, address or thread")
+endif()
+
+# qx_add_gtest(name SOURCES a.cpp ... LIBS lib ... [GUI])
+# One test binary; each test case becomes its own ctest entry. GUI tests run on
+# the offscreen platform so they need no display.
+function(qx_add_gtest name)
+    cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock qx_warnings)
+    if(NOT ARG_GUI)
+        target_link_libraries(${name} PRIVATE GTest::gtest_main)
+    endif()
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1;ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1"
+                   TIMEOUT 120)
+endfunction()
+
+# qx_add_benchmark(name SOURCES ... LIBS ...): built by the default preset, never run by ctest.
+function(qx_add_benchmark name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark qx_warnings)
+endfunction()
