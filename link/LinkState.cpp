@@ -1,0 +1,269 @@
+#include "link/LinkState.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qx {
+
+namespace {
+constexpr std::size_t kKeptResults = 16;
+}
+
+LinkState::Ticket LinkState::post(uint8_t command, std::span<const uint8_t> payload) {
+    Ticket ticket;
+    {
+        std::lock_guard lock(mailboxMutex_);
+        request_.command = command;
+        request_.payload.assign(payload.begin(), payload.end());
+        request_.payloadIsSettings = false;
+        ticket = ++postSeq_;
+        pending_ = true;
+        ++wakeGen_;
+    }
+    mailboxChanged_.notify_all();
+    return ticket;
+}
+
+bool LinkState::postStatusRequest() {
+    {
+        std::lock_guard lock(mailboxMutex_);
+        if (pending_ || bootMode) {
+            return false;
+        }
+        request_.command = cmd::kStatus;
+        request_.payload.clear();
+        request_.payloadIsSettings = false;
+        ++postSeq_;
+        pending_ = true;
+        ++wakeGen_;
+    }
+    mailboxChanged_.notify_all();
+    return true;
+}
+
+LinkState::Ticket LinkState::save(const std::function<void(DeviceSettings&)>& edit) {
+    bool wasAcked;
+    {
+        std::lock_guard lock(recordsMutex_);
+        if (edit) {
+            edit(settings_);
+        }
+        editNotYetSent_ = true;
+        wasAcked = writeAcked_.exchange(false);
+    }
+    Ticket ticket;
+    {
+        std::lock_guard lock(mailboxMutex_);
+        request_.command = cmd::kSettingsWrite;
+        request_.payload.clear();
+        request_.payloadIsSettings = true;
+        ticket = ++postSeq_;
+        pending_ = true;
+        resendRequest_ = request_;
+        if (wasAcked) {
+            // The first unacknowledged write goes out at once; later edits ride on the resend
+            // schedule, which always carries the latest record.
+            nextResendAt_ = Clock::now();
+        }
+        ++wakeGen_;
+    }
+    mailboxChanged_.notify_all();
+    return ticket;
+}
+
+bool LinkState::isTaken(Ticket ticket) const {
+    std::lock_guard lock(mailboxMutex_);
+    return takenSeq_ >= ticket || shutDown_;
+}
+
+bool LinkState::waitTaken(Ticket ticket) {
+    std::unique_lock lock(mailboxMutex_);
+    mailboxChanged_.wait(lock, [&] { return takenSeq_ >= ticket || shutDown_; });
+    for (const TakenResult& r : recentResults_) {
+        if (r.upTo >= ticket) {
+            return r.result;
+        }
+    }
+    return false;
+}
+
+std::optional<bool> LinkState::waitTaken(Ticket ticket, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mailboxMutex_);
+    if (!mailboxChanged_.wait_for(lock, timeout,
+                                  [&] { return takenSeq_ >= ticket || shutDown_; })) {
+        return std::nullopt;
+    }
+    for (const TakenResult& r : recentResults_) {
+        if (r.upTo >= ticket) {
+            return r.result;
+        }
+    }
+    return false;
+}
+
+LinkRequest LinkState::request() const {
+    std::lock_guard lock(mailboxMutex_);
+    return request_;
+}
+
+LinkRequest LinkState::resendRequest() const {
+    std::lock_guard lock(mailboxMutex_);
+    return resendRequest_;
+}
+
+void LinkState::abandonSettingsWrite() {
+    {
+        std::lock_guard lock(recordsMutex_);
+        writeAcked_ = true;
+        editNotYetSent_ = false;
+    }
+    wakeWorker();
+}
+
+DeviceSettings LinkState::settings() const {
+    std::lock_guard lock(recordsMutex_);
+    return settings_;
+}
+
+DeviceStatus LinkState::status() const {
+    std::lock_guard lock(recordsMutex_);
+    return status_;
+}
+
+void LinkState::setSettings(const DeviceSettings& s) {
+    std::lock_guard lock(recordsMutex_);
+    settings_ = s;
+}
+
+void LinkState::editSettings(const std::function<void(DeviceSettings&)>& edit) {
+    std::lock_guard lock(recordsMutex_);
+    edit(settings_);
+}
+
+bool LinkState::storeAnswer(bool ackBit, std::span<const uint8_t, kAnswerPayloadSize> payload) {
+    {
+        std::lock_guard lock(recordsMutex_);
+        if (ackBit && editNotYetSent_) {
+            // An acknowledgement of an older write that arrived before the latest edit was even
+            // sent: storing it would undo that edit on screen and stop its resend.
+            return false;
+        }
+        if (ackBit) {
+            writeAcked_ = true;
+        }
+        if (!writeAcked_) {
+            return false;
+        }
+        std::memcpy(&settings_, payload.data(), kSettingsSize);
+        std::memcpy(&status_, payload.data() + kSettingsSize, kStatusSize);
+    }
+    {
+        std::lock_guard lock(mailboxMutex_);
+        refreshNeeded_ = true;
+        ++wakeGen_;
+    }
+    mailboxChanged_.notify_all();
+    return true;
+}
+
+bool LinkState::noteAnswer(bool ackBit) {
+    bool acked;
+    {
+        std::lock_guard lock(recordsMutex_);
+        if (ackBit && !editNotYetSent_) {
+            writeAcked_ = true;
+        }
+        acked = ackBit || writeAcked_;
+    }
+    if (ackBit) {
+        wakeWorker();
+    }
+    return acked;
+}
+
+DeviceSettings LinkState::takeSettingsForSend() {
+    std::lock_guard lock(recordsMutex_);
+    editNotYetSent_ = false;
+    return settings_;
+}
+
+LinkState::Work LinkState::nextWork(std::stop_token stop) {
+    std::unique_lock lock(mailboxMutex_);
+    for (;;) {
+        Work work;
+        if (stop.stop_requested()) {
+            work.stop = true;
+            return work;
+        }
+        work.redraw = refreshNeeded_.exchange(false);
+
+        const Clock::time_point now = Clock::now();
+        std::optional<Clock::time_point> deadline;
+        if (pending_ && cmd::isUpdateCommand(request_.command)) {
+            // Update commands must really reach the unit, even with a settings write left
+            // unacknowledged: they are never replaced by the resend.
+            work.job = Job{request_, postSeq_, false};
+        } else if (!writeAcked_) {
+            if (now >= nextResendAt_) {
+                // The resend consumes whatever was posted meanwhile.
+                work.job = Job{resendRequest_, postSeq_, true};
+            } else {
+                deadline = nextResendAt_;
+            }
+        } else if (pending_) {
+            work.job = Job{request_, postSeq_, false};
+        }
+
+        if (work.job || work.redraw) {
+            return work;
+        }
+        // Sleep until something changes (a post, an answer, an acknowledgement) or the resend
+        // falls due; posts made while a write awaits its acknowledgement wait for the deadline.
+        const uint64_t seen = wakeGen_;
+        auto changed = [&] { return wakeGen_ != seen; };
+        if (deadline) {
+            mailboxChanged_.wait_until(lock, stop, *deadline, changed);
+        } else {
+            mailboxChanged_.wait(lock, stop, changed);
+        }
+    }
+}
+
+void LinkState::finishJob(const Job& job, bool result) {
+    {
+        std::lock_guard lock(mailboxMutex_);
+        request_.result = result;
+        if (job.resend) {
+            resendRequest_.result = result;
+            nextResendAt_ = Clock::now() + kResendInterval;
+        }
+        takenSeq_ = std::max(takenSeq_, job.ticket);
+        recentResults_.push_back({job.ticket, result});
+        if (recentResults_.size() > kKeptResults) {
+            recentResults_.erase(recentResults_.begin());
+        }
+        if (job.ticket == postSeq_) {
+            pending_ = false;
+        }
+    }
+    mailboxChanged_.notify_all();
+}
+
+void LinkState::shutdown() {
+    {
+        std::lock_guard lock(mailboxMutex_);
+        shutDown_ = true;
+        ++wakeGen_;
+    }
+    mailboxChanged_.notify_all();
+}
+
+void LinkState::wakeWorker() {
+    {
+        std::lock_guard lock(mailboxMutex_);
+        ++wakeGen_;
+    }
+    mailboxChanged_.notify_all();
+}
+
+} // namespace qx

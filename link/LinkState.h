@@ -1,0 +1,172 @@
+// The request mailbox, its resend copy, the link flags and the two unit records, shared by the
+// user interface thread (posters, redraw), the link worker (sender) and the library's reader
+// thread (answers).
+//
+// Locking: `mailboxMutex_` guards the mailbox, the resend copy and the worker's wake-up state;
+// `recordsMutex_` guards the two records and the acknowledgement state. The two are never held
+// at the same time. Flags that are only observed are atomics.
+#pragma once
+
+#include "link/DeviceRecords.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <stop_token>
+#include <vector>
+
+namespace qx {
+
+namespace cmd {
+inline constexpr uint8_t kStatus = 0x00;
+inline constexpr uint8_t kSettingsWrite = 0x80;
+inline constexpr uint8_t kErase = 0xF0;
+inline constexpr uint8_t kWriteFlash = 0xF1;
+inline constexpr uint8_t kWriteEeprom = 0xF3;
+inline constexpr uint8_t kFinish = 0xFA;
+inline constexpr uint8_t kKeepAlive = 0xFB;
+inline constexpr uint8_t kLeaveUpdate = 0xFC;
+inline constexpr uint8_t kResetDefaults = 0xFD;
+
+// Commands of the firmware update; these are always sent as posted (see LinkState::nextJob).
+constexpr bool isUpdateCommand(uint8_t c) {
+    return c >= kErase;
+}
+} // namespace cmd
+
+struct LinkRequest {
+    uint8_t command = 0;
+    // Payload bytes, copied when posted, so a poster never has to keep a buffer alive.
+    std::vector<uint8_t> payload;
+    // A settings write carries no bytes of its own: the settings record is read when the frame is
+    // built, so every resend carries the operator's latest change.
+    bool payloadIsSettings = false;
+    // Written by the worker after each send: the library accepted the frame's last report.
+    bool result = false;
+
+    std::size_t length() const { return payloadIsSettings ? kSettingsSize : payload.size(); }
+};
+
+class LinkState {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Ticket = uint64_t;
+
+    static constexpr std::chrono::milliseconds kResendInterval{100};
+
+    LinkState() = default;
+    LinkState(const LinkState&) = delete;
+    LinkState& operator=(const LinkState&) = delete;
+
+    // ---- link flags -------------------------------------------------------------------------
+    std::atomic<bool> busy{false};
+    std::atomic<bool> connected{false};
+    std::atomic<bool> bootMode{false};
+    std::atomic<bool> updateFinished{false};
+    std::atomic<bool> updateInProgress{false};
+
+    bool pending() const { return pending_.load(); }
+    bool writeAcked() const { return writeAcked_.load(); }
+    bool refreshNeeded() const { return refreshNeeded_.load(); }
+
+    // ---- posting (user interface thread) ----------------------------------------------------
+    // Writes the mailbox and raises `pending`. A request not yet taken is overwritten: the last
+    // post wins. Returns a ticket to wait on.
+    Ticket post(uint8_t command, std::span<const uint8_t> payload = {});
+
+    // The status timer's post: only while the mailbox is free and the unit is not in boot mode.
+    bool postStatusRequest();
+
+    // Changes the settings record with `edit` and posts a settings write: the request, `pending`,
+    // `writeAcked` cleared and the resend copy, in one step, so that no answer arriving in
+    // between can undo the edit.
+    Ticket save(const std::function<void(DeviceSettings&)>& edit = {});
+
+    // Blocks until the worker has taken the post of `ticket` (or the link was shut down) and
+    // returns the request's result.
+    bool waitTaken(Ticket ticket);
+    // Same, but gives up after `timeout`; nullopt when not yet taken.
+    std::optional<bool> waitTaken(Ticket ticket, std::chrono::milliseconds timeout);
+    bool isTaken(Ticket ticket) const;
+
+    // Snapshots, for tests and diagnostics.
+    LinkRequest request() const;
+    LinkRequest resendRequest() const;
+
+    // Drops an unacknowledged settings write (a unit in its boot loader never acknowledges one).
+    void abandonSettingsWrite();
+
+    // ---- records ----------------------------------------------------------------------------
+    DeviceSettings settings() const;
+    DeviceStatus status() const;
+    void setSettings(const DeviceSettings& s);
+    // Changes the record without posting anything (the display's write-back of clamped values).
+    void editSettings(const std::function<void(DeviceSettings&)>& edit);
+
+    // Stores an answer's 18 settings and 20 status bytes when the acknowledgement state allows,
+    // and raises `refreshNeeded`. `ackBit` is bit 7 of the answer's command. Returns true when
+    // the records were replaced.
+    bool storeAnswer(bool ackBit, std::span<const uint8_t, kAnswerPayloadSize> payload);
+    // Any other valid answer: sets `writeAcked` when bit 7 of its command is set. Returns
+    // whether `writeAcked` is now set (the answer may then be acted on).
+    bool noteAnswer(bool ackBit);
+
+    // ---- worker side ------------------------------------------------------------------------
+    struct Job {
+        LinkRequest request;
+        Ticket ticket = 0;
+        bool resend = false;
+    };
+    struct Work {
+        std::optional<Job> job;
+        bool redraw = false;
+        bool stop = false;
+    };
+
+    // Waits until there is something to send or redraw, or a stop is requested. A redraw
+    // request is cleared here, before the redraw runs, so an answer stored during the redraw
+    // asks for another one instead of being lost.
+    Work nextWork(std::stop_token stop);
+    // Stores the send's result and frees the mailbox unless a newer post arrived meanwhile.
+    void finishJob(const Job& job, bool result);
+    // Fails every waiting poster (the worker is gone).
+    void shutdown();
+
+    // The settings bytes for a settings-write frame; marks the latest edit as sent.
+    DeviceSettings takeSettingsForSend();
+
+private:
+    void wakeWorker();
+
+    mutable std::mutex mailboxMutex_;
+    std::condition_variable_any mailboxChanged_;
+    LinkRequest request_;                                             // guarded by mailboxMutex_
+    LinkRequest resendRequest_{cmd::kSettingsWrite, {}, true, false}; // guarded by mailboxMutex_
+    Ticket postSeq_ = 0;                                              // guarded by mailboxMutex_
+    Ticket takenSeq_ = 0;                                             // guarded by mailboxMutex_
+    // Results of the last few sends, by the newest ticket each one consumed, so a waiting poster
+    // reads the result of the send that took its post even if another send followed at once.
+    struct TakenResult {
+        Ticket upTo = 0;
+        bool result = false;
+    };
+    std::vector<TakenResult> recentResults_; // guarded by mailboxMutex_
+    bool shutDown_ = false;                  // guarded by mailboxMutex_
+    uint64_t wakeGen_ = 0; // guarded by mailboxMutex_; bumped by every change the worker acts on
+    Clock::time_point nextResendAt_{};       // guarded by mailboxMutex_
+    std::atomic<bool> pending_{false};       // written under mailboxMutex_
+    std::atomic<bool> refreshNeeded_{false}; // written under mailboxMutex_
+
+    mutable std::mutex recordsMutex_;
+    DeviceSettings settings_;            // guarded by recordsMutex_
+    DeviceStatus status_;                // guarded by recordsMutex_
+    bool editNotYetSent_ = false;        // guarded by recordsMutex_
+    std::atomic<bool> writeAcked_{true}; // written under recordsMutex_
+};
+
+} // namespace qx
