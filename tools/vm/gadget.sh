@@ -1,0 +1,180 @@
+#!/bin/bash
+# Makes the unit appear as a real USB HID device inside the test machine: a configfs USB gadget on
+# the dummy host/device controller pair, so the kernel's own usbhid creates a /dev/hidrawN for it
+# while /dev/hidg0 is the unit's side of the wire.
+#
+#   gadget.sh up [--manufacturer S] [--product S] [--serial S] [--bcd 0xNNNN] [--descriptor HEX]
+#   gadget.sh unplug | plug        unbind from / bind to the controller (wait for hidraw to follow)
+#   gadget.sh rename PRODUCT       unplug, change the product string, plug
+#   gadget.sh hidraw               print the /dev/hidrawN of the gadget
+#   gadget.sh down                 unplug and remove the gadget
+#
+# Test ids 0x1209:0x0001. The default report descriptor is the unit's: report ID 1, 64-byte input
+# and output reports on a vendor page (65 bytes each with the ID byte). The function has no OUT
+# endpoint, so output reports travel as SET_REPORT requests and are read on /dev/hidg0.
+#
+# QX_VM_FAULT=wrong-manufacturer makes the gadget give another manufacturer, to prove that the
+# checks on the other side notice.
+set -euo pipefail
+
+vid=0x1209
+pid=0x0001
+root=/sys/kernel/config/usb_gadget/qx
+udc_name=dummy_udc.0
+wait_seconds=${QX_GADGET_WAIT:-60}
+
+# Usage page 0xFF00, application collection, report ID 1, 64 bytes of 8 bits in and out.
+unit_descriptor=06:00:ff:09:01:a1:01:85:01:15:00:26:ff:00:75:08:95:40:09:01:81:02:09:02:95:40:91:02:c0
+
+die() {
+    echo "gadget: $*" >&2
+    exit 1
+}
+
+setup_kernel() {
+    modprobe configfs
+    mountpoint -q /sys/kernel/config || mount -t configfs none /sys/kernel/config
+    modprobe libcomposite
+    modprobe usb_f_hid
+    modprobe dummy_hcd
+    modprobe usbhid
+    local waited=0
+    until [ -e "/sys/class/udc/$udc_name" ]; do
+        [ "$waited" -lt "$wait_seconds" ] || die "no $udc_name controller"
+        sleep 1
+        waited=$((waited + 1))
+    done
+}
+
+# The hidraw node whose HID device carries our ids, or nothing.
+find_hidraw() {
+    local want node
+    want=$(printf 'HID_ID=0003:%08X:%08X' "$vid" "$pid")
+    for node in /sys/class/hidraw/hidraw*; do
+        [ -e "$node/device/uevent" ] || continue
+        if grep -qx "$want" "$node/device/uevent"; then
+            echo "/dev/$(basename "$node")"
+            return 0
+        fi
+    done
+    return 0
+}
+
+# Waits until the gadget's hidraw node is there (want=present) or gone (want=absent), then lets
+# udev finish its rules so that monitors and permissions are settled too.
+wait_hidraw() {
+    local want=$1 waited=0 node
+    while :; do
+        node=$(find_hidraw)
+        if { [ "$want" = present ] && [ -n "$node" ] && [ -e "$node" ]; } ||
+            { [ "$want" = absent ] && [ -z "$node" ]; }; then
+            break
+        fi
+        [ "$waited" -lt "$((wait_seconds * 10))" ] || die "hidraw node still not $want"
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    udevadm settle --timeout="$wait_seconds" || true
+}
+
+plug() {
+    [ -d "$root" ] || die "no gadget; run 'gadget.sh up' first"
+    if [ -z "$(cat "$root/UDC")" ]; then
+        echo "$udc_name" >"$root/UDC"
+    fi
+    wait_hidraw present
+}
+
+unplug() {
+    [ -d "$root" ] || return 0
+    if [ -n "$(cat "$root/UDC")" ]; then
+        echo "" >"$root/UDC"
+    fi
+    wait_hidraw absent
+}
+
+write_descriptor() {
+    local hex=$1 escaped
+    [[ "$hex" =~ ^([0-9a-fA-F]{2}:?)+$ ]] || die "descriptor must be hex bytes, e.g. 06:00:ff"
+    escaped=$(echo "$hex" | tr -d ':' | sed 's/../\\x&/g')
+    printf '%b' "$escaped" >"$root/functions/hid.usb0/report_desc"
+}
+
+up() {
+    local manufacturer=ORB-MX product=QX-77ZT serial=QX7700000042 bcd=0x0102
+    local descriptor=$unit_descriptor
+    while [ $# -gt 0 ]; do
+        case "$1" in
+        --manufacturer) manufacturer=$2 ;;
+        --product) product=$2 ;;
+        --serial) serial=$2 ;;
+        --bcd) bcd=$2 ;;
+        --descriptor) descriptor=$2 ;;
+        *) die "unknown option $1" ;;
+        esac
+        shift 2
+    done
+    if [ "${QX_VM_FAULT:-}" = wrong-manufacturer ]; then
+        manufacturer="ORB-MY"
+    fi
+
+    setup_kernel
+    [ -d "$root" ] && down
+    mkdir "$root"
+    echo "$vid" >"$root/idVendor"
+    echo "$pid" >"$root/idProduct"
+    echo "$bcd" >"$root/bcdDevice"
+    echo 0x0200 >"$root/bcdUSB"
+    mkdir "$root/strings/0x409"
+    echo "$manufacturer" >"$root/strings/0x409/manufacturer"
+    echo "$product" >"$root/strings/0x409/product"
+    echo "$serial" >"$root/strings/0x409/serialnumber"
+
+    mkdir "$root/configs/c.1"
+    mkdir "$root/configs/c.1/strings/0x409"
+    echo "HID" >"$root/configs/c.1/strings/0x409/configuration"
+    echo 100 >"$root/configs/c.1/MaxPower"
+
+    mkdir "$root/functions/hid.usb0"
+    echo 0 >"$root/functions/hid.usb0/protocol"
+    echo 0 >"$root/functions/hid.usb0/subclass"
+    # The longest report plus its ID byte: f_hid moves whole reports of at most this size.
+    echo 65 >"$root/functions/hid.usb0/report_length"
+    echo 1 >"$root/functions/hid.usb0/no_out_endpoint"
+    write_descriptor "$descriptor"
+    ln -s "$root/functions/hid.usb0" "$root/configs/c.1/"
+
+    plug
+    find_hidraw
+}
+
+down() {
+    [ -d "$root" ] || return 0
+    unplug
+    rm -f "$root/configs/c.1/hid.usb0"
+    rmdir "$root/configs/c.1/strings/0x409" "$root/configs/c.1"
+    rmdir "$root/functions/hid.usb0"
+    rmdir "$root/strings/0x409"
+    rmdir "$root"
+}
+
+rename() {
+    [ $# -eq 1 ] || die "usage: gadget.sh rename PRODUCT"
+    [ -d "$root" ] || die "no gadget; run 'gadget.sh up' first"
+    unplug
+    echo "$1" >"$root/strings/0x409/product"
+    plug
+}
+
+command=${1:-}
+[ -n "$command" ] || die "usage: gadget.sh up|unplug|plug|rename PRODUCT|hidraw|down"
+shift
+case "$command" in
+up) up "$@" ;;
+unplug) unplug ;;
+plug) plug ;;
+rename) rename "$@" ;;
+hidraw) find_hidraw ;;
+down) down ;;
+*) die "unknown command $command" ;;
+esac
