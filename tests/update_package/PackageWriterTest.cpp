@@ -96,8 +96,10 @@ TEST(PackageWriter, DemoSampleFitsTheVirtualUnit) {
     std::ifstream in(QX_DEMO_PACKAGE, std::ios::binary);
     ASSERT_TRUE(in) << QX_DEMO_PACKAGE;
     const Bytes bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    const PackageReadResult r = readUpdatePackage(bytes, "QX-77ZT(boot)");
+    // The product string the virtual unit reports in boot mode.
+    const PackageReadResult r = readUpdatePackage(bytes, "QX-77ZT (boot)");
     ASSERT_EQ(r.verdict, PackageVerdict::Accepted) << r.message;
+    EXPECT_EQ(r.package.header.name, "QX-77ZT ");
     EXPECT_EQ(r.package.flash.size(), 4096U);
     EXPECT_EQ(r.package.eeprom.size(), 320U);
     EXPECT_EQ(std::string(r.package.flash.begin(), r.package.flash.begin() + 22),
