@@ -1,0 +1,50 @@
+#include "link/LinkWorker.h"
+
+#include <pthread.h>
+
+namespace qx {
+
+Tthr::Tthr(LinkState& link, HidPort& port, std::function<void()> redraw, ErrorSink* errors)
+    : link_(link), port_(port), redraw_(std::move(redraw)), errors_(errors),
+      thread_([this](std::stop_token st) { execute(st); }) {}
+
+Tthr::~Tthr() {
+    requestStop();
+    join();
+}
+
+void Tthr::requestStop() {
+    thread_.request_stop();
+}
+
+void Tthr::join() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+bool Tthr::running() const {
+    return running_.load();
+}
+
+void Tthr::execute(std::stop_token stop) {
+    pthread_setname_np(pthread_self(), "qx-link");
+    for (;;) {
+        LinkState::Work work = link_.nextWork(stop);
+        if (work.stop) {
+            break;
+        }
+        if (work.job) {
+            const uint8_t sent = sendFrame(link_, port_, work.job->request, errors_);
+            link_.finishJob(*work.job, sent > 0);
+        }
+        if (work.redraw && redraw_) {
+            redraw_();
+        }
+    }
+    // Nobody will take posts any more: release whoever waits on one.
+    link_.shutdown();
+    running_ = false;
+}
+
+} // namespace qx

@@ -1,0 +1,126 @@
+#include "link/Transport.h"
+
+#include "link/LinkFrame.h"
+#include "link/crc.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace qx {
+
+namespace {
+
+std::atomic<Receiver*> installedReceiver{nullptr};
+
+void putBe16(uint8_t* p, std::size_t v) {
+    p[0] = static_cast<uint8_t>((v >> 8) & 0xFF);
+    p[1] = static_cast<uint8_t>(v & 0xFF);
+}
+
+// Clears `busy` however sendFrame leaves.
+struct BusyScope {
+    explicit BusyScope(std::atomic<bool>& f) : flag(f) { flag = true; }
+    ~BusyScope() { flag = false; }
+    std::atomic<bool>& flag;
+};
+
+} // namespace
+
+uint8_t sendFrame(LinkState& link, HidPort& port, const LinkRequest& req, ErrorSink* errors) {
+    BusyScope busy(link.busy);
+    if (!link.connected) {
+        return 0;
+    }
+    BuiltFrame frame;
+    if (req.payloadIsSettings) {
+        const DeviceSettings s = link.takeSettingsForSend();
+        frame = buildFrame(req.command, rawBytes(s));
+    } else {
+        frame = buildFrame(req.command, req.payload);
+    }
+    if (!frame.ok()) {
+        if (errors != nullptr) {
+            errors->showError(frame.error);
+        }
+        return 0;
+    }
+
+    const std::size_t total = frame.bytes.size();
+    std::array<uint8_t, kTransferReportSize> report{};
+    report[0] = 1;
+    putBe16(&report[3], total);
+    uint8_t result = 0;
+    for (std::size_t p = 0; p < total;) {
+        std::fill(report.begin() + 5, report.begin() + 5 + kPieceSize, uint8_t{0});
+        const std::size_t piece = std::min(total - p, kPieceSize);
+        putBe16(&report[1], p);
+        std::copy_n(frame.bytes.begin() + static_cast<std::ptrdiff_t>(p), piece,
+                    report.begin() + 5);
+        report[63] = static_cast<uint8_t>(piece);
+        report[64] = 0;
+        result = port.setOutputReport(report.data());
+        p += piece;
+    }
+    return result;
+}
+
+Receiver::Receiver(LinkState& link, AnswerSink* answers) : link_(link), answers_(answers) {}
+
+std::size_t Receiver::bufferedBytes() const {
+    std::lock_guard lock(mutex_);
+    return rxBuffer_.size();
+}
+
+void Receiver::onInputReport(const THIDreport& report, uint8_t /*count*/) {
+    std::lock_guard lock(mutex_);
+    const std::size_t offset = (std::size_t{report.data[0]} << 8) | report.data[1];
+    const std::size_t total = (std::size_t{report.data[2]} << 8) | report.data[3];
+    // Offsets are 16-bit, so the buffer never exceeds 64 KiB + one piece.
+    if (rxBuffer_.size() < offset + kPieceSize) {
+        rxBuffer_.resize(offset + kPieceSize);
+    }
+    std::memcpy(rxBuffer_.data() + offset, &report.data[4], kPieceSize);
+    if (offset < total) {
+        return; // more pieces to come
+    }
+    dispatch();
+    rxBuffer_.clear();
+}
+
+void Receiver::dispatch() {
+    const auto frame = checkFrame(rxBuffer_);
+    if (!frame) {
+        return; // impossible length, missing CRC bytes or CRC mismatch: dropped silently
+    }
+    const uint8_t c = frame->command;
+    const bool ackBit = (c & 0x80) != 0;
+    if (c == cmd::kStatus || c == cmd::kSettingsWrite) {
+        // The answer is read at fixed offsets; its length field is not compared with 38.
+        if (rxBuffer_.size() >= 3 + kAnswerPayloadSize) {
+            link_.storeAnswer(ackBit, std::span<const uint8_t, kAnswerPayloadSize>(
+                                          rxBuffer_.data() + 3, kAnswerPayloadSize));
+        }
+        return;
+    }
+    if (!link_.noteAnswer(ackBit) || answers_ == nullptr) {
+        return;
+    }
+    if (c == cmd::kFinish) {
+        answers_->finishAnswer(!frame->payload.empty() && frame->payload[0] != 0);
+    } else if (c == cmd::kResetDefaults) {
+        answers_->resetAnswer();
+    }
+}
+
+void installReceiver(Receiver* receiver) {
+    installedReceiver.store(receiver);
+}
+
+extern "C" void onInputReport(THIDreport report, uint8_t count) {
+    if (Receiver* r = installedReceiver.load()) {
+        r->onInputReport(report, count);
+    }
+}
+
+} // namespace qx

@@ -1,0 +1,66 @@
+// Carrying frames in 65-byte transfer reports, and taking the unit's answers apart again.
+//
+// Transfer report: report ID 1 | piece offset, big-endian (2) | frame total, big-endian (2) |
+// 58 data bytes | piece length (1) | 0.
+#pragma once
+
+#include "hidlib/HID_Lib.h"
+#include "link/HidPort.h"
+#include "link/LinkState.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qx {
+
+inline constexpr std::size_t kTransferReportSize = 65;
+inline constexpr std::size_t kPieceSize = 58;
+
+// Where the answers that concern the operator go. Implementations hand them to the user
+// interface thread; they are called on the library's reader thread and must not block it.
+class AnswerSink {
+public:
+    virtual ~AnswerSink() = default;
+    // The unit's verdict on a finished update (answer 0xFA).
+    virtual void finishAnswer(bool success) = 0;
+    // The unit restored its default settings (answer 0xFD).
+    virtual void resetAnswer() = 0;
+};
+
+// Where a send failure that the operator must see goes (a frame too long to number).
+class ErrorSink {
+public:
+    virtual ~ErrorSink() = default;
+    virtual void showError(const std::string& text) = 0;
+};
+
+// Sends `req` as a frame in as many reports as it takes, offering every piece even when one is
+// refused. Returns the library's result for the last report, or 0 when nothing was sent.
+uint8_t sendFrame(LinkState& link, HidPort& port, const LinkRequest& req,
+                  ErrorSink* errors = nullptr);
+
+// Reassembles the unit's input reports into frames, checks them and acts on them.
+class Receiver {
+public:
+    Receiver(LinkState& link, AnswerSink* answers);
+    void onInputReport(const THIDreport& report, uint8_t count);
+    // Size of the reassembly buffer (bounded by the 16-bit offsets).
+    std::size_t bufferedBytes() const;
+
+private:
+    void dispatch();
+
+    LinkState& link_;
+    AnswerSink* answers_;
+    mutable std::mutex mutex_;
+    std::vector<uint8_t> rxBuffer_; // guarded by mutex_
+};
+
+// The library's input handler is a plain C function: it forwards to the receiver installed here.
+void installReceiver(Receiver* receiver);
+extern "C" void onInputReport(THIDreport report, uint8_t count);
+
+} // namespace qx

@@ -1,0 +1,250 @@
+#include "link/LinkFrame.h"
+#include "link/Transport.h"
+#include "unit/VirtualUnit.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace qx {
+namespace {
+
+using Report = std::array<uint8_t, 65>;
+
+class RecordingPort : public HidPort {
+public:
+    std::vector<Report> sent;
+    std::vector<uint8_t> results; // per call; 64 once exhausted
+    uint8_t scanForDevices() override { return 0; }
+    void getDeviceInfo(uint8_t, THIDdeviceInfo*) override {}
+    bool openDevice(uint8_t) override { return true; }
+    bool closeDevice() override { return true; }
+    uint8_t setOutputReport(uint8_t* report) override {
+        Report r;
+        std::memcpy(r.data(), report, r.size());
+        sent.push_back(r);
+        const std::size_t i = sent.size() - 1;
+        return i < results.size() ? results[i] : 64;
+    }
+};
+
+struct RecordingSink : AnswerSink, ErrorSink {
+    std::vector<std::string> events;
+    void finishAnswer(bool success) override { events.push_back(success ? "ok" : "failed"); }
+    void resetAnswer() override { events.push_back("reset"); }
+    void showError(const std::string& text) override { events.push_back("error: " + text); }
+};
+
+LinkRequest requestOf(uint8_t command, std::size_t payloadSize) {
+    LinkRequest r;
+    r.command = command;
+    r.payload.resize(payloadSize);
+    for (std::size_t i = 0; i < payloadSize; ++i) {
+        r.payload[i] = static_cast<uint8_t>(i + 1);
+    }
+    return r;
+}
+
+struct TransportTest : ::testing::Test {
+    LinkState link;
+    RecordingPort port;
+    RecordingSink sink;
+    void SetUp() override { link.connected = true; }
+};
+
+TEST_F(TransportTest, StatusRequestGoesOutAsOneKnownReport) {
+    EXPECT_EQ(sendFrame(link, port, requestOf(0x00, 0)), 64);
+    ASSERT_EQ(port.sent.size(), 1u);
+    Report expected{};
+    expected[0] = 0x01;
+    expected[4] = 0x05;
+    const uint8_t frame[] = {0x00, 0x00, 0x00, 0xC0, 0x71};
+    std::memcpy(&expected[5], frame, sizeof frame);
+    expected[63] = 0x05;
+    EXPECT_EQ(port.sent[0], expected);
+    EXPECT_FALSE(link.busy);
+}
+
+TEST_F(TransportTest, PieceBoundaries) {
+    struct Case {
+        std::size_t payload;
+        std::vector<std::size_t> pieces;
+    };
+    const Case cases[] = {
+        {53, {58}},                                  // a 58-byte frame fills one report
+        {54, {58, 1}},                               // a 59-byte frame spills one byte
+        {18, {23}},                                  // the settings write
+        {516, {58, 58, 58, 58, 58, 58, 58, 58, 57}}, // a flash block write
+    };
+    for (const Case& c : cases) {
+        port.sent.clear();
+        const LinkRequest req = requestOf(0xF1, c.payload);
+        sendFrame(link, port, req);
+        const std::vector<uint8_t> frame = buildFrame(req.command, req.payload).bytes;
+        ASSERT_EQ(port.sent.size(), c.pieces.size()) << c.payload;
+        std::size_t offset = 0;
+        for (std::size_t i = 0; i < c.pieces.size(); ++i) {
+            const Report& r = port.sent[i];
+            EXPECT_EQ((r[1] << 8) | r[2], static_cast<int>(offset));
+            EXPECT_EQ((r[3] << 8) | r[4], static_cast<int>(frame.size()));
+            EXPECT_EQ(r[63], c.pieces[i]);
+            EXPECT_EQ(r[64], 0);
+            EXPECT_TRUE(std::equal(
+                frame.begin() + static_cast<std::ptrdiff_t>(offset),
+                frame.begin() + static_cast<std::ptrdiff_t>(offset + c.pieces[i]), r.begin() + 5));
+            EXPECT_TRUE(std::all_of(r.begin() + 5 + static_cast<std::ptrdiff_t>(c.pieces[i]),
+                                    r.begin() + 63, [](uint8_t b) { return b == 0; }));
+            offset += c.pieces[i];
+        }
+    }
+}
+
+TEST_F(TransportTest, RefusedPieceDoesNotStopTheFrameAndLastResultCounts) {
+    port.results = {0, 64, 64, 64, 64, 64, 64, 64, 64};
+    EXPECT_EQ(sendFrame(link, port, requestOf(0xF1, 516)), 64);
+    EXPECT_EQ(port.sent.size(), 9u);
+
+    port.sent.clear();
+    port.results = {64, 64, 64, 64, 64, 64, 64, 64, 0};
+    EXPECT_EQ(sendFrame(link, port, requestOf(0xF1, 516)), 0);
+    EXPECT_EQ(port.sent.size(), 9u);
+}
+
+TEST_F(TransportTest, NothingIsSentWithoutAUnitOrForAnOversizedPayload) {
+    link.connected = false;
+    EXPECT_EQ(sendFrame(link, port, requestOf(0x00, 0)), 0);
+    EXPECT_TRUE(port.sent.empty());
+
+    link.connected = true;
+    EXPECT_EQ(sendFrame(link, port, requestOf(0xF1, 65531), &sink), 0);
+    EXPECT_TRUE(port.sent.empty());
+    ASSERT_EQ(sink.events.size(), 1u);
+    EXPECT_EQ(sink.events[0].rfind("error: ", 0), 0u);
+    EXPECT_FALSE(link.busy);
+}
+
+TEST_F(TransportTest, SettingsWriteCarriesTheRecordAsItIsWhenSent) {
+    link.save([](DeviceSettings& s) { s.muteOn = 1; });
+    link.editSettings([](DeviceSettings& s) { s.gainLeft = -7; });
+    sendFrame(link, port, link.resendRequest());
+    ASSERT_EQ(port.sent.size(), 1u);
+    EXPECT_EQ(port.sent[0][5], 0x80);
+    EXPECT_EQ(port.sent[0][5 + 3 + 9], 1);
+    EXPECT_EQ(static_cast<int8_t>(port.sent[0][5 + 3 + 12]), -7);
+}
+
+// Input side ------------------------------------------------------------------------------------
+
+THIDreport pieceOf(const std::vector<uint8_t>& frame, std::size_t offset, std::size_t n,
+                   std::size_t totalField) {
+    THIDreport r{};
+    r.reportId = 1;
+    r.data[0] = static_cast<uint8_t>(offset >> 8);
+    r.data[1] = static_cast<uint8_t>(offset);
+    r.data[2] = static_cast<uint8_t>(totalField >> 8);
+    r.data[3] = static_cast<uint8_t>(totalField);
+    std::memcpy(&r.data[4], frame.data() + offset, n);
+    r.data[62] = static_cast<uint8_t>(n);
+    return r;
+}
+
+std::vector<uint8_t> answer(uint8_t command, std::vector<uint8_t> payload) {
+    return buildFrame(command, payload).bytes;
+}
+
+std::vector<uint8_t> statusPayload(uint8_t mute, int8_t level) {
+    std::vector<uint8_t> p(38);
+    p[9] = mute;
+    p[18] = static_cast<uint8_t>(level);
+    return p;
+}
+
+struct ReceiverTest : TransportTest {
+    Receiver receiver{link, &sink};
+    void feed(const std::vector<uint8_t>& frame) {
+        receiver.onInputReport(pieceOf(frame, 0, frame.size(), 0), 64);
+    }
+};
+
+TEST_F(ReceiverTest, OffsetZeroTotalZeroCompletesAtOnceWhileTotal58OnlyStores) {
+    const auto frame = answer(0x00, statusPayload(0, -2));
+    receiver.onInputReport(pieceOf(frame, 0, frame.size(), 58), 64);
+    EXPECT_FALSE(link.refreshNeeded());
+    EXPECT_EQ(receiver.bufferedBytes(), 58u);
+
+    feed(frame);
+    EXPECT_TRUE(link.refreshNeeded());
+    EXPECT_EQ(link.status().levelLeft, -2);
+    EXPECT_EQ(receiver.bufferedBytes(), 0u);
+}
+
+TEST_F(ReceiverTest, OddlySplitAnswersFromTheUnitReassemble) {
+    unit::VirtualUnit u;
+    unit::Faults f;
+    f.pieceSize = 7;
+    u.setFaults(f);
+    const std::vector<uint8_t> status = buildFrame(0x00, {}).bytes;
+    Report out{};
+    out[0] = 1;
+    out[4] = static_cast<uint8_t>(status.size());
+    std::memcpy(&out[5], status.data(), status.size());
+    out[63] = static_cast<uint8_t>(status.size());
+    ASSERT_TRUE(u.acceptOutputReport(out));
+    int pieces = 0;
+    while (auto r = u.takeInputReport()) {
+        THIDreport rep;
+        std::memcpy(&rep, r->data(), sizeof rep);
+        receiver.onInputReport(rep, 64);
+        ++pieces;
+    }
+    EXPECT_EQ(pieces, 7); // 43 bytes in pieces of 7
+    EXPECT_TRUE(link.refreshNeeded());
+    EXPECT_EQ(link.settings(), u.settings());
+}
+
+TEST_F(ReceiverTest, AnswerCodesAndAcknowledgement) {
+    link.save({});
+    link.takeSettingsForSend();
+    ASSERT_FALSE(link.writeAcked());
+
+    feed(answer(0x00, statusPayload(1, 5)));
+    EXPECT_FALSE(link.refreshNeeded()) << "status ignored while a write is unacknowledged";
+
+    std::vector<uint8_t> swapped = answer(0x80, statusPayload(1, 5));
+    std::swap(swapped[41], swapped[42]);
+    feed(swapped);
+    EXPECT_FALSE(link.writeAcked()) << "a frame with swapped CRC bytes is dropped";
+
+    feed(answer(0xF1, {0x01}));
+    EXPECT_TRUE(link.writeAcked()) << "any valid answer with bit 7 acknowledges";
+    EXPECT_FALSE(link.refreshNeeded());
+    EXPECT_EQ(link.settings().muteOn, 0) << "0xF1 stores nothing";
+    EXPECT_TRUE(sink.events.empty());
+
+    feed(answer(0xFA, {1}));
+    feed(answer(0xFA, {0}));
+    feed(answer(0xFD, {}));
+    EXPECT_EQ(sink.events, (std::vector<std::string>{"ok", "failed", "reset"}));
+}
+
+TEST_F(ReceiverTest, GarbageLeavesTheBufferBoundedAndNothingChanged) {
+    std::mt19937 rng(1234);
+    const DeviceSettings before = link.settings();
+    for (int i = 0; i < 20000; ++i) {
+        THIDreport r;
+        auto* bytes = reinterpret_cast<uint8_t*>(&r);
+        for (std::size_t k = 0; k < sizeof r; ++k) {
+            bytes[k] = static_cast<uint8_t>(rng());
+        }
+        receiver.onInputReport(r, static_cast<uint8_t>(rng()));
+        ASSERT_LE(receiver.bufferedBytes(), 65535u + 58u);
+    }
+    EXPECT_EQ(link.settings(), before);
+    EXPECT_TRUE(sink.events.empty());
+}
+
+} // namespace
+} // namespace qx
