@@ -10,11 +10,14 @@
 # from this machine. The results folder is shared writable. Software emulation (TCG) only.
 #
 # Environment: QX_VM_KERNEL (kernel version, default the newest one with modules), QX_VM_MEMORY
-# (MiB, default 1024), QX_VM_VERBOSE=1 (print the guest console), and every QX_* variable is
-# passed on to the command.
+# (MiB, default 1024), QX_VM_BOOT_MARGIN (seconds the machine may take beyond --timeout, default
+# 240), QX_VM_VERBOSE=1 (print the guest console), QX_VM_KEEP=1 (keep the results folder made
+# when --results is not given); every QX_* variable is passed on to the command.
 #
-# Exit status: the command's own; 124 when the time limit ended the machine; 125 when the machine
-# could not be started or did not come up (the reason is printed on a line "vm: cannot boot: ...").
+# Exit status: the command's own; 124 when the time limit ended the machine; 125 when this machine
+# cannot run one at all (a tool or the kernel missing, or qemu failing before the guest kernel
+# printed anything; the reason is on a line "vm: cannot boot: ..."); 1 when the guest started but
+# failed before the command's status came back.
 set -u
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -97,6 +100,7 @@ fi
 if [ -z "$results" ]; then
     mkdir -p "$cache"
     results=$(mktemp -d "$cache/results.XXXXXX")
+    [ "${QX_VM_KEEP:-0}" = 1 ] || trap 'rm -rf "$results"' EXIT
 else
     mkdir -p "$results"
     rm -f "$results"/{job,limit,cwd,ready,done,status,output,console.log}
@@ -128,10 +132,14 @@ timeout --kill-after=10 "$hard_limit" "$qemu" \
     -device virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot \
     -fsdev "local,id=results,path=$results,security_model=none" \
     -device virtio-9p-pci,fsdev=results,mount_tag=results \
-    >"$results/qemu.log" 2>&1
+    >"$results/qemu.log" 2>&1 &
+vm_pid=$!
+# Never leave a machine running behind an interrupted run: timeout passes the signal on to qemu.
+trap 'kill -TERM "$vm_pid" 2>/dev/null; wait "$vm_pid"; exit 130' INT TERM HUP
+wait "$vm_pid"
 qemu_status=$?
 end=$(date +%s.%N)
-elapsed=$(echo "$end - $start" | bc 2>/dev/null || awk "BEGIN{print $end - $start}")
+elapsed=$(awk "BEGIN{print $end - $start}")
 
 if [ "${QX_VM_VERBOSE:-0}" = 1 ] && [ -f "$results/console.log" ]; then
     sed 's/^/vm console: /' "$results/console.log"
@@ -139,8 +147,10 @@ fi
 [ -f "$results/output" ] && cat "$results/output"
 
 ready=$(cat "$results/ready" 2>/dev/null || true)
+booted=$(sed -n 's/.*qx-vm: init ready after \([0-9.]*\) s.*/\1/p' "$results/console.log" 2>/dev/null)
 printf 'vm: kernel %s, machine ran %.1f s' "$kver" "$elapsed"
-[ -n "$ready" ] && printf ', guest ready after %s s' "$ready"
+[ -n "$booted" ] && printf '; guest clock: shares mounted at %s s' "$booted"
+[ -n "$ready" ] && printf ', udev ready at %s s' "$ready"
 echo
 
 if [ -f "$results/status" ]; then
@@ -151,10 +161,10 @@ if [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ]; then
     tail -n 20 "$results/console.log" 2>/dev/null | sed 's/^/vm console: /'
     exit 124
 fi
-if [ -z "$ready" ]; then
+if [ -z "$ready" ] && [ ! -s "$results/console.log" ]; then
+    # The guest kernel never said a word: qemu itself could not run here.
     reason=$(tail -n 3 "$results/qemu.log" 2>/dev/null | tr '\n' ' ')
-    [ -n "$reason" ] || reason=$(tail -n 3 "$results/console.log" 2>/dev/null | tr '\n' ' ')
-    cannot_boot "qemu exited with $qemu_status before the guest came up: ${reason:-no output}"
+    cannot_boot "qemu exited with $qemu_status before the guest started: ${reason:-no output}"
 fi
 echo "vm: the guest stopped without an exit status"
 tail -n 20 "$results/console.log" 2>/dev/null | sed 's/^/vm console: /'
