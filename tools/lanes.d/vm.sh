@@ -5,7 +5,7 @@
 #
 # QX_VM_FAULT=wrong-manufacturer makes the gadget give another manufacturer: the lane must fail.
 set -uo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/../.." || exit 1
 
 lane_start=$(date +%s)
 took() { echo "vm lane: took $(($(date +%s) - lane_start)) s"; }

@@ -21,14 +21,14 @@ udevadm trigger --action=add --subsystem-match=usb --subsystem-match=hid \
     --subsystem-match=hidraw --subsystem-match=udc >/dev/null 2>&1
 udevadm settle --timeout=60
 
-echo "$(uptime_s)" >"$results/ready"
+uptime_s >"$results/ready"
 
 limit=$(cat "$results/limit")
 cd "$(cat "$results/cwd")" || cd /
 timeout --kill-after=5 "$limit" bash "$results/job" >"$results/output" 2>&1 </dev/null
 status=$?
 echo "$status" >"$results/status"
-echo "$(uptime_s)" >"$results/done"
+uptime_s >"$results/done"
 sync
 # PID 1 must not exit (the kernel would panic); the sysrq trigger powers off at once.
 echo o >/proc/sysrq-trigger

@@ -55,7 +55,7 @@ command -v cpio >/dev/null || cannot_boot "cpio is not installed"
 
 kver=${QX_VM_KERNEL:-}
 if [ -z "$kver" ]; then
-    for k in $(ls /boot/vmlinuz-* 2>/dev/null | sed 's|^/boot/vmlinuz-||' | sort -V); do
+    for k in $(find /boot -maxdepth 1 -name 'vmlinuz-*' | sed 's|^/boot/vmlinuz-||' | sort -V); do
         [ -d "/lib/modules/$k" ] && kver=$k
     done
 fi
@@ -64,8 +64,8 @@ kernel=/boot/vmlinuz-$kver
 [ -r "$kernel" ] || cannot_boot "$kernel is missing"
 
 # --- initramfs: busybox, the init and the modules needed to reach the 9p shares -----------------
-modules_for_9p="virtio_pci 9pnet_virtio 9p"
-key=$(cat "$here/init.sh" <(echo "$kver $modules_for_9p") | sha256sum | cut -c1-12)
+modules_for_9p=(virtio_pci 9pnet_virtio 9p)
+key=$(cat "$here/init.sh" <(echo "$kver ${modules_for_9p[*]}") | sha256sum | cut -c1-12)
 cache=$repo/build/vm
 initrd=$cache/initramfs-$kver-$key.cpio.gz
 if [ ! -s "$initrd" ]; then
@@ -78,7 +78,7 @@ if [ ! -s "$initrd" ]; then
     done
     install -m 0755 "$here/init.sh" "$stage/init"
     # modprobe prints the load order, dependencies first; built-in modules print as "builtin".
-    if ! deps=$(modprobe -S "$kver" --show-depends -a $modules_for_9p 2>&1); then
+    if ! deps=$(modprobe -S "$kver" --show-depends -a "${modules_for_9p[@]}" 2>&1); then
         rm -rf "$stage"
         cannot_boot "modules of $kver: $deps"
     fi
@@ -91,6 +91,7 @@ if [ ! -s "$initrd" ]; then
         echo "$name" >>"$stage/modules/order"
     done <<<"$deps"
     tmp=$initrd.tmp.$$
+    rm -f "$cache"/initramfs-*.cpio.gz # images of other kernels or inits
     (cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) >"$tmp" && mv "$tmp" "$initrd"
     rm -rf "$stage" "$tmp"
     [ -s "$initrd" ] || cannot_boot "could not build the initramfs"
@@ -154,7 +155,9 @@ printf 'vm: kernel %s, machine ran %.1f s' "$kver" "$elapsed"
 echo
 
 if [ -f "$results/status" ]; then
-    exit "$(cat "$results/status")"
+    status=$(cat "$results/status")
+    [ "$status" = 124 ] && echo "vm: the command hit its time limit of $limit s"
+    exit "$status"
 fi
 if [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ]; then
     echo "vm: time limit of $hard_limit s reached"
