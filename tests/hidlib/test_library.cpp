@@ -1,0 +1,305 @@
+// The device table, open and close, and the report functions of the core over a fake backend.
+#include "FakeBackend.h"
+#include "hidlib/core/Library.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+using hidtest::Bytes;
+using hidtest::FakeBackend;
+
+namespace {
+
+std::string path(int i) {
+    return "/dev/hidraw" + std::to_string(i);
+}
+
+std::string text(const THIDstring& s) {
+    return std::string(hid::stringView(s));
+}
+
+class LibraryTest : public ::testing::Test {
+protected:
+    // n unit-like devices at /dev/hidraw0.. in that order.
+    void devices(int n) {
+        std::vector<hid::DeviceRecord> list;
+        for (int i = 0; i < n; ++i) {
+            list.push_back(hidtest::unitRecord(path(i)));
+            list.back().serial = "S" + std::to_string(i);
+        }
+        backend.setDevices(list);
+    }
+
+    FakeBackend backend;
+    std::unique_ptr<hid::Library> lib = std::make_unique<hid::Library>(backend);
+};
+
+TEST_F(LibraryTest, ScanListsAtMost32AndSlot31IsNotHandedOut) {
+    devices(33);
+    EXPECT_EQ(lib->scan(), 32);
+    THIDdeviceInfo info;
+    lib->deviceInfo(30, &info);
+    EXPECT_EQ(text(info.serial), "S30");
+    EXPECT_EQ(info.handle, -1);
+    for (const uint8_t index : {31, 32, 255}) {
+        THIDdeviceInfo untouched;
+        std::memset(&untouched, 0xA5, sizeof untouched);
+        lib->deviceInfo(index, &untouched);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&untouched);
+        EXPECT_TRUE(
+            std::all_of(bytes, bytes + sizeof untouched, [](uint8_t b) { return b == 0xA5; }))
+            << "index " << int(index);
+    }
+    // Slot 31 is in the table all the same: it can be opened.
+    EXPECT_TRUE(lib->open(31));
+}
+
+TEST_F(LibraryTest, ScanSkipsUnlistedDevicesAndKeepsOrder) {
+    auto a = hidtest::unitRecord(path(0));
+    auto noVendor = hidtest::unitRecord(path(1));
+    noVendor.vendorId = 0;
+    auto b = hidtest::unitRecord(path(2));
+    b.manufacturer.reset();
+    b.serial.reset();
+    b.caps.reset();
+    backend.setDevices({a, noVendor, b});
+    ASSERT_EQ(lib->scan(), 2);
+    THIDdeviceInfo info;
+    lib->deviceInfo(1, &info);
+    EXPECT_EQ(std::string(info.path.text), path(2));
+    EXPECT_EQ(text(info.manufacturer), "");
+    EXPECT_EQ(text(info.serial), "---");
+    EXPECT_EQ(info.inputReportLength, 0);
+    EXPECT_EQ(info.releaseNumber, 0x0102);
+}
+
+TEST_F(LibraryTest, RescanResetsSlotsBeyondTheNewCount) {
+    devices(5);
+    ASSERT_EQ(lib->scan(), 5);
+    devices(2);
+    ASSERT_EQ(lib->scan(), 2);
+    THIDdeviceInfo info;
+    lib->deviceInfo(3, &info);
+    EXPECT_EQ(info.path.length, 0);
+    EXPECT_EQ(info.vendorId, 0);
+    EXPECT_EQ(info.handle, -1);
+    EXPECT_EQ(info.readWrite, 1) << "a reset slot keeps its readWrite byte";
+    EXPECT_FALSE(lib->open(3));
+}
+
+TEST_F(LibraryTest, OpenAndCloseFollowTheirRules) {
+    devices(2);
+    ASSERT_EQ(lib->scan(), 2);
+    EXPECT_FALSE(lib->close()) << "nothing open";
+
+    EXPECT_TRUE(lib->open(1));
+    EXPECT_TRUE(lib->open(1)) << "opening twice keeps the handle";
+    EXPECT_EQ(backend.opens, 1);
+    THIDdeviceInfo info;
+    lib->deviceInfo(1, &info);
+    EXPECT_GE(info.handle, 0);
+
+    EXPECT_TRUE(lib->close());
+    EXPECT_FALSE(lib->close()) << "second close";
+    EXPECT_EQ(backend.openHandles(), 0u);
+    lib->deviceInfo(1, &info);
+    EXPECT_EQ(info.handle, -1);
+}
+
+TEST_F(LibraryTest, OpenBeyondTheCountFailsAndLeavesNothingOpen) {
+    devices(2);
+    ASSERT_EQ(lib->scan(), 2);
+    ASSERT_TRUE(lib->open(0));
+    for (const uint8_t index : {2, 31, 32, 255}) {
+        EXPECT_FALSE(lib->open(index)) << int(index);
+        EXPECT_EQ(lib->inputReportSize(), 0);
+        EXPECT_FALSE(lib->close());
+    }
+}
+
+TEST_F(LibraryTest, FailedOpenLeavesNothingOpen) {
+    devices(1);
+    backend.refuseOpen(path(0));
+    ASSERT_EQ(lib->scan(), 1);
+    EXPECT_FALSE(lib->open(0));
+    THIDdeviceInfo info;
+    lib->deviceInfo(0, &info);
+    EXPECT_EQ(info.handle, -1);
+    EXPECT_FALSE(lib->close());
+}
+
+TEST_F(LibraryTest, ScanClosesWhatTheTableHeld) {
+    devices(3);
+    ASSERT_EQ(lib->scan(), 3);
+    ASSERT_TRUE(lib->open(0));
+    ASSERT_TRUE(lib->open(2)); // slot 0 keeps its handle while slot 2 is the open one
+    EXPECT_EQ(backend.openHandles(), 2u);
+    EXPECT_EQ(lib->scan(), 3);
+    EXPECT_EQ(backend.openHandles(), 0u) << "handles are closed, not forgotten";
+    EXPECT_FALSE(lib->close()) << "the open device went with them";
+    EXPECT_EQ(backend.violations, 0);
+}
+
+TEST_F(LibraryTest, NothingOpenMeansZeroEverywhere) {
+    devices(1);
+    lib->scan();
+    uint8_t buffer[65] = {1};
+    THIDreport report{};
+    EXPECT_EQ(lib->outputReportSize() + lib->inputReportSize() + lib->featureReportSize(), 0);
+    EXPECT_EQ(lib->outputReportCount(1) + lib->inputReportCount(1) + lib->featureReportCount(1), 0);
+    EXPECT_EQ(lib->setOutputReport(buffer), 0);
+    EXPECT_EQ(lib->getInputReport(buffer), 0);
+    EXPECT_EQ(lib->setFeatureReport(buffer), 0);
+    EXPECT_EQ(lib->getFeatureReport(buffer), 0);
+    EXPECT_EQ(lib->write(report), 0);
+    EXPECT_EQ(lib->read(&report), 0);
+    EXPECT_TRUE(backend.transfers().empty());
+}
+
+TEST_F(LibraryTest, SizesAndCountsOfTheOpenDevice) {
+    auto dev = hidtest::unitRecord(path(0));
+    dev.caps->feature.byteLength = 9; // no value caps: counts fall back to length - 1
+    backend.setDevices({dev});
+    lib->scan();
+    ASSERT_TRUE(lib->open(0));
+    EXPECT_EQ(lib->outputReportSize(), 65);
+    EXPECT_EQ(lib->inputReportSize(), 65);
+    EXPECT_EQ(lib->featureReportSize(), 9);
+    EXPECT_EQ(lib->outputReportCount(1), 64);
+    EXPECT_EQ(lib->inputReportCount(1), 64);
+    EXPECT_EQ(lib->featureReportCount(5), 8);
+}
+
+TEST_F(LibraryTest, QueryOnlyDeviceRefusesWrites) {
+    auto dev = hidtest::unitRecord(path(0));
+    dev.readWrite = false;
+    backend.setDevices({dev});
+    lib->scan();
+    ASSERT_TRUE(lib->open(0));
+    THIDreport report{};
+    report.reportId = 1;
+    EXPECT_EQ(lib->write(report), 0);
+    EXPECT_TRUE(backend.transfers().empty()) << "the device is not touched";
+}
+
+TEST_F(LibraryTest, WriteSendsTheOutputReportLength) {
+    backend.setDevices({hidtest::unitRecord(path(0)), hidtest::unnumberedRecord(path(1))});
+    lib->scan();
+    ASSERT_TRUE(lib->open(0));
+    THIDreport report{};
+    report.reportId = 1;
+    report.data[0] = 0x42;
+    report.data[63] = 0x99;
+    EXPECT_EQ(lib->write(report), 64);
+    ASSERT_TRUE(lib->close());
+
+    // A device without numbered reports gets the 0 in front: hidraw drops it itself.
+    ASSERT_TRUE(lib->open(1));
+    report.reportId = 0;
+    EXPECT_EQ(lib->write(report), 8);
+    const auto t = backend.transfers();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].op, "write");
+    EXPECT_EQ(t[0].bytes.size(), 65u);
+    EXPECT_EQ(t[0].bytes[1], 0x42);
+    EXPECT_EQ(t[0].bytes[64], 0x99);
+    EXPECT_EQ(t[1].bytes.size(), 9u);
+    EXPECT_EQ(t[1].bytes[0], 0);
+    EXPECT_EQ(t[1].bytes[1], 0x42);
+}
+
+TEST_F(LibraryTest, ReadPutsReportIdZeroInFrontForUnnumberedDevices) {
+    backend.setDevices({hidtest::unitRecord(path(0)), hidtest::unnumberedRecord(path(1))});
+    lib->scan();
+    THIDreport report;
+
+    ASSERT_TRUE(lib->open(1));
+    backend.push(path(1), {0x11, 0x22, 0x33, 0, 0, 0, 0, 0x88});
+    std::memset(&report, 0xEE, sizeof report);
+    EXPECT_EQ(lib->read(&report), 8);
+    EXPECT_EQ(report.reportId, 0);
+    EXPECT_EQ(report.data[0], 0x11);
+    EXPECT_EQ(report.data[7], 0x88);
+    EXPECT_EQ(report.data[8], 0) << "the rest is cleared";
+    EXPECT_EQ(lib->read(&report), 0) << "nothing waiting";
+    ASSERT_TRUE(lib->close());
+
+    ASSERT_TRUE(lib->open(0));
+    Bytes numbered(65, 0);
+    numbered[0] = 1;
+    numbered[1] = 0x11;
+    backend.push(path(0), numbered);
+    EXPECT_EQ(lib->read(&report), 64);
+    EXPECT_EQ(report.reportId, 1);
+    EXPECT_EQ(report.data[0], 0x11);
+}
+
+TEST_F(LibraryTest, ReportFunctionsTransferTheTypesLength) {
+    auto dev = hidtest::unitRecord(path(0));
+    dev.caps->feature.byteLength = 17;
+    dev.caps->feature.valueCaps.push_back({0xFF00, 2, 2, false, 3, 8, 16});
+    backend.setDevices({dev});
+    lib->scan();
+    ASSERT_TRUE(lib->open(0));
+
+    uint8_t out[65] = {1, 0xAB};
+    EXPECT_EQ(lib->setOutputReport(out), 64);
+    uint8_t feature[17] = {3, 0xCD};
+    EXPECT_EQ(lib->setFeatureReport(feature), 16);
+    backend.setGetReply({3, 0x77});
+    uint8_t got[17] = {3};
+    EXPECT_EQ(lib->getFeatureReport(got), 16);
+    EXPECT_EQ(got[1], 0x77);
+
+    const auto t = backend.transfers();
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ(t[0].op, "setOutput");
+    EXPECT_EQ(t[0].bytes.size(), 65u);
+    EXPECT_EQ(t[1].op, "setFeature");
+    EXPECT_EQ(t[1].bytes.size(), 17u);
+    EXPECT_EQ(t[1].bytes[1], 0xCD);
+    EXPECT_EQ(t[2].op, "getFeature");
+}
+
+TEST_F(LibraryTest, ATypeWithoutReportsTransfersNothing) {
+    devices(1); // no feature reports
+    lib->scan();
+    ASSERT_TRUE(lib->open(0));
+    uint8_t feature[8] = {1};
+    EXPECT_EQ(lib->setFeatureReport(feature), 0);
+    EXPECT_EQ(lib->featureReportCount(1), 0);
+    EXPECT_TRUE(backend.transfers().empty());
+}
+
+TEST_F(LibraryTest, UnpluggedDeviceGivesZerosNotCrashes) {
+    devices(1);
+    lib->scan();
+    ASSERT_TRUE(lib->open(0));
+    Bytes report(65, 0);
+    report[0] = 1;
+    backend.push(path(0), report);
+    backend.unplug(path(0));
+    THIDreport got;
+    EXPECT_EQ(lib->read(&got), 64) << "what was queued is still read";
+    EXPECT_EQ(lib->read(&got), 0);
+    EXPECT_EQ(lib->write(got), 0);
+    uint8_t out[65] = {1};
+    EXPECT_EQ(lib->setOutputReport(out), 0);
+    EXPECT_TRUE(lib->close());
+    EXPECT_EQ(backend.violations, 0);
+}
+
+TEST_F(LibraryTest, DestroyingTheLibraryClosesEveryHandle) {
+    devices(2);
+    lib->scan();
+    ASSERT_TRUE(lib->open(0));
+    ASSERT_TRUE(lib->open(1));
+    lib.reset();
+    EXPECT_EQ(backend.openHandles(), 0u);
+    EXPECT_EQ(backend.violations, 0);
+}
+
+} // namespace
