@@ -155,14 +155,15 @@ TEST_F(ReaderTest, ClearingTheHandlerStopsReading) {
 TEST_F(ReaderTest, HandlerMayCallBackIntoTheLibrary) {
     // The link sends its next frame from the handler, and may close the device there.
     std::atomic<int> sent{0};
-    sink.setHook([&] {
+    hid::Library* const l = lib.get(); // the pointer itself is reset at tear-down
+    sink.setHook([&sent, l] {
         uint8_t out[65] = {1};
-        sent += lib->setOutputReport(out) == 64 ? 1 : 0;
+        sent += l->setOutputReport(out) == 64 ? 1 : 0;
         THIDreport r{};
         r.reportId = 1;
-        sent += lib->write(r) == 64 ? 1 : 0;
-        if (sink.size() == 3)
-            lib->close();
+        sent += l->write(r) == 64 ? 1 : 0;
+        if (HandlerSink::instance().size() == 3)
+            l->close();
     });
     lib->setInputHandler(&HandlerSink::onInput);
     ASSERT_TRUE(lib->open(0));
