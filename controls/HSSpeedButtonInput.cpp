@@ -1,0 +1,208 @@
+// Mouse, hover, fade, accelerator and action handling of THSSpeedButton.
+#include "HSSpeedButton.h"
+
+#include <QAction>
+#include <QEnterEvent>
+#include <QIcon>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QShortcutEvent>
+#include <QStyle>
+
+QChar CaptionAccelerator(const QString& caption) {
+    for (qsizetype i = 0; i + 1 < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&')) {
+            if (caption[i + 1] != QLatin1Char('&')) {
+                return caption[i + 1];
+            }
+            ++i; // "&&" is a literal "&"
+        }
+    }
+    return {};
+}
+
+bool THSSpeedButton::parentShowing() const {
+    return parentWidget() != nullptr && parentWidget()->isVisible();
+}
+
+void THSSpeedButton::regrabShortcut() {
+    if (FShortcutId != 0) {
+        releaseShortcut(FShortcutId);
+        FShortcutId = 0;
+    }
+    const QKeySequence mnemonic = QKeySequence::mnemonic(FCaption);
+    if (!mnemonic.isEmpty()) {
+        FShortcutId = grabShortcut(mnemonic);
+    }
+}
+
+bool THSSpeedButton::event(QEvent* e) {
+    if (e->type() == QEvent::Shortcut) {
+        auto* se = static_cast<QShortcutEvent*>(e);
+        if (se->shortcutId() == FShortcutId && dialogChar(CaptionAccelerator(FCaption))) {
+            return true;
+        }
+    }
+    return QWidget::event(e);
+}
+
+bool THSSpeedButton::dialogChar(QChar ch) {
+    const QChar accel = CaptionAccelerator(FCaption);
+    if (accel.isNull() || ch.isNull() || accel.toCaseFolded() != ch.toCaseFolded() ||
+        !isEnabled() || !isVisible() || !parentShowing()) {
+        return false;
+    }
+    const bool saved = FDown;
+    setDown(true);
+    repaint();
+    click();
+    setDown(saved);
+    repaint();
+    return true;
+}
+
+void THSSpeedButton::click() {
+    if (FPopupMenu) {
+        FPopupMenu->popup(mapToGlobal(QPoint(0, height())));
+    }
+    if (FAction) {
+        FAction->trigger();
+    } else {
+        emit clicked();
+    }
+}
+
+void THSSpeedButton::handlePress(QMouseEvent* e) {
+    emit mouseDown(e->button(), e->modifiers(), e->position().toPoint());
+    if (e->button() != Qt::LeftButton) {
+        return;
+    }
+    if (FGroupIndex == 0) {
+        setDown(true);
+    } else if (FDown) {
+        if (FAllowAllUp) {
+            setDown(false);
+        }
+    } else {
+        setDown(true);
+    }
+}
+
+void THSSpeedButton::mousePressEvent(QMouseEvent* e) {
+    handlePress(e);
+}
+
+void THSSpeedButton::mouseDoubleClickEvent(QMouseEvent* e) {
+    // The second press of a double click is an ordinary press.
+    handlePress(e);
+}
+
+void THSSpeedButton::mouseMoveEvent(QMouseEvent* e) {
+    emit mouseMove(e->modifiers(), e->position().toPoint());
+}
+
+void THSSpeedButton::mouseReleaseEvent(QMouseEvent* e) {
+    const QPoint pos = e->position().toPoint();
+    if (e->button() == Qt::LeftButton && rect().contains(pos)) {
+        click();
+    }
+    emit mouseUp(e->button(), e->modifiers(), pos);
+    if (FGroupIndex == 0) {
+        setDown(false);
+    }
+}
+
+void THSSpeedButton::enterEvent(QEnterEvent* e) {
+    QWidget::enterEvent(e);
+    if (!isEnabled() || !isVisible() || !parentShowing()) {
+        return;
+    }
+    bCursorOnButton = true;
+    if (FSlowDecease == sdEnterLeave) {
+        if (FTimer && FTimer->Suspended()) {
+            FTimer->Start();
+        }
+    } else {
+        FHotTrackStep = 8;
+        repaintRule();
+    }
+    emit mouseEnter();
+}
+
+void THSSpeedButton::leaveEvent(QEvent* e) {
+    QWidget::leaveEvent(e);
+    bCursorOnButton = false;
+    if (FSlowDecease == sdNone) {
+        FHotTrackStep = 0;
+        repaintRule();
+    } else if (FTimer && FTimer->Suspended()) {
+        FTimer->Start();
+    }
+    if (isEnabled() && isVisible() && parentShowing()) {
+        emit mouseExit();
+    }
+}
+
+void THSSpeedButton::hotTrackTimerTick() {
+    if (FDestroying) {
+        return;
+    }
+    FHotTrackStep += bCursorOnButton ? 1 : -1;
+    if (FHotTrackStep <= 0 || FHotTrackStep >= 8) {
+        FHotTrackStep = bCursorOnButton ? 8 : 0;
+        if (FTimer && !FTimer->Suspended()) {
+            FTimer->Suspend();
+        }
+    }
+    repaintRule();
+}
+
+void THSSpeedButton::setAction(QAction* action) {
+    if (FAction == action) {
+        return;
+    }
+    if (FAction) {
+        disconnect(FAction, nullptr, this, nullptr);
+    }
+    FAction = action;
+    if (FAction) {
+        connect(FAction, &QAction::changed, this, &THSSpeedButton::actionChange);
+        actionChange();
+    }
+}
+
+void THSSpeedButton::actionChange() {
+    if (!FAction) {
+        return;
+    }
+    setCaption(FAction->text());
+    setEnabled(FAction->isEnabled());
+    setToolTip(FAction->toolTip());
+    setVisible(FAction->isVisible());
+    takeActionImage();
+}
+
+void THSSpeedButton::takeActionImage() {
+    // The action's icon becomes the glyph only while the button has none of its own.
+    const QIcon icon = FAction->icon();
+    if (icon.isNull() || !FGlyph.isNull()) {
+        return;
+    }
+    const QList<QSize> sizes = icon.availableSizes();
+    QSize size = sizes.isEmpty() ? QSize() : sizes.first();
+    if (!size.isValid() || size.isEmpty()) {
+        const int extent = QWidget::style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+        size = QSize(extent, extent);
+    }
+    QImage cell(size, QImage::Format_RGB32);
+    cell.fill(Qt::black);
+    {
+        QPainter painter(&cell);
+        painter.drawPixmap(0, 0, icon.pixmap(size, QIcon::Normal, QIcon::Off));
+    }
+    FGlyph = cell;
+    FNumGlyphs = 1;
+    repaint();
+}
