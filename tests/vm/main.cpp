@@ -9,10 +9,12 @@
 #include "tests/vm/HidRoundTrip.h"
 #include "tests/vm/HidrawNode.h"
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <poll.h>
@@ -202,7 +204,14 @@ bool parse(int argc, char** argv, Options& options) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         if (name == "--timeout-ms") {
-            options.timeout = std::chrono::milliseconds(std::stoi(argv[i + 1]));
+            const std::string_view value = argv[i + 1];
+            int ms = 0;
+            const auto [end, error] =
+                std::from_chars(value.data(), value.data() + value.size(), ms);
+            if (error != std::errc() || end != value.data() + value.size() || ms <= 0) {
+                return false;
+            }
+            options.timeout = std::chrono::milliseconds(ms);
         } else if (auto it = strings.find(name); it != strings.end()) {
             *it->second = argv[i + 1];
         } else {
