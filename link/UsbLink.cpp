@@ -1,0 +1,165 @@
+#include "link/UsbLink.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace qx {
+
+namespace {
+
+// The library's device-change handler takes no context: it reaches the bound link here.
+std::atomic<UsbLink*> boundLink{nullptr};
+
+// Stands in for the library until it is loaded: sends nothing.
+class NoPort : public HidPort {
+public:
+    uint8_t scanForDevices() override { return 0; }
+    void getDeviceInfo(uint8_t, THIDdeviceInfo*) override {}
+    bool openDevice(uint8_t) override { return false; }
+    bool closeDevice() override { return false; }
+    uint8_t setOutputReport(uint8_t*) override { return 0; }
+};
+
+// Forwards to the library's port once it exists; the worker starts before the library loads.
+class DeferredPort : public HidPort {
+public:
+    explicit DeferredPort(std::atomic<HidPort*>& target) : target_(target) {}
+    uint8_t scanForDevices() override { return port().scanForDevices(); }
+    void getDeviceInfo(uint8_t i, THIDdeviceInfo* info) override { port().getDeviceInfo(i, info); }
+    bool openDevice(uint8_t i) override { return port().openDevice(i); }
+    bool closeDevice() override { return port().closeDevice(); }
+    uint8_t setOutputReport(uint8_t* r) override { return port().setOutputReport(r); }
+
+private:
+    HidPort& port() {
+        HidPort* p = target_.load();
+        return p ? *p : none_;
+    }
+    std::atomic<HidPort*>& target_;
+    NoPort none_;
+};
+
+std::atomic<HidPort*> activePort{nullptr};
+
+} // namespace
+
+std::string versionText(uint16_t releaseNumber) {
+    return std::to_string(releaseNumber >> 8) + "." + std::to_string(releaseNumber & 0xFF);
+}
+
+bool isBootProduct(const std::string& product) {
+    const std::size_t at = product.find("(boot)");
+    return at != std::string::npos && at >= 1;
+}
+
+std::string textOf(const THIDstring& s) {
+    return std::string(s.text, std::min<std::size_t>(s.length, sizeof s.text));
+}
+
+UsbLink::UsbLink(LinkState& link, ConnectionView& view, ImageSource image,
+                 std::function<void()> redraw, AnswerSink* answers, ErrorSink* errors)
+    : link_(link), view_(view), image_(std::move(image)), redraw_(std::move(redraw)),
+      answers_(answers), errors_(errors), receiver_(link, answers) {}
+
+UsbLink::~UsbLink() {
+    if (library_) {
+        library_->entry().usbSetEventHandler(nullptr);
+        library_->entry().setEventHandler(nullptr);
+        library_->entry().closeDevice();
+    }
+    UsbLink* self = this;
+    boundLink.compare_exchange_strong(self, nullptr);
+    worker_.reset(); // joins
+    activePort = nullptr;
+    installReceiver(nullptr);
+    port_.reset();
+    library_.reset(); // unloads, which stops the library's reader
+}
+
+bool UsbLink::bindLibrary() {
+    if (!worker_) {
+        offlinePort_ = std::make_unique<DeferredPort>(activePort);
+        worker_ = std::make_unique<Tthr>(link_, *offlinePort_, redraw_, errors_);
+    }
+    if (!library_) {
+        const std::optional<std::vector<uint8_t>> image = image_ ? image_() : std::nullopt;
+        if (!image) {
+            lastError_ = "the HID library image is missing";
+            return false;
+        }
+        library_ = LoadedLibrary::load(*image, lastError_);
+        if (!library_) {
+            return false;
+        }
+        port_ = std::make_unique<LibraryPort>(library_->entry());
+        activePort = port_.get();
+    }
+    boundLink = this;
+    installReceiver(&receiver_);
+    library_->entry().setEventHandler(&onInputReport);
+    library_->entry().usbSetEventHandler(&UsbLink::onDeviceChange);
+    connectUnit();
+    return true;
+}
+
+void HID_LIB_CALL UsbLink::onDeviceChange() {
+    if (UsbLink* link = boundLink.load()) {
+        link->connectUnit();
+    }
+}
+
+void UsbLink::connectUnit() {
+    if (!port_) {
+        return;
+    }
+    if (link_.connected) {
+        port_->closeDevice();
+    }
+    link_.connected = false;
+    const uint8_t count = port_->scanForDevices();
+    view_.setControlsEnabled(false);
+
+    for (uint8_t i = 0; i < count; ++i) {
+        THIDdeviceInfo info;
+        std::memset(&info, 0, sizeof info);
+        port_->getDeviceInfo(i, &info);
+        if (textOf(info.manufacturer) != kUnitManufacturer) {
+            continue;
+        }
+        const std::string product = textOf(info.product);
+        view_.setDeviceFields(product, textOf(info.serial), versionText(info.releaseNumber));
+        if (link_.connected) {
+            port_->closeDevice();
+        }
+        // A node that opened only for queries cannot carry a single report: treat the unit as
+        // not openable rather than as connected with every send failing.
+        link_.connected = info.readWrite != 0 && port_->openDevice(i);
+        if (!link_.connected) {
+            view_.setUnitInaccessible(textOf(info.path).c_str());
+            return;
+        }
+        view_.setUnitInaccessible({});
+        if (isBootProduct(product)) {
+            link_.bootMode = true;
+            // A boot loader never acknowledges a settings write; repeating one would only sit
+            // between the update's own requests.
+            link_.abandonSettingsWrite();
+            view_.setUpdateButtonsEnabled(true);
+            return;
+        }
+        view_.setUpdateButtonsEnabled(false);
+        link_.bootMode = false;
+        view_.setControlsEnabled(true);
+        return;
+    }
+    view_.setDeviceFields({}, {}, {});
+    view_.setUnitInaccessible({});
+}
+
+void UsbLink::stopWorker() {
+    if (worker_) {
+        worker_->requestStop();
+    }
+}
+
+} // namespace qx

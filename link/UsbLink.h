@@ -1,0 +1,85 @@
+// Bringing the link up: loading and binding the HID library, and finding, opening and telling
+// the mode of the unit whenever the set of devices changes.
+#pragma once
+
+#include "link/LibraryBinding.h"
+#include "link/LinkState.h"
+#include "link/LinkWorker.h"
+#include "link/Transport.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qx {
+
+inline constexpr const char* kUnitManufacturer = "ORB-MX";
+
+// What the windows show of the connection. Called on the user interface thread only.
+class ConnectionView {
+public:
+    virtual ~ConnectionView() = default;
+    // The main window's controls (`Cont`).
+    virtual void setControlsEnabled(bool enabled) = 0;
+    // The update window's three device fields.
+    virtual void setDeviceFields(const std::string& name, const std::string& serial,
+                                 const std::string& version) = 0;
+    // The update window's "Select file" and "Set to default".
+    virtual void setUpdateButtonsEnabled(bool enabled) = 0;
+    // The unit is there but its device node cannot be opened; `path` is the node. Called with
+    // an empty path when that is no longer the case.
+    virtual void setUnitInaccessible(const std::string& path) { (void)path; }
+};
+
+// "1.2" for 0x0102, "1.10" for 0x010A.
+std::string versionText(uint16_t releaseNumber);
+// Boot mode: "(boot)" first occurs at the product string's second character or later.
+bool isBootProduct(const std::string& product);
+// Text of a length-prefixed library string.
+std::string textOf(const THIDstring& s);
+
+class UsbLink {
+public:
+    using ImageSource = std::function<std::optional<std::vector<uint8_t>>()>;
+
+    UsbLink(LinkState& link, ConnectionView& view, ImageSource image, std::function<void()> redraw,
+            AnswerSink* answers = nullptr, ErrorSink* errors = nullptr);
+    // Unregisters the handlers, stops the worker and unloads the library.
+    ~UsbLink();
+    UsbLink(const UsbLink&) = delete;
+    UsbLink& operator=(const UsbLink&) = delete;
+
+    // Starts the worker unless it runs, loads the library unless loaded, registers the input
+    // and device-change handlers and connects. False when the library cannot be had.
+    bool bindLibrary();
+    // Closes the unit, rescans, and opens the first device of the unit's maker.
+    void connectUnit();
+    // Asks the worker to stop after its current pass (the main window closing).
+    void stopWorker();
+
+    bool bound() const { return library_ != nullptr; }
+    bool workerRunning() const { return worker_ && worker_->running(); }
+    LoadedLibrary* library() const { return library_.get(); }
+    // Why the last bindLibrary failed.
+    const std::string& lastError() const { return lastError_; }
+
+private:
+    static void HID_LIB_CALL onDeviceChange();
+
+    LinkState& link_;
+    ConnectionView& view_;
+    ImageSource image_;
+    std::function<void()> redraw_;
+    AnswerSink* answers_;
+    ErrorSink* errors_;
+    Receiver receiver_;
+    std::unique_ptr<LoadedLibrary> library_;
+    std::unique_ptr<LibraryPort> port_;
+    std::unique_ptr<HidPort> offlinePort_;
+    std::unique_ptr<Tthr> worker_;
+    std::string lastError_;
+};
+
+} // namespace qx

@@ -1,0 +1,10 @@
+// The image check must refuse, never read outside, whatever bytes it is given.
+#include "link/ElfImage.h"
+
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> exact(data, data + size);
+    (void)qx::checkElfImage(exact);
+    return 0;
+}
