@@ -59,6 +59,10 @@ BENCHMARK(BM_ModernButtonSmooth2);
 BENCHMARK(BM_NormalButtonSmooth2);
 
 int main(int argc, char** argv) {
+    // Nothing here needs a display; test discovery runs without the offscreen setting too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv); // fonts need a GUI application
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

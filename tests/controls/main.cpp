@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
+    // Nothing here needs a display; test discovery runs without the offscreen setting too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

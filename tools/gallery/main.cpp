@@ -58,6 +58,10 @@ QFont ButtonFont() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Nothing here needs a display; test discovery runs without the offscreen setting too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     if (argc < 2) {
         QTextStream(stderr) << "usage: qx_gallery <out.png>\n";
