@@ -86,4 +86,20 @@ TEST(Module, LoadedUnderARunningApplication) {
     QCoreApplication::processEvents();
 }
 
+TEST(Module, UnloadsAfterTheApplicationIsGone) {
+    // The program ends without unloading: the module is torn down after its event loop.
+    void* module = nullptr;
+    {
+        int argc = 1;
+        char name[] = "test_module";
+        char* argv[] = {name, nullptr};
+        QCoreApplication app(argc, argv);
+        module = dlopen(HID_LIB_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(module, nullptr) << dlerror();
+        resolve<void (*)(THIDdeviceChangeHandler)>(module, "USBsetEventHandler")(&ignoreChange);
+    }
+    EXPECT_EQ(dlclose(module), 0);
+    EXPECT_EQ(readerThreads(), 0);
+}
+
 } // namespace
