@@ -1,0 +1,44 @@
+#include "update/Dialogs.h"
+
+#include <QFileDialog>
+
+namespace qx {
+
+namespace {
+
+QMessageBox::Icon qtIcon(Dialogs::Icon icon) {
+    switch (icon) {
+    case Dialogs::Icon::Information:
+        return QMessageBox::Information;
+    case Dialogs::Icon::Question:
+        return QMessageBox::Question;
+    case Dialogs::Icon::Warning:
+        return QMessageBox::Warning;
+    case Dialogs::Icon::Error:
+        return QMessageBox::Critical;
+    case Dialogs::Icon::None:
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+} // namespace
+
+QMessageBox::StandardButton QtDialogs::message(QWidget* owner, Icon icon, const QString& caption,
+                                               const QString& text,
+                                               QMessageBox::StandardButtons buttons) {
+    QMessageBox box(qtIcon(icon), caption, text, buttons, owner);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QString QtDialogs::openFileName(QWidget* owner, const QString& initialName, const QString& filter) {
+    return QFileDialog::getOpenFileName(owner, QString(), initialName, filter);
+}
+
+QString QtDialogs::saveFileName(QWidget* owner, const QString& initialName, const QString& filter) {
+    // The operator is not asked before an existing file is replaced.
+    return QFileDialog::getSaveFileName(owner, QString(), initialName, filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
+} // namespace qx

@@ -1,0 +1,53 @@
+// The firmware update window: the connected unit's identity, the update run, reset to defaults
+// and leaving update mode.
+//
+// This header is the contract the main window and the device connection rely on; the window's
+// own handlers live in its implementation files.
+#pragma once
+
+#include "link/LinkState.h"
+#include "link/Transport.h"
+#include "update/Dialogs.h"
+
+#include <QDialog>
+
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace qx {
+
+class Tfu : public QDialog, public AnswerSink {
+    Q_OBJECT
+public:
+    Tfu(LinkState& link, Dialogs& dialogs, QWidget* parent = nullptr);
+    ~Tfu() override;
+
+    // Written by the device connection, on the user interface thread.
+    void setDeviceFields(const QString& name, const QString& serial, const QString& version);
+    void setUpdateButtonsEnabled(bool enabled);
+    QString deviceName() const;
+    QString deviceSerial() const;
+    QString deviceVersion() const;
+
+    // AnswerSink: called on the library's reader thread; handed to the user interface thread.
+    void finishAnswer(bool success) override;
+    void resetAnswer() override;
+
+    // Components, named as in the window's design (tests drive them).
+    QPushButton* cancel = nullptr;
+    QLineEdit* dev_name = nullptr;
+    QLineEdit* dev_serial = nullptr;
+    QLineEdit* dev_version = nullptr;
+    QProgressBar* pb = nullptr;
+    QPushButton* select = nullptr;
+    QPushButton* def = nullptr;
+    QTimer* tmrb = nullptr;
+
+private:
+    class Private;
+    Private* d;
+};
+
+} // namespace qx
