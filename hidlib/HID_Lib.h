@@ -33,7 +33,8 @@ extern "C" {
 
 #pragma pack(push, 1)
 
-/* One report: the report ID, then up to 64 data bytes. Always 65 bytes. */
+/* One report: the report ID (0 for a device without numbered reports), then up to 64 data
+   bytes. Always 65 bytes. */
 typedef struct THIDreport {
     uint8_t reportId;
     uint8_t data[64];
@@ -41,7 +42,7 @@ typedef struct THIDreport {
 
 /* Summary of one value capability of a report descriptor. */
 typedef struct THIDvalueCap {
-    uint16_t usage;      /* for a usage range, its first usage */
+    uint16_t usage; /* for a usage range, its first usage */
     uint8_t reportId;
     uint8_t bitSize;     /* low byte */
     uint8_t reportCount; /* low byte */
@@ -55,21 +56,21 @@ typedef struct THIDstring {
 
 /* One slot of the device table. */
 typedef struct THIDdeviceInfo {
-    THIDstring path;              /* device node path plus one NUL, counted in the length */
-    uint16_t outputReportLength;  /* bytes, report ID included; 0 when the type has none */
+    THIDstring path;             /* device node path plus one NUL, counted in the length */
+    uint16_t outputReportLength; /* bytes, report ID included; 0 when the type has none */
     uint16_t inputReportLength;
     uint16_t featureReportLength;
     THIDvalueCap outputCaps[10];
     THIDvalueCap inputCaps[10];
     THIDvalueCap featureCaps[10];
-    int32_t handle;               /* -1 when the slot is not open */
+    int32_t handle; /* -1 when the slot is not open */
     uint16_t vendorId;
     uint16_t productId;
     uint16_t releaseNumber;
-    THIDstring manufacturer;      /* empty when the device gives none */
-    THIDstring product;           /* empty when the device gives none */
-    THIDstring serial;            /* "---" when the device gives none */
-    uint8_t readWrite;            /* 1: opened for reading and writing during the scan */
+    THIDstring manufacturer; /* empty when the device gives none */
+    THIDstring product;      /* empty when the device gives none */
+    THIDstring serial;       /* "---" when the device gives none */
+    uint8_t readWrite;       /* 1: opened for reading and writing during the scan */
 } THIDdeviceInfo;
 
 #pragma pack(pop)
@@ -105,11 +106,14 @@ typedef void(HID_LIB_CALL* THIDinputHandler)(THIDreport report, uint8_t count);
 /* Called on the thread that loaded the library, from its event loop, for every device change. */
 typedef void(HID_LIB_CALL* THIDdeviceChangeHandler)(void);
 
-/* Rebuilds the device table; returns the number of devices listed (0 to 32). */
+/* Rebuilds the device table; returns the number of devices listed (0 to 32). Closes the open
+   device and any handle the old table still held. */
 HID_LIB_API uint8_t HID_LIB_CALL HIDscanForDevices(void);
 /* Copies slot `index` into *info when index < 31; otherwise leaves *info untouched. */
 HID_LIB_API void HID_LIB_CALL HIDGetDeviceInfo(uint8_t index, THIDdeviceInfo* info);
-/* Opens slot `index` and makes it the open device; false when it cannot be opened. */
+/* Opens slot `index` and makes it the open device; false, with nothing open, when it cannot be
+   opened or `index` is not below the last scan's count. Opening the open slot again keeps its
+   handle and returns true. */
 HID_LIB_API bool HID_LIB_CALL HIDopenDevice(uint8_t index);
 /* Closes the open device; true when one was open. */
 HID_LIB_API bool HID_LIB_CALL HIDcloseDevice(void);
@@ -122,7 +126,7 @@ HID_LIB_API uint8_t HID_LIB_CALL HIDreadDevice(THIDreport* report);
 HID_LIB_API uint8_t HID_LIB_CALL HIDOutputReportSize(void);
 HID_LIB_API uint8_t HID_LIB_CALL HIDInputReportSize(void);
 HID_LIB_API uint8_t HID_LIB_CALL HIDFeatureReportSize(void);
-/* Element count of the report with that ID; 0 when none is open. */
+/* Element count of the report with that ID; 0 when none is open or the type has no reports. */
 HID_LIB_API uint8_t HID_LIB_CALL HIDOutputReportCount(uint8_t reportId);
 HID_LIB_API uint8_t HID_LIB_CALL HIDInputReportCount(uint8_t reportId);
 HID_LIB_API uint8_t HID_LIB_CALL HIDFeatureReportCount(uint8_t reportId);
