@@ -6,6 +6,7 @@ cd "$(dirname "$0")/.."
 
 bash tools/setup-debian.sh
 
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 jobs=${QX_JOBS:-$(nproc)}
 
 echo "== fuzz =="
