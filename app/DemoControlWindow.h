@@ -1,0 +1,36 @@
+// The demo program's second window: the hands that plug the virtual unit in and out, restart it
+// and choose what it measures.
+#pragma once
+
+#include "unit/VirtualBench.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace qx {
+
+class DemoControlWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit DemoControlWindow(unit::VirtualBench& bench, QWidget* parent = nullptr);
+
+    QPushButton* plug = nullptr;
+    QPushButton* bootRestart = nullptr;
+    QPushButton* normalRestart = nullptr;
+    QComboBox* pattern = nullptr;
+    QCheckBox* silent = nullptr;
+    QCheckBox* corrupt = nullptr;
+
+private:
+    void updateState();
+    void applyFaults();
+
+    unit::VirtualBench& bench_;
+    QLabel* state_ = nullptr;
+};
+
+} // namespace qx
