@@ -43,8 +43,7 @@ results=build/vm/lane
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
 tools/vm/run-in-vm.sh --timeout "$command_limit" --results "$results" -- \
-    bash -c 'tools/vm/gadget.sh up >/dev/null && "$0" --gadget tools/vm/gadget.sh' "$proof" \
-    2>&1 | tee "$output"
+    tools/vm/proof.sh "$proof" 2>&1 | tee "$output"
 status=${PIPESTATUS[0]}
 
 case "$status" in

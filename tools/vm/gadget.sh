@@ -38,6 +38,8 @@ setup_kernel() {
     modprobe usb_f_hid
     modprobe dummy_hcd
     modprobe usbhid
+    # Normally udev loads it from the device's modalias; loaded here, hidraw does not hang on udev.
+    modprobe hid-generic
     local waited=0
     until [ -e "/sys/class/udc/$udc_name" ]; do
         [ "$waited" -lt "$wait_seconds" ] || die "no $udc_name controller"
@@ -63,18 +65,20 @@ find_hidraw() {
 # Waits until the gadget's hidraw node is there (want=present) or gone (want=absent), then lets
 # udev finish its rules so that monitors and permissions are settled too.
 wait_hidraw() {
-    local want=$1 waited=0 node
+    local want=$1 node deadline=$((SECONDS + wait_seconds))
     while :; do
         node=$(find_hidraw)
         if { [ "$want" = present ] && [ -n "$node" ] && [ -e "$node" ]; } ||
             { [ "$want" = absent ] && [ -z "$node" ]; }; then
             break
         fi
-        [ "$waited" -lt "$((wait_seconds * 10))" ] || die "hidraw node still not $want"
+        [ "$SECONDS" -lt "$deadline" ] || die "hidraw node still not $want after $wait_seconds s"
         sleep 0.1
-        waited=$((waited + 1))
     done
-    udevadm settle --timeout="$wait_seconds" || true
+    # Without a running udevd there is nothing to settle, and settle would wait out its timeout.
+    if udevadm control --ping --timeout=5 >/dev/null 2>&1; then
+        udevadm settle --timeout="$wait_seconds" || true
+    fi
 }
 
 plug() {
