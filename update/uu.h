@@ -32,8 +32,19 @@ public:
     QString deviceVersion() const;
 
     // AnswerSink: called on the library's reader thread; handed to the user interface thread.
+    // The window must outlive the receiver that calls these.
     void finishAnswer(bool success) override;
     void resetAnswer() override;
+
+    // An update run, or the wait for a reset request to be taken, is under way: no other action
+    // of the window starts meanwhile.
+    bool busy() const;
+    // An update run is under way: the window cannot be closed.
+    bool transferring() const;
+
+    // The window is closed only when no transfer is under way (the Escape key and the close
+    // requests of the desktop included).
+    void done(int result) override;
 
     // Components, named as in the window's design (tests drive them).
     QPushButton* cancel = nullptr;
@@ -44,6 +55,10 @@ public:
     QPushButton* select = nullptr;
     QPushButton* def = nullptr;
     QTimer* tmrb = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     class Private;

@@ -1,0 +1,149 @@
+// Update runs started from the window against the virtual unit: progress, the end messages, the
+// window staying alive and locked during the run, and failed blocks.
+#include "Fixtures.h"
+
+#include "update/UpdatePackage.h"
+
+#include <QKeyEvent>
+#include <QPushButton>
+
+namespace qx::test {
+namespace {
+
+TEST_F(WindowTest, RunShowsProgressThenCompletionAndCloses) {
+    std::vector<int> values;
+    QObject::connect(tfu->pb, &QProgressBar::valueChanged, [&](int v) { values.push_back(v); });
+    selectPackage(packages.package(kModelName, pattern(1000), pattern(100)));
+
+    EXPECT_EQ(values, (std::vector<int>{47, 91, 100, 0}));
+    ASSERT_FALSE(dialogs.messages.empty());
+    const ShownMessage& done = dialogs.messages.front();
+    EXPECT_EQ(done.text, QStringLiteral("Update completed successfully."));
+    EXPECT_EQ(done.caption, QStringLiteral("QX-77ZT"));
+    EXPECT_EQ(done.icon, Dialogs::Icon::None);
+    EXPECT_FALSE(tfu->isVisible());
+    EXPECT_FALSE(tfu->select->isEnabled()) << "set again by the scan after closing";
+    EXPECT_FALSE(tfu->def->isEnabled());
+    EXPECT_TRUE(tfu->cancel->isEnabled());
+
+    // The unit's own verdict follows through the receiver.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.messages.size() == 2; }));
+    EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("Обновление завершено успешно!"));
+    EXPECT_TRUE(link.updateFinished);
+    EXPECT_FALSE(link.updateInProgress);
+    EXPECT_EQ(sent(cmd::kErase), 2u);
+    EXPECT_EQ(sent(cmd::kWriteFlash), 2u);
+    EXPECT_EQ(sent(cmd::kWriteEeprom), 1u);
+    EXPECT_EQ(sent(cmd::kFinish), 1u);
+}
+
+TEST_F(WindowTest, DemoPackageEndsUpInTheUnitByteForByte) {
+    const PackageReadResult demo =
+        readUpdatePackageFile(QX_DEMO_PACKAGE, tfu->deviceName().toStdString());
+    ASSERT_EQ(demo.verdict, PackageVerdict::Accepted) << demo.message;
+    selectPackage(QStringLiteral(QX_DEMO_PACKAGE));
+    EXPECT_FALSE(tfu->isVisible());
+
+    const Bytes flash = unit.flash();
+    const Bytes eeprom = unit.eeprom();
+    const Bytes& f = demo.package.flash;
+    const Bytes& e = demo.package.eeprom;
+    EXPECT_TRUE(std::equal(f.begin(), f.end(), flash.begin()));
+    EXPECT_TRUE(std::equal(e.begin(), e.end(), eeprom.begin()));
+    const std::size_t eepromEnd = (e.size() + 511) / 512 * 512;
+    EXPECT_TRUE(std::all_of(eeprom.begin() + static_cast<long>(e.size()),
+                            eeprom.begin() + static_cast<long>(eepromEnd),
+                            [](std::uint8_t b) { return b == 0xFF; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.messages.size() == 2; }));
+    EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("Обновление завершено успешно!"));
+}
+
+TEST_F(WindowTest, EmptyImagesFinishAtOnce) {
+    selectPackage(packages.package(kModelName, {}, {}));
+    ASSERT_FALSE(dialogs.messages.empty());
+    EXPECT_EQ(dialogs.messages.front().text, QStringLiteral("Update completed successfully."));
+    EXPECT_FALSE(tfu->isVisible());
+    settleLink();
+    EXPECT_EQ(blocksSent(), 0u);
+    EXPECT_EQ(sent(cmd::kFinish), 1u);
+}
+
+struct FailedBlockCase {
+    const char* name;
+    std::size_t flash, eeprom;
+    bool unitGone; // the link says no unit is open; otherwise the unit refuses every report
+    const char* text;
+};
+
+void PrintTo(const FailedBlockCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FailedBlock : public WindowTest, public ::testing::WithParamInterface<FailedBlockCase> {};
+
+TEST_P(FailedBlock, ShowsItsMessageAndReturnsToIdle) {
+    const FailedBlockCase& c = GetParam();
+    const QString path = packages.package(kModelName, pattern(c.flash), pattern(c.eeprom));
+    if (c.unitGone) {
+        link.connected = false;
+    } else {
+        unit::Faults f;
+        f.refuseWrites = true;
+        unit.setFaults(f);
+    }
+    selectPackage(path);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, QString::fromLatin1(c.text));
+    EXPECT_EQ(dialogs.messages[0].caption, QStringLiteral("Update firmware"));
+    EXPECT_EQ(dialogs.messages[0].icon, Dialogs::Icon::Error);
+    EXPECT_TRUE(tfu->isVisible());
+    EXPECT_TRUE(tfu->select->isEnabled());
+    EXPECT_TRUE(tfu->def->isEnabled());
+    EXPECT_TRUE(tfu->cancel->isEnabled());
+    EXPECT_FALSE(link.updateInProgress);
+    EXPECT_FALSE(link.updateFinished);
+    settleLink();
+    EXPECT_EQ(sent(cmd::kFinish), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, FailedBlock,
+    ::testing::Values(FailedBlockCase{"FlashRefused", 700, 10, false, "Update failed. Try again.."},
+                      FailedBlockCase{"EepromRefused", 0, 10, false, "Update failed. Try again."},
+                      FailedBlockCase{"NoUnitOpen", 700, 10, true, "Update failed. Try again.."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WindowTest, WindowStaysAliveButLockedDuringTheRunAndUnplugFailsIt) {
+    // 32 flash blocks, each followed by its 20 ms pause: long enough to act during the run.
+    dialogs.files.push_back(packages.package(kModelName, pattern(16 * 1024), {}));
+    tfu->select->click();
+    ASSERT_TRUE(tfu->transferring());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tfu->pb->value() >= 10; }, 5000))
+        << "progress reaches the bar while the run goes on";
+
+    EXPECT_FALSE(tfu->cancel->isEnabled());
+    EXPECT_FALSE(tfu->select->isEnabled());
+    EXPECT_FALSE(tfu->def->isEnabled());
+    EXPECT_FALSE(tfu->close());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(tfu.get(), &escape);
+    tfu->reject();
+    EXPECT_TRUE(tfu->isVisible());
+    tfu->setUpdateButtonsEnabled(true); // a device scan during the run
+    EXPECT_FALSE(tfu->select->isEnabled());
+    EXPECT_TRUE(tfu->grab().size().isValid()) << "the window paints during the run";
+
+    port->setPlugged(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tfu->busy(); }, 5000));
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("Update failed. Try again.."));
+    EXPECT_GT(tfu->pb->value(), 0);
+    EXPECT_LT(tfu->pb->value(), 100);
+    EXPECT_TRUE(tfu->select->isEnabled());
+    EXPECT_TRUE(tfu->cancel->isEnabled());
+    EXPECT_TRUE(tfu->isVisible());
+    EXPECT_LT(sent(cmd::kWriteFlash), 32u);
+}
+
+} // namespace
+} // namespace qx::test

@@ -1,0 +1,135 @@
+#include "update/UpdateRun.h"
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+
+namespace qx {
+
+namespace {
+
+// How often a waiting request looks at the stop request; the link wakes it sooner when taken.
+constexpr std::chrono::milliseconds kStopPoll{50};
+
+void putBe16(std::uint8_t* p, std::size_t v) {
+    p[0] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
+    p[1] = static_cast<std::uint8_t>(v & 0xFF);
+}
+
+// Sleeps for `pause` unless `stop` is requested first; false when stopped.
+bool pauseFor(std::chrono::milliseconds pause, std::stop_token stop) {
+    if (pause <= std::chrono::milliseconds::zero()) {
+        return !stop.stop_requested();
+    }
+    std::mutex m;
+    std::condition_variable_any cv;
+    std::unique_lock lock(m);
+    return !cv.wait_for(lock, stop, pause, [] { return false; }) && !stop.stop_requested();
+}
+
+} // namespace
+
+std::array<std::uint8_t, 2> erasePayload(std::uint16_t adr) {
+    std::array<std::uint8_t, 2> out{};
+    putBe16(out.data(), adr);
+    return out;
+}
+
+BlockPayload blockPayload(std::uint16_t adr, std::span<const std::uint8_t> b) {
+    BlockPayload out;
+    out.fill(0xFF);
+    putBe16(&out[0], adr);
+    putBe16(&out[2], kUpdateBlockSize);
+    std::copy_n(b.begin(), std::min(b.size(), kUpdateBlockSize), out.begin() + 4);
+    return out;
+}
+
+int progressPercent(std::size_t sent, std::size_t total) {
+    if (total == 0) {
+        return 100;
+    }
+    // The quotient first, then the percentage; nearbyint rounds halves to even.
+    const double q = static_cast<double>(sent) / static_cast<double>(total);
+    return static_cast<int>(std::nearbyint(q * 100.0));
+}
+
+UpdateRun::UpdateRun(LinkState& link, std::chrono::milliseconds flashPause)
+    : link_(link), flashPause_(flashPause) {}
+
+std::optional<bool> UpdateRun::postAndWait(std::uint8_t command,
+                                           std::span<const std::uint8_t> payload,
+                                           std::stop_token stop) {
+    const LinkState::Ticket ticket = link_.post(command, payload);
+    for (;;) {
+        if (const auto result = link_.waitTaken(ticket, kStopPoll)) {
+            return result;
+        }
+        if (stop.stop_requested()) {
+            return std::nullopt;
+        }
+    }
+}
+
+bool UpdateRun::set_erase(std::uint16_t adr, std::stop_token stop) {
+    const auto payload = erasePayload(adr);
+    return postAndWait(cmd::kErase, payload, stop).value_or(false);
+}
+
+bool UpdateRun::write_flash(std::uint16_t adr, std::span<const std::uint8_t> b,
+                            std::stop_token stop) {
+    if (adr % kUpdateBlockSize == 0) {
+        set_erase(adr, stop);
+    }
+    const BlockPayload payload = blockPayload(adr, b);
+    const bool sent = postAndWait(cmd::kWriteFlash, payload, stop).value_or(false);
+    pauseFor(flashPause_, stop);
+    return sent;
+}
+
+bool UpdateRun::write_eep(std::uint16_t adr, std::span<const std::uint8_t> b,
+                          std::stop_token stop) {
+    const BlockPayload payload = blockPayload(adr, b);
+    return postAndWait(cmd::kWriteEeprom, payload, stop).value_or(false);
+}
+
+RunOutcome UpdateRun::run(const UpdateImages& images, const Progress& progress,
+                          std::stop_token stop) {
+    if (images.flash.size() > kMaxImageSize || images.eeprom.size() > kMaxImageSize) {
+        return RunOutcome::TooLarge; // its addresses would wrap onto the first blocks
+    }
+    const std::size_t total = images.flash.size() + images.eeprom.size();
+    std::size_t sent = 0;
+
+    struct Phase {
+        const std::vector<std::uint8_t>& image;
+        bool flash;
+    };
+    for (const Phase phase : {Phase{images.flash, true}, Phase{images.eeprom, false}}) {
+        const std::span<const std::uint8_t> image(phase.image);
+        for (std::size_t offset = 0; offset < image.size(); offset += kUpdateBlockSize) {
+            if (stop.stop_requested()) {
+                return RunOutcome::Stopped;
+            }
+            const auto block =
+                image.subspan(offset, std::min(kUpdateBlockSize, image.size() - offset));
+            const auto adr = static_cast<std::uint16_t>(offset);
+            const bool ok =
+                phase.flash ? write_flash(adr, block, stop) : write_eep(adr, block, stop);
+            if (stop.stop_requested()) {
+                return RunOutcome::Stopped;
+            }
+            if (!ok) {
+                return phase.flash ? RunOutcome::FlashFailed : RunOutcome::EepromFailed;
+            }
+            sent += block.size();
+            if (progress) {
+                progress(progressPercent(sent, total));
+            }
+        }
+    }
+    link_.post(cmd::kFinish);
+    return RunOutcome::Completed;
+}
+
+} // namespace qx

@@ -1,0 +1,409 @@
+#include "update/uu.h"
+
+#include "update/UpdatePackage.h"
+#include "update/UpdateRun.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+namespace qx {
+
+namespace {
+
+const QString kUpdateCaption = QStringLiteral("Update firmware");
+const QString kUnitAnswerCaption = QStringLiteral("Обновление программного обеспечения");
+
+constexpr int kFirstTickMs = 2000;
+constexpr int kTickMs = 200;
+constexpr int kClosingTickMs = 100;
+// How often a background wait looks at its stop request while the link has not taken its post.
+constexpr std::chrono::milliseconds kStopPoll{50};
+
+const QColor kBackground(0xE9, 0xE9, 0xE9);
+const QColor kBarError(0xD0, 0x21, 0x21);
+
+QFont windowFont() {
+    const QString family = QFontDatabase::families().contains(QStringLiteral("Tahoma"))
+                               ? QStringLiteral("Tahoma")
+                               : QStringLiteral("DejaVu Sans");
+    QFont font(family, 8, QFont::Bold);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+QLineEdit* deviceField(QWidget* parent, int top) {
+    auto* field = new QLineEdit(parent);
+    field->setGeometry(6, top, 114, 21);
+    field->setReadOnly(true);
+    field->setAlignment(Qt::AlignCenter);
+    return field;
+}
+
+// Labels size themselves to their text, like the rest of the window's captions.
+QLabel* caption(QWidget* parent, const QString& text, int top) {
+    auto* label = new QLabel(text, parent);
+    label->move(6, top);
+    label->adjustSize();
+    return label;
+}
+
+} // namespace
+
+class Tfu::Private {
+public:
+    Private(Tfu* window, LinkState& l, Dialogs& dlg) : q(window), link(l), dialogs(dlg) {}
+
+    void buildControls();
+    void selectClick();
+    void defClick();
+    void cancelClick();
+    void tmrbTimer();
+    void formShow();
+
+    // Runs `work` on the background thread; `done` then runs on the user interface thread.
+    void startJob(std::function<void(std::stop_token)> work);
+    void endJob();
+    void runEnded(RunOutcome outcome);
+    void showVerdict(bool success);
+    void showResetDone();
+    void setBarError(bool error);
+    void setTransferring(bool on);
+
+    Tfu* q;
+    LinkState& link;
+    Dialogs& dialogs;
+    QFrame* Panel1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* vers = nullptr;
+    QPalette barNormal;
+
+    // Only touched on the user interface thread.
+    bool transferring = false;
+    bool resetWaiting = false;
+    std::jthread job;
+};
+
+void Tfu::Private::buildControls() {
+    q->setWindowTitle(QStringLiteral("Update FW"));
+    q->setFixedSize(147, 286);
+    q->setFont(windowFont());
+    QPalette pal = q->palette();
+    pal.setColor(QPalette::Window, kBackground);
+    q->setPalette(pal);
+    q->setAutoFillBackground(true);
+
+    q->cancel = new QPushButton(QStringLiteral("Close"), q);
+    q->cancel->setGeometry(10, 10, 127, 25);
+    q->cancel->setAutoDefault(false);
+
+    Panel1 = new QFrame(q);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel1->setGeometry(10, 41, 126, 150);
+    Label2 = caption(Panel1, QStringLiteral("Device"), 6);
+    q->dev_name = deviceField(Panel1, 23);
+    Label5 = caption(Panel1, QStringLiteral("Serial"), 56);
+    q->dev_serial = deviceField(Panel1, 73);
+    vers = caption(Panel1, QStringLiteral("Version"), 105);
+    q->dev_version = deviceField(Panel1, 123);
+
+    q->pb = new QProgressBar(q);
+    q->pb->setGeometry(10, 197, 127, 17);
+    q->pb->setRange(0, 100);
+    q->pb->setValue(0);
+    q->pb->setTextVisible(false);
+    barNormal = q->pb->palette();
+
+    q->select = new QPushButton(QStringLiteral("Select file"), q);
+    q->select->setGeometry(10, 220, 127, 25);
+    q->select->setAutoDefault(false);
+    q->select->setEnabled(false);
+
+    q->def = new QPushButton(QStringLiteral("Set to default"), q);
+    q->def->setGeometry(10, 251, 127, 25);
+    q->def->setAutoDefault(false);
+
+    QWidget::setTabOrder(q->select, q->dev_name);
+    QWidget::setTabOrder(q->dev_name, q->dev_serial);
+    QWidget::setTabOrder(q->dev_serial, q->dev_version);
+    QWidget::setTabOrder(q->dev_version, q->cancel);
+    QWidget::setTabOrder(q->cancel, q->def);
+
+    q->tmrb = new QTimer(q);
+    q->tmrb->setInterval(kFirstTickMs);
+
+    connect(q->cancel, &QPushButton::clicked, q, [this] { cancelClick(); });
+    connect(q->select, &QPushButton::clicked, q, [this] { selectClick(); });
+    connect(q->def, &QPushButton::clicked, q, [this] { defClick(); });
+    connect(q->tmrb, &QTimer::timeout, q, [this] { tmrbTimer(); });
+    q->tmrb->start();
+}
+
+void Tfu::Private::setBarError(bool error) {
+    if (!error) {
+        q->pb->setPalette(barNormal);
+        return;
+    }
+    QPalette pal = barNormal;
+    pal.setColor(QPalette::Highlight, kBarError);
+    q->pb->setPalette(pal);
+}
+
+void Tfu::Private::setTransferring(bool on) {
+    transferring = on;
+    q->cancel->setEnabled(!on);
+}
+
+void Tfu::Private::selectClick() {
+    if (transferring || resetWaiting) {
+        return;
+    }
+    q->select->setEnabled(false);
+    q->def->setEnabled(false);
+    const QString fileName =
+        dialogs.openFileName(q, QString(), QStringLiteral("Update File (*.orbu)"));
+    if (fileName.isEmpty()) {
+        q->select->setEnabled(true);
+        q->def->setEnabled(true);
+        link.updateInProgress = false;
+        return;
+    }
+    link.updateInProgress = true;
+
+    PackageReadResult read =
+        readUpdatePackageFile(std::filesystem::path(QFile::encodeName(fileName).toStdString()),
+                              q->dev_name->text().toStdString());
+    if (read.verdict != PackageVerdict::Accepted) {
+        const bool mismatch = read.verdict == PackageVerdict::NameMismatch;
+        if (mismatch) {
+            setBarError(true);
+        }
+        dialogs.message(q, Dialogs::Icon::Error, kUpdateCaption,
+                        QString::fromStdString(read.message), QMessageBox::Ok);
+        if (mismatch) {
+            setBarError(false);
+        }
+        q->select->setEnabled(true);
+        q->def->setEnabled(true);
+        link.updateInProgress = false;
+        return;
+    }
+
+    setBarError(false);
+    q->pb->setValue(0);
+    setTransferring(true);
+    auto images = std::make_shared<UpdateImages>(
+        UpdateImages{std::move(read.package.flash), std::move(read.package.eeprom)});
+    startJob([this, images](std::stop_token stop) {
+        UpdateRun run(link);
+        const RunOutcome outcome = run.run(
+            *images,
+            [this](int percent) {
+                QMetaObject::invokeMethod(
+                    q, [this, percent] { q->pb->setValue(percent); }, Qt::QueuedConnection);
+            },
+            stop);
+        QMetaObject::invokeMethod(
+            q, [this, outcome] { runEnded(outcome); }, Qt::QueuedConnection);
+    });
+}
+
+void Tfu::Private::runEnded(RunOutcome outcome) {
+    endJob();
+    setTransferring(false);
+    switch (outcome) {
+    case RunOutcome::Completed:
+        // The buttons stay disabled: the scan after the window closes sets them again.
+        q->pb->setValue(0);
+        dialogs.message(q, Dialogs::Icon::None, QGuiApplication::applicationDisplayName(),
+                        QStringLiteral("Update completed successfully."), QMessageBox::Ok);
+        q->close();
+        return;
+    case RunOutcome::FlashFailed:
+    case RunOutcome::EepromFailed:
+    case RunOutcome::TooLarge:
+        dialogs.message(q, Dialogs::Icon::Error, kUpdateCaption,
+                        outcome == RunOutcome::EepromFailed
+                            ? QStringLiteral("Update failed. Try again.")
+                            : QStringLiteral("Update failed. Try again.."),
+                        QMessageBox::Ok);
+        q->select->setEnabled(true);
+        q->def->setEnabled(true);
+        link.updateInProgress = false;
+        return;
+    case RunOutcome::Stopped:
+        return;
+    }
+}
+
+void Tfu::Private::defClick() {
+    if (transferring || resetWaiting) {
+        return;
+    }
+    // Until the worker has taken the reset, nothing else may be posted over it, the keep-alive
+    // included; the answer, if any, arrives through resetAnswer.
+    resetWaiting = true;
+    const LinkState::Ticket ticket = link.post(cmd::kResetDefaults);
+    startJob([this, ticket](std::stop_token stop) {
+        while (!link.waitTaken(ticket, kStopPoll) && !stop.stop_requested()) {
+        }
+        QMetaObject::invokeMethod(
+            q,
+            [this] {
+                endJob();
+                resetWaiting = false;
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void Tfu::Private::cancelClick() {
+    if (transferring || resetWaiting) {
+        return;
+    }
+    link.updateInProgress = false;
+    link.post(cmd::kLeaveUpdate);
+    q->reject();
+}
+
+void Tfu::Private::tmrbTimer() {
+    if (link.updateFinished) {
+        q->close();
+        return;
+    }
+    q->tmrb->setInterval(kTickMs);
+    if (q->isVisible() && !link.updateInProgress && !transferring && !resetWaiting) {
+        link.post(cmd::kKeepAlive);
+    }
+}
+
+void Tfu::Private::formShow() {
+    link.updateFinished = false;
+    link.updateInProgress = false;
+    setBarError(false);
+    q->pb->setValue(0);
+}
+
+void Tfu::Private::startJob(std::function<void(std::stop_token)> work) {
+    job = std::jthread(std::move(work));
+}
+
+void Tfu::Private::endJob() {
+    // The job's last act was to queue this call, so the join returns at once.
+    if (job.joinable()) {
+        job.join();
+    }
+}
+
+void Tfu::Private::showVerdict(bool success) {
+    dialogs.message(q, Dialogs::Icon::Information, kUnitAnswerCaption,
+                    success ? QStringLiteral("Обновление завершено успешно!")
+                            : QStringLiteral("Ошибка в процессе обновления!\r\nПовторите попытку"),
+                    QMessageBox::Ok);
+    link.updateFinished = true;
+    link.updateInProgress = false;
+    q->tmrb->setInterval(kClosingTickMs);
+}
+
+void Tfu::Private::showResetDone() {
+    dialogs.message(q, Dialogs::Icon::Information, kUnitAnswerCaption,
+                    QStringLiteral("Настройки сброшены!"), QMessageBox::Ok);
+}
+
+Tfu::Tfu(LinkState& link, Dialogs& dialogs, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      d(new Private(this, link, dialogs)) {
+    d->buildControls();
+}
+
+Tfu::~Tfu() {
+    // A run left behind stops between two requests; its queued calls die with this object.
+    if (d->job.joinable()) {
+        d->job.request_stop();
+        d->job.join();
+    }
+    delete d;
+}
+
+void Tfu::setDeviceFields(const QString& name, const QString& serial, const QString& version) {
+    dev_name->setText(name);
+    dev_serial->setText(serial);
+    dev_version->setText(version);
+}
+
+void Tfu::setUpdateButtonsEnabled(bool enabled) {
+    // A scan during a run (the unit unplugged, say) must not open the buttons to a second run;
+    // the run's end sets them.
+    if (d->transferring) {
+        return;
+    }
+    select->setEnabled(enabled);
+    def->setEnabled(enabled);
+}
+
+QString Tfu::deviceName() const {
+    return dev_name->text();
+}
+
+QString Tfu::deviceSerial() const {
+    return dev_serial->text();
+}
+
+QString Tfu::deviceVersion() const {
+    return dev_version->text();
+}
+
+void Tfu::finishAnswer(bool success) {
+    QMetaObject::invokeMethod(
+        this, [this, success] { d->showVerdict(success); }, Qt::QueuedConnection);
+}
+
+void Tfu::resetAnswer() {
+    QMetaObject::invokeMethod(
+        this, [this] { d->showResetDone(); }, Qt::QueuedConnection);
+}
+
+bool Tfu::busy() const {
+    return d->transferring || d->resetWaiting;
+}
+
+bool Tfu::transferring() const {
+    return d->transferring;
+}
+
+void Tfu::done(int result) {
+    if (d->transferring) {
+        return;
+    }
+    QDialog::done(result);
+}
+
+void Tfu::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) {
+        d->formShow();
+    }
+}
+
+void Tfu::closeEvent(QCloseEvent* event) {
+    if (d->transferring) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+} // namespace qx
