@@ -1,32 +1,44 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset and runs every test: the fuzz targets for a short
-# bounded time, then the unit and integration tests under ASan+UBSan, TSan and the optimised build.
+# bounded time, the unit and integration tests under ASan+UBSan and TSan, the lanes that need more
+# than this machine (a virtual machine with a real kernel), and last the optimised build's tests,
+# so that the run ends with ctest's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+start=$(date +%s)
 
 bash tools/setup-debian.sh
 
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 jobs=${QX_JOBS:-$(nproc)}
 
-echo "== fuzz =="
+stage() { echo "== $1 ($(($(date +%s) - start)) s) =="; }
+
+stage fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 bash tools/run-fuzzers.sh build/fuzz "${QX_FUZZ_SECONDS:-15}"
 
-for preset in asan tsan default; do
-    echo "== $preset =="
+for preset in asan tsan; do
+    stage "$preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset"
 done
 
-# Lanes that need more than the build machine itself (a virtual machine, for instance) live in
-# tools/lanes.d; each one decides on its own whether it can run here.
+stage default
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$jobs"
+
+# Lanes that need more than the build machine itself decide on their own whether they can run.
 if [ -d tools/lanes.d ]; then
     for lane in tools/lanes.d/*.sh; do
         [ -f "$lane" ] || continue
-        echo "== lane $(basename "$lane" .sh) =="
+        stage "lane $(basename "$lane" .sh)"
         bash "$lane"
     done
 fi
+
+stage "default tests"
+ctest --preset default
+echo "tests took $(($(date +%s) - start)) s"

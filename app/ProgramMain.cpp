@@ -1,0 +1,113 @@
+#include "app/ProgramMain.h"
+
+#include "app/DemoControlWindow.h"
+#include "app/SingleInstance.h"
+#include "link/EmbeddedImage.h"
+#include "link/USB.h"
+#include "panel/MainConnectionView.h"
+#include "panel/umain.h"
+#include "update/Dialogs.h"
+#include "update/uu.h"
+
+#include <QApplication>
+#include <QMetaObject>
+#include <QPointer>
+#include <QScreen>
+
+#include <memory>
+
+namespace qx {
+
+namespace {
+
+// Shows a send failure on the user interface thread, whatever thread reports it.
+class WindowErrorSink : public ErrorSink {
+public:
+    WindowErrorSink(QWidget& owner, Dialogs& dialogs) : owner_(&owner), dialogs_(dialogs) {}
+    void showError(const std::string& text) override {
+        QPointer<QWidget> owner = owner_;
+        Dialogs* dialogs = &dialogs_;
+        const QString message = QString::fromStdString(text);
+        QMetaObject::invokeMethod(
+            owner_,
+            [owner, dialogs, message] {
+                if (owner) {
+                    dialogs->message(owner, Dialogs::Icon::Error, QStringLiteral("QX-77ZT"),
+                                     message, QMessageBox::Ok);
+                }
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    QPointer<QWidget> owner_;
+    Dialogs& dialogs_;
+};
+
+} // namespace
+
+int runProgram(int argc, char** argv, const ProgramOptions& options) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("QX_77ZT"));
+    QApplication::setApplicationDisplayName(QStringLiteral("QX-77ZT"));
+    QApplication::setDesktopFileName(QStringLiteral("qx77zt"));
+
+    // A running copy is shown instead; this one leaves before touching the HID library.
+    SingleInstance instance(QStringLiteral("Tfmain-QX-77ZT"));
+    if (!instance.claim()) {
+        return 0;
+    }
+
+    LinkState link;
+    QtDialogs dialogs;
+    Tfu updateWindow(link, dialogs);
+    Tfmain mainWindow(link, updateWindow, dialogs);
+    MainConnectionView view(mainWindow, updateWindow);
+    WindowErrorSink errors(mainWindow, dialogs);
+    std::unique_ptr<DemoControlWindow> demoWindow;
+
+    // Declared after the windows so that it goes first at exit: the worker and the library's
+    // reader stop before the windows they report to are destroyed.
+    UsbLink usb(
+        link, view, &embeddedHidImage, [&mainWindow] { mainWindow.requestRefresh(); },
+        &updateWindow, &errors);
+
+    QObject::connect(&instance, &SingleInstance::activationRequested, &mainWindow, [&mainWindow] {
+        mainWindow.showNormal();
+        mainWindow.raise();
+        mainWindow.activateWindow();
+    });
+
+    mainWindow.onActivate = [&] {
+        if (!usb.bindLibrary()) {
+            dialogs.message(&updateWindow, Dialogs::Icon::Error, QStringLiteral("Update firmware"),
+                            QStringLiteral("Failed to initialize USB!"),
+                            QMessageBox::Ok | QMessageBox::Cancel);
+            mainWindow.close();
+            return;
+        }
+        if (options.demo && !demoWindow && usb.library() != nullptr) {
+            auto control =
+                reinterpret_cast<decltype(&VUcontrol)>(usb.library()->symbol("VUcontrol"));
+            if (control != nullptr) {
+                demoWindow = std::make_unique<DemoControlWindow>(*control());
+                demoWindow->move(mainWindow.frameGeometry().topRight() + QPoint(16, 0));
+                demoWindow->show();
+            }
+        }
+    };
+    mainWindow.onClose = [&] {
+        usb.stopWorker();
+        if (demoWindow) {
+            demoWindow->close();
+        }
+    };
+    mainWindow.connectUnit = [&] { usb.connectUnit(); };
+
+    mainWindow.show();
+    const int result = app.exec();
+    demoWindow.reset();
+    return result;
+}
+
+} // namespace qx
