@@ -41,4 +41,3 @@ fi
 
 stage "default tests"
 ctest --preset default
-echo "tests took $(($(date +%s) - start)) s"
