@@ -1,0 +1,685 @@
+#include "panel/umain.h"
+
+#include "panel/PanelModel.h"
+#include "panel/SettingsFile.h"
+#include "update/uu.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <vector>
+
+static void initMeterResources() {
+    Q_INIT_RESOURCE(meters);
+}
+
+namespace qx {
+
+namespace {
+
+constexpr auto kTag = "tag";
+const QString kCaption = QStringLiteral("QX-77ZT");
+const QString kConfigFilter = QStringLiteral("Config File (*.cfg)");
+const QString kConfigName = QStringLiteral("config.cfg");
+
+// The design font where the machine has it, else the closest narrow sans-serif bold.
+QFont windowFont(int pixels) {
+    const QStringList families = QFontDatabase::families();
+    QFont font;
+    if (families.contains(QStringLiteral("Tahoma"))) {
+        font.setFamily(QStringLiteral("Tahoma"));
+    } else if (families.contains(QStringLiteral("DejaVu Sans Condensed"))) {
+        font.setFamily(QStringLiteral("DejaVu Sans Condensed"));
+    } else {
+        font.setFamily(QStringLiteral("DejaVu Sans"));
+        font.setStretch(QFont::Condensed);
+    }
+    font.setPixelSize(pixels);
+    font.setBold(true);
+    return font;
+}
+
+int tagOf(const QObject* o) {
+    return o->property(kTag).toInt();
+}
+
+// A gain editor that crops an out-of-range entry to the nearer limit as it is typed, instead of
+// refusing the keystroke, so the cropped value is what gets reported.
+class GainSpin : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+
+protected:
+    QValidator::State validate(QString& input, int& pos) const override {
+        const QValidator::State state = QSpinBox::validate(input, pos);
+        if (state != QValidator::Invalid) {
+            return state;
+        }
+        bool ok = false;
+        const qlonglong v = input.trimmed().toLongLong(&ok);
+        if (!ok) {
+            return state;
+        }
+        input = QString::number(std::clamp<qlonglong>(v, minimum(), maximum()));
+        pos = static_cast<int>(input.size());
+        return QValidator::Acceptable;
+    }
+};
+
+QFrame* makePanel(QWidget* parent, const char* name, const QRect& r) {
+    auto* p = new QFrame(parent);
+    p->setObjectName(QLatin1String(name));
+    p->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    p->setGeometry(r);
+    return p;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& r,
+                  Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setGeometry(r);
+    l->setAlignment(align);
+    return l;
+}
+
+// Sets the checked states of a group with its buttons' handlers held off, so that nothing set
+// here reaches the unit. The group is made non-exclusive meanwhile so that "none checked" can be
+// shown too.
+void checkOnly(QButtonGroup* group, int id) {
+    std::vector<QSignalBlocker> blockers;
+    const auto buttons = group->buttons();
+    blockers.reserve(static_cast<std::size_t>(buttons.size()));
+    for (QAbstractButton* b : buttons) {
+        blockers.emplace_back(b);
+    }
+    group->setExclusive(false);
+    for (QAbstractButton* b : buttons) {
+        b->setChecked(group->id(b) == id);
+    }
+    group->setExclusive(true);
+}
+
+void setSchemeIfChanged(THSSpeedButton* b, THSColorStyle scheme) {
+    // Assigning a scheme repaints; unchanged buttons are left alone.
+    if (b->colorStyle() != scheme) {
+        b->setColorStyle(scheme);
+    }
+}
+
+} // namespace
+
+Tfmain::Tfmain(LinkState& link, Tfu& updateWindow, Dialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent), link_(link), tfu_(updateWindow), dialogs_(dialogs),
+      saveName_(kConfigName), openName_(kConfigName) {
+    initMeterResources();
+    setObjectName(QStringLiteral("fmain"));
+    setWindowTitle(kCaption);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFont(windowFont(13));
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    client->setAutoFillBackground(true);
+    setCentralWidget(client);
+
+    buildButtons(client);
+    buildMeters(client);
+    buildChoices(client);
+    buildColumns(client);
+    buildMenu();
+
+    hint_ = new QLabel(this);
+    hint_->setObjectName(QStringLiteral("unitHint"));
+    hint_->setWordWrap(true);
+    hint_->setFont(windowFont(11));
+    statusBar()->addWidget(hint_, 1);
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->hide();
+    // The window keeps the size of its contents; it grows only while the hint is shown.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    tmr = new QTimer(this);
+    tmr->setObjectName(QStringLiteral("tmr"));
+    tmr->setInterval(100);
+    connect(tmr, &QTimer::timeout, this, &Tfmain::tmrTimer);
+
+    FormCreate();
+    tmr->start();
+}
+
+Tfmain::~Tfmain() = default;
+
+void Tfmain::buildButtons(QWidget* client) {
+    struct Spec {
+        THSSpeedButton** member;
+        const char* name;
+        const char* caption;
+        QRect rect;
+    };
+    const Spec specs[] = {
+        {&but0, "but0", "1", {19, 16, 96, 49}},     {&but1, "but1", "2", {132, 16, 96, 49}},
+        {&but2, "but2", "3", {19, 82, 96, 49}},     {&but3, "but3", "4", {132, 82, 96, 49}},
+        {&mute, "mute", "MUTE", {19, 146, 46, 32}}, {&sum, "sum", "SUM", {73, 146, 40, 32}},
+        {&dif, "dif", "DIF", {120, 146, 40, 32}},   {&dim, "dim", "-20 dB", {168, 146, 60, 32}},
+    };
+    const QFont font = windowFont(13);
+    int tag = 0;
+    for (const Spec& s : specs) {
+        auto* b = new THSSpeedButton(client);
+        b->setObjectName(QLatin1String(s.name));
+        b->setGeometry(s.rect);
+        b->setFont(font);
+        b->setColorStyle(lcsChrome);
+        b->setButtonStyle(bsModern);
+        b->setColor(clSilver);
+        b->setColorWhenDown(clWhite);
+        b->setHotTrackColor(RGBColor(208, 208, 208));
+        b->setShadowColor(clSilver);
+        b->setBorder(1);
+        b->setSmooth(0);
+        b->setAlignment(taCenter);
+        b->setFontColor(clBlack);
+        b->setHotTrackFont(font);
+        b->setCaption(QLatin1String(s.caption));
+        b->setProperty(kTag, tag < 4 ? tag : 0);
+        *s.member = b;
+        ++tag;
+    }
+    but0->setWordWrap(true);
+    but2->setWordWrap(true);
+
+    for (THSSpeedButton* b : {but0, but1, but2, but3}) {
+        connect(b, &THSSpeedButton::mouseDown, this,
+                [this, b](Qt::MouseButton button) { but_down(b, button); });
+    }
+    connect(mute, &THSSpeedButton::mouseDown, this, &Tfmain::muteClick);
+    connect(sum, &THSSpeedButton::clicked, this, &Tfmain::sumClick);
+    connect(dif, &THSSpeedButton::clicked, this, &Tfmain::difClick);
+    connect(dim, &THSSpeedButton::mouseDown, this, &Tfmain::dimClick);
+}
+
+void Tfmain::buildColumns(QWidget* client) {
+    const QFont big = windowFont(19);
+    const auto column = [&](QFrame*& panel, const char* panelName, int left, QLabel*& title,
+                            const char* titleName, const QString& titleText, int titleLeft,
+                            QLabel*& gainLabel, const char* gainLabelName, QSpinBox*& gain,
+                            const char* gainName, QLabel*& db, const char* dbName,
+                            QLabel*& srcLabel, const char* srcLabelName, int srcLabelLeft,
+                            int srcLabelWidth, QComboBox*& src, const char* srcName, int tag) {
+        panel = makePanel(client, panelName, {left, 189, 99, 128});
+        title = makeLabel(panel, titleName, titleText, {titleLeft, 4, 90, 23}, Qt::AlignCenter);
+        title->setFont(big);
+        gainLabel = makeLabel(panel, gainLabelName, QStringLiteral("Gain"), {30, 33, 27, 16},
+                              Qt::AlignRight | Qt::AlignVCenter);
+        gain = new GainSpin(panel);
+        gain->setObjectName(QLatin1String(gainName));
+        gain->setRange(panel::kEditorGainMin, panel::kEditorGainMax);
+        gain->setGeometry(4, 52, 66, 24);
+        gain->setProperty(kTag, tag);
+        db = makeLabel(panel, dbName, QStringLiteral("dB"), {73, 56, 16, 16},
+                       Qt::AlignRight | Qt::AlignVCenter);
+        srcLabel = makeLabel(panel, srcLabelName, QStringLiteral("Source"),
+                             {srcLabelLeft, 82, srcLabelWidth, 16}, Qt::AlignCenter);
+        src = new QComboBox(panel);
+        src->setObjectName(QLatin1String(srcName));
+        for (int i = 0; i < kSourceCount; ++i) {
+            src->addItem(QString::fromStdString(sourceName(i)));
+        }
+        src->setCurrentIndex(0);
+        src->setGeometry(4, 100, 91, 24);
+        src->setProperty(kTag, tag);
+        QSpinBox* g = gain;
+        QComboBox* c = src;
+        connect(g, &QSpinBox::valueChanged, this, [this, g](int v) { gainLChange(g, v); });
+        connect(c, &QComboBox::currentIndexChanged, this, [this, c](int i) { scr_sel(c, i); });
+    };
+    column(jvpnl1, "jvpnl1", 19, lbl5, "lbl5", QStringLiteral("Left"), 5, lbl10, "lbl10", gainL,
+           "gainL", lbl1, "lbl1", lbl4, "lbl4", 5, 84, srcL, "srcL", 0);
+    column(jvpnl2, "jvpnl2", 129, lbl9, "lbl9", QStringLiteral("Right"), 4, lbl6, "lbl6", gainR,
+           "gainR", lbl7, "lbl7", lbl8, "lbl8", 4, 85, srcR, "srcR", 1);
+}
+
+void Tfmain::buildMeters(QWidget* client) {
+    pnl1 = makePanel(client, "pnl1", {19, 321, 209, 39});
+    const auto picture = [&](const char* name, const QString& resource, const QRect& r) {
+        auto* l = new QLabel(pnl1);
+        l->setObjectName(QLatin1String(name));
+        // Shown unscaled from the left edge; the box clips it.
+        l->setPixmap(QPixmap(resource));
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        l->setGeometry(r);
+        return l;
+    };
+    // The bars are created after their backgrounds so that they are drawn over them.
+    imgl = picture("imgl", QStringLiteral(":/meters/imgl.png"), {5, 7, 154, 10});
+    imgr = picture("imgr", QStringLiteral(":/meters/imgr.png"), {5, 23, 154, 10});
+    indl = picture("indl", QStringLiteral(":/meters/indl.png"), {5, 7, 154, 10});
+    indr = picture("indr", QStringLiteral(":/meters/indr.png"), {4, 23, 154, 10});
+    const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
+    levl = makeLabel(pnl1, "levl", QStringLiteral("-32"), {160, 4, 28, 16}, right);
+    levr = makeLabel(pnl1, "levr", QStringLiteral("-32"), {160, 19, 28, 16}, right);
+    lbl2 = makeLabel(pnl1, "lbl2", QStringLiteral(" dB"), {185, 4, 20, 16});
+    lbl3 = makeLabel(pnl1, "lbl3", QStringLiteral(" dB"), {185, 19, 20, 16});
+}
+
+void Tfmain::buildChoices(QWidget* client) {
+    const auto radio = [this](QWidget* panel, QButtonGroup* group, const char* name,
+                              const QString& text, int tag, const QRect& r,
+                              void (Tfmain::*handler)(QRadioButton*, bool)) {
+        auto* b = new QRadioButton(text, panel);
+        b->setObjectName(QLatin1String(name));
+        b->setGeometry(r);
+        b->setProperty(kTag, tag);
+        group->addButton(b, tag);
+        // A radio button reports a click when it becomes checked, never when it already was.
+        connect(b, &QRadioButton::toggled, this,
+                [this, b, handler](bool checked) { (this->*handler)(b, checked); });
+        return b;
+    };
+    const auto title = [](QWidget* panel, const char* name, const QString& text) {
+        return makeLabel(panel, name, text, {1, 1, 207, 16}, Qt::AlignCenter);
+    };
+
+    pnl_scale = makePanel(client, "pnl_scale", {19, 366, 209, 26});
+    ballisticsGroup_ = new QButtonGroup(pnl_scale);
+    rb_vu = radio(pnl_scale, ballisticsGroup_, "rb_vu", QStringLiteral("VU"), 0, {5, 3, 103, 17},
+                  &Tfmain::scaleClick);
+    rb_ppm = radio(pnl_scale, ballisticsGroup_, "rb_ppm", QStringLiteral("PPM"), 1,
+                   {107, 3, 100, 17}, &Tfmain::scaleClick);
+
+    pnl2 = makePanel(client, "pnl2", {19, 396, 209, 40});
+    Label1 = title(pnl2, "Label1", QStringLiteral("Brightness"));
+    brightnessGroup_ = new QButtonGroup(pnl2);
+    brg0 = radio(pnl2, brightnessGroup_, "brg0", QStringLiteral("10%"), 0, {3, 17, 46, 17},
+                 &Tfmain::brgClick);
+    brg1 = radio(pnl2, brightnessGroup_, "brg1", QStringLiteral("30%"), 1, {52, 17, 46, 17},
+                 &Tfmain::brgClick);
+    brg2 = radio(pnl2, brightnessGroup_, "brg2", QStringLiteral("50%"), 2, {102, 17, 46, 17},
+                 &Tfmain::brgClick);
+    brg3 = radio(pnl2, brightnessGroup_, "brg3", QStringLiteral("100%"), 3, {151, 17, 56, 17},
+                 &Tfmain::brgClick);
+
+    pnl3 = makePanel(client, "pnl3", {19, 440, 209, 40});
+    Label2 = title(pnl3, "Label2", QStringLiteral("Peak Hold"));
+    peakGroup_ = new QButtonGroup(pnl3);
+    peak0 = radio(pnl3, peakGroup_, "peak0", QStringLiteral("OFF"), 0, {5, 17, 46, 17},
+                  &Tfmain::peakClick);
+    peak1 = radio(pnl3, peakGroup_, "peak1", QStringLiteral("Peak"), 1, {57, 17, 58, 17},
+                  &Tfmain::peakClick);
+    peak2 = radio(pnl3, peakGroup_, "peak2", QStringLiteral("TruePeak"), 2, {121, 17, 83, 17},
+                  &Tfmain::peakClick);
+
+    Panel1 = makePanel(client, "Panel1", {19, 483, 209, 37});
+    Label3 = title(Panel1, "Label3", QStringLiteral("Scale"));
+    scaleGroup_ = new QButtonGroup(Panel1);
+    rb_db = radio(Panel1, scaleGroup_, "rb_db", QStringLiteral("dB"), 0, {5, 17, 103, 17},
+                  &Tfmain::rb_dbClick);
+    rb_dbfs = radio(Panel1, scaleGroup_, "rb_dbfs", QStringLiteral("dBFS"), 1, {107, 16, 100, 17},
+                    &Tfmain::rb_dbClick);
+}
+
+void Tfmain::buildMenu() {
+    mm = menuBar();
+    mm->setObjectName(QStringLiteral("mm"));
+    N4 = mm->addMenu(QStringLiteral("File"));
+    N4->setObjectName(QStringLiteral("N4"));
+    EXP = N4->addAction(QStringLiteral("Save to file"), this, &Tfmain::EXPClick);
+    IMP = N4->addAction(QStringLiteral("Load from file"), this, &Tfmain::IMPClick);
+    FCLOSE = N4->addAction(QStringLiteral("Close"), this, &Tfmain::FCLOSEClick);
+    UPD = mm->addAction(QStringLiteral("Update firmware"), this, &Tfmain::UPDClick);
+    DEF = mm->addAction(QStringLiteral("Ddefault"), this, &Tfmain::DEFClick);
+    INF = mm->addAction(QStringLiteral("About"), this, &Tfmain::INFClick);
+    EXP->setObjectName(QStringLiteral("EXP"));
+    IMP->setObjectName(QStringLiteral("IMP"));
+    FCLOSE->setObjectName(QStringLiteral("FCLOSE"));
+    UPD->setObjectName(QStringLiteral("UPD"));
+    DEF->setObjectName(QStringLiteral("DEF"));
+    INF->setObjectName(QStringLiteral("INF"));
+}
+
+void Tfmain::FormCreate() {
+    // Tab order: meters, ballistics, brightness, peak hold, scale, then each column gain first.
+    const std::vector<QWidget*> order = {rb_vu, rb_ppm, brg0,    brg1,  brg2, brg3,  peak0, peak1,
+                                         peak2, rb_db,  rb_dbfs, gainL, srcL, gainR, srcR};
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+
+    adjustSize();
+    if (const QScreen* s = screen()) {
+        const QRect g = s->geometry();
+        move(panel::centredStart(g.x(), g.width(), width()),
+             panel::centredStart(g.y(), g.height(), height()));
+    }
+    Cont(false);
+    dim->setToolTip(QStringLiteral("Left button:    -20dB\nRight button:+20dB"));
+}
+
+void Tfmain::Cont(bool en) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{but0, but1, but2, but3, mute, sum, dif, dim, jvpnl1,
+                                         jvpnl2, pnl1, pnl_scale, pnl2, pnl3, Panel1}) {
+        w->setEnabled(en);
+    }
+}
+
+void Tfmain::setUnitInaccessible(const QString& path) {
+    if (path.isEmpty()) {
+        hint_->clear();
+        setToolTip(QString());
+        statusBar()->hide();
+        return;
+    }
+    const QString text = QStringLiteral("The unit is connected but cannot be opened (%1). Install "
+                                        "the udev rule (see README) and plug it in again, or close "
+                                        "the program that holds it.")
+                             .arg(path);
+    hint_->setText(text);
+    setToolTip(text);
+    statusBar()->show();
+}
+
+QString Tfmain::unitHint() const {
+    return hint_->text();
+}
+
+bool Tfmain::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate && onActivate) {
+        onActivate();
+    }
+    return QMainWindow::event(e);
+}
+
+void Tfmain::closeEvent(QCloseEvent* e) {
+    if (onClose) {
+        onClose();
+    }
+    e->accept();
+}
+
+bool Tfmain::isActiveControl(const QWidget* w) const {
+    const QWidget* f = focusWidget();
+    return f != nullptr && (f == w || w->isAncestorOf(f));
+}
+
+void Tfmain::clearActiveControl() {
+    if (QWidget* f = focusWidget()) {
+        f->clearFocus();
+    }
+}
+
+void Tfmain::save(const std::function<void(DeviceSettings&)>& edit) {
+    link_.save(edit);
+}
+
+// ---- handlers ---------------------------------------------------------------------------------
+
+void Tfmain::but_down(THSSpeedButton* sender, Qt::MouseButton) {
+    const auto tag = static_cast<uint8_t>(tagOf(sender));
+    save([tag](DeviceSettings& s) { s.preset = tag; });
+}
+
+void Tfmain::muteClick(Qt::MouseButton) {
+    save([](DeviceSettings& s) { s.muteOn = s.muteOn == 0 ? 1 : 0; });
+}
+
+void Tfmain::sumClick() {
+    save([](DeviceSettings& s) { s.monitorMode = s.monitorMode == 1 ? 0 : 1; });
+}
+
+void Tfmain::difClick() {
+    save([](DeviceSettings& s) { s.monitorMode = s.monitorMode == 2 ? 0 : 2; });
+}
+
+void Tfmain::dimClick(Qt::MouseButton button) {
+    if (button == Qt::LeftButton) {
+        save([](DeviceSettings& s) { s.dimMode = s.dimMode == 0 ? 1 : 0; });
+        dim->setCaption(QStringLiteral("-20 dB"));
+    } else if (button == Qt::RightButton) {
+        save([](DeviceSettings& s) { s.dimMode = 2; });
+        dim->setCaption(QStringLiteral("+20 dB"));
+    }
+}
+
+void Tfmain::gainLChange(QSpinBox* sender, int value) {
+    // Only the operator's own editing is sent; values set by refresh are not.
+    if (!isActiveControl(sender)) {
+        return;
+    }
+    const auto gain = static_cast<int8_t>(value);
+    if (tagOf(sender) == 0) {
+        save([gain](DeviceSettings& s) { s.gainLeft = gain; });
+    } else {
+        save([gain](DeviceSettings& s) { s.gainRight = gain; });
+    }
+}
+
+void Tfmain::scr_sel(QComboBox* sender, int index) {
+    if (!isActiveControl(sender) || index < 0 || index >= kSourceCount) {
+        return;
+    }
+    if (link_.settings().preset > 3) {
+        return;
+    }
+    const int side = tagOf(sender);
+    save([side, index](DeviceSettings& s) {
+        if (s.preset <= 3) {
+            s.source[sourceSlot(s.preset, side) - 1] = static_cast<uint8_t>(index);
+        }
+    });
+}
+
+void Tfmain::scaleClick(QRadioButton* sender, bool checked) {
+    if (checked) {
+        const auto tag = static_cast<uint8_t>(tagOf(sender));
+        save([tag](DeviceSettings& s) { s.ballistics = tag; });
+    }
+}
+
+void Tfmain::brgClick(QRadioButton* sender, bool checked) {
+    if (checked) {
+        const auto tag = static_cast<uint8_t>(tagOf(sender));
+        save([tag](DeviceSettings& s) { s.brightness = tag; });
+    }
+}
+
+void Tfmain::peakClick(QRadioButton* sender, bool checked) {
+    if (checked) {
+        const auto tag = static_cast<uint8_t>(tagOf(sender));
+        save([tag](DeviceSettings& s) { s.peakHold = tag; });
+    }
+}
+
+void Tfmain::rb_dbClick(QRadioButton* sender, bool checked) {
+    if (checked) {
+        const auto tag = static_cast<uint8_t>(tagOf(sender));
+        save([tag](DeviceSettings& s) { s.levelScale = tag; });
+    }
+}
+
+void Tfmain::tmrTimer() {
+    // Posts only while the mailbox is free and the unit is not in its boot loader.
+    link_.postStatusRequest();
+}
+
+// ---- menu -------------------------------------------------------------------------------------
+
+void Tfmain::showFileError(const char* format, const QString& name, const std::string& error) {
+    dialogs_.message(this, Dialogs::Icon::Error, kCaption,
+                     QString::fromLatin1(format).arg(name, QString::fromStdString(error)),
+                     QMessageBox::Ok);
+}
+
+void Tfmain::EXPClick() {
+    const QString chosen = dialogs_.saveFileName(this, saveName_, kConfigFilter);
+    if (chosen.isEmpty()) {
+        return;
+    }
+    const QString name = QString::fromStdString(panel::withCfgExtension(chosen.toStdString()));
+    saveName_ = name;
+    const panel::FileResult r =
+        panel::writeSettingsFile(QFile::encodeName(name).toStdString(), link_.settings());
+    if (!r.ok) {
+        showFileError("Cannot create file \"%1\". %2", name, r.error);
+    }
+}
+
+void Tfmain::IMPClick() {
+    const QString name = dialogs_.openFileName(this, openName_, kConfigFilter);
+    if (name.isEmpty()) {
+        return;
+    }
+    openName_ = name;
+    const panel::FileBytes file = panel::readSettingsFile(QFile::encodeName(name).toStdString());
+    if (!file.ok) {
+        showFileError("Cannot open file \"%1\". %2", name, file.error);
+        return;
+    }
+    // So that the next refresh also updates the gain and source controls.
+    clearActiveControl();
+    save([&file](DeviceSettings& s) { panel::applySettingsBytes(file.bytes, s); });
+}
+
+void Tfmain::FCLOSEClick() {
+    close();
+}
+
+void Tfmain::UPDClick() {
+    // Showing sizes a window that was never resized to its contents; centre it at that size.
+    if (!tfu_.testAttribute(Qt::WA_Resized)) {
+        tfu_.adjustSize();
+    }
+    const QRect main = frameGeometry();
+    // The desktop frames the update window only once it is shown: until then take the frame
+    // this window has.
+    QSize upd = tfu_.frameGeometry().size();
+    if (upd == tfu_.size()) {
+        upd += main.size() - size();
+    }
+    tfu_.move(panel::centredStart(main.x(), main.width(), upd.width()),
+              panel::centredStart(main.y(), main.height(), upd.height()));
+    tfu_.exec();
+    if (connectUnit) {
+        connectUnit();
+    }
+}
+
+void Tfmain::DEFClick() {
+    const auto answer = dialogs_.message(this, Dialogs::Icon::Question, QStringLiteral("Confirm"),
+                                         QStringLiteral("Set default values?"),
+                                         QMessageBox::Ok | QMessageBox::Cancel);
+    if (answer != QMessageBox::Ok) {
+        return;
+    }
+    save([](DeviceSettings& s) { s = factoryDefaults(); });
+    refresh();
+    clearActiveControl();
+}
+
+void Tfmain::INFClick() {
+    const QString text = QStringLiteral("Model: ") + tfu_.deviceName() +
+                         QStringLiteral("\nSerial: ") + tfu_.deviceSerial() +
+                         QStringLiteral("\nSoftware version: ") + tfu_.deviceVersion();
+    dialogs_.message(this, Dialogs::Icon::Information, QStringLiteral("INFO"), text,
+                     QMessageBox::Ok);
+}
+
+// ---- display ----------------------------------------------------------------------------------
+
+void Tfmain::requestRefresh() {
+    if (refreshQueued_.exchange(true)) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            // Cleared first, so an answer stored while refresh runs queues the next one.
+            refreshQueued_ = false;
+            refresh();
+        },
+        Qt::QueuedConnection);
+}
+
+void Tfmain::refresh() {
+    // The gains are clamped in the record itself: the next settings write sends the clamped
+    // values.
+    DeviceSettings s;
+    link_.editSettings([&s](DeviceSettings& r) {
+        r.gainLeft = panel::clampRecordGain(r.gainLeft);
+        r.gainRight = panel::clampRecordGain(r.gainRight);
+        s = r;
+    });
+    const DeviceStatus st = link_.status();
+
+    const panel::ButtonSchemes schemes = panel::schemesFor(s);
+    THSSpeedButton* const presets[] = {but0, but1, but2, but3};
+    for (std::size_t i = 0; i < 4; ++i) {
+        setSchemeIfChanged(presets[i], schemes.presets[i]);
+    }
+    setSchemeIfChanged(mute, schemes.mute);
+    setSchemeIfChanged(sum, schemes.sum);
+    setSchemeIfChanged(dif, schemes.dif);
+    dim->setColorStyle(schemes.dim);
+
+    // A control the operator is editing keeps the operator's value.
+    if (!isActiveControl(gainL)) {
+        gainL->setValue(s.gainLeft);
+    }
+    if (!isActiveControl(gainR)) {
+        gainR->setValue(s.gainRight);
+    }
+
+    checkOnly(ballisticsGroup_, s.ballistics != 0 ? 1 : 0);
+
+    // A level beyond the table ends the update here; the rest keeps its look until next time.
+    const std::optional<std::string> left = panel::levelLabel(st.levelLeft);
+    if (!left) {
+        return;
+    }
+    levl->setText(QString::fromStdString(*left));
+    const std::optional<std::string> right = panel::levelLabel(st.levelRight);
+    if (!right) {
+        return;
+    }
+    levr->setText(QString::fromStdString(*right));
+
+    indl->resize(panel::shownBarWidth(st.levelLeft), indl->height());
+    indr->resize(panel::shownBarWidth(st.levelRight), indr->height());
+
+    link_.editSettings([](DeviceSettings& r) { r.brightness &= 3; });
+    checkOnly(brightnessGroup_, s.brightness & 3);
+    checkOnly(peakGroup_, s.peakHold);
+    checkOnly(scaleGroup_, s.levelScale != 0 ? 1 : 0);
+
+    if (s.preset > 3) {
+        return;
+    }
+    const auto choose = [](QComboBox* box, uint8_t index) {
+        box->setCurrentIndex(index < kSourceCount ? index : -1);
+    };
+    if (!isActiveControl(srcL)) {
+        choose(srcL, s.source[sourceSlot(s.preset, 0) - 1]);
+    }
+    if (!isActiveControl(srcR)) {
+        choose(srcR, s.source[sourceSlot(s.preset, 1) - 1]);
+    }
+}
+
+} // namespace qx

@@ -1,0 +1,178 @@
+// The main window: presets, mute, sum, difference and dim buttons, gain and source of each side,
+// the two level meters and the ballistics, brightness, peak hold and scale choices, under the
+// "File", "Update firmware", "Ddefault" and "About" menu.
+//
+// Clicks only change the settings record and post a write; what the controls show comes from
+// refresh(), which runs when the unit's answer has been stored.
+#pragma once
+
+#include "controls/HSSpeedButton.h"
+#include "link/LinkState.h"
+#include "update/Dialogs.h"
+
+#include <QMainWindow>
+
+#include <atomic>
+#include <functional>
+
+class QAction;
+class QButtonGroup;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QRadioButton;
+class QSpinBox;
+class QTimer;
+
+namespace qx {
+
+class Tfu;
+
+class Tfmain : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int kClientWidth = 247;
+    static constexpr int kClientHeight = 536;
+
+    Tfmain(LinkState& link, Tfu& updateWindow, Dialogs& dialogs, QWidget* parent = nullptr);
+    ~Tfmain() override;
+
+    // Hooks the program entry sets.
+    // Runs on every activation of the window (binding the link is harmless to repeat).
+    std::function<void()> onActivate;
+    // Runs when the window closes (stops the link worker).
+    std::function<void()> onClose;
+    // Rescans and connects; run after the update window closes.
+    std::function<void()> connectUnit;
+
+    // Enables or disables every control placed directly on the window; the menu stays usable.
+    void Cont(bool en);
+    // Makes every control show the two records.
+    void refresh();
+    // Safe from any thread and never blocks: queues one refresh onto the user interface thread.
+    // Requests made while one is queued are merged into it.
+    void requestRefresh();
+
+    // The "unit present but cannot be opened" hint; an empty path removes it.
+    void setUnitInaccessible(const QString& path);
+    QString unitHint() const;
+
+    // Handlers, named after their component and event.
+    void but_down(THSSpeedButton* sender, Qt::MouseButton button);
+    void muteClick(Qt::MouseButton button);
+    void sumClick();
+    void difClick();
+    void dimClick(Qt::MouseButton button);
+    void gainLChange(QSpinBox* sender, int value);
+    void scr_sel(QComboBox* sender, int index);
+    void scaleClick(QRadioButton* sender, bool checked);
+    void brgClick(QRadioButton* sender, bool checked);
+    void peakClick(QRadioButton* sender, bool checked);
+    void rb_dbClick(QRadioButton* sender, bool checked);
+    void tmrTimer();
+    void EXPClick();
+    void IMPClick();
+    void FCLOSEClick();
+    void UPDClick();
+    void DEFClick();
+    void INFClick();
+
+    // The window's active control: the widget inside it that holds (or last held) the focus.
+    bool isActiveControl(const QWidget* w) const;
+    // Takes the focus away from every control of the window.
+    void clearActiveControl();
+
+    // The name each file dialog offers next.
+    QString saveFileName() const { return saveName_; }
+    QString openFileName() const { return openName_; }
+
+    // Components, named as in the window's design.
+    THSSpeedButton* but0 = nullptr;
+    THSSpeedButton* but1 = nullptr;
+    THSSpeedButton* but2 = nullptr;
+    THSSpeedButton* but3 = nullptr;
+    THSSpeedButton* mute = nullptr;
+    THSSpeedButton* sum = nullptr;
+    THSSpeedButton* dif = nullptr;
+    THSSpeedButton* dim = nullptr;
+    QFrame* jvpnl1 = nullptr;
+    QFrame* jvpnl2 = nullptr;
+    QFrame* pnl1 = nullptr;
+    QFrame* pnl_scale = nullptr;
+    QFrame* pnl2 = nullptr;
+    QFrame* pnl3 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QLabel* lbl5 = nullptr;
+    QLabel* lbl10 = nullptr;
+    QSpinBox* gainL = nullptr;
+    QLabel* lbl1 = nullptr;
+    QLabel* lbl4 = nullptr;
+    QComboBox* srcL = nullptr;
+    QLabel* lbl9 = nullptr;
+    QLabel* lbl6 = nullptr;
+    QSpinBox* gainR = nullptr;
+    QLabel* lbl7 = nullptr;
+    QLabel* lbl8 = nullptr;
+    QComboBox* srcR = nullptr;
+    QLabel* imgl = nullptr;
+    QLabel* imgr = nullptr;
+    QLabel* indl = nullptr;
+    QLabel* indr = nullptr;
+    QLabel* levl = nullptr;
+    QLabel* levr = nullptr;
+    QLabel* lbl2 = nullptr;
+    QLabel* lbl3 = nullptr;
+    QRadioButton* rb_vu = nullptr;
+    QRadioButton* rb_ppm = nullptr;
+    QLabel* Label1 = nullptr;
+    QRadioButton* brg0 = nullptr;
+    QRadioButton* brg1 = nullptr;
+    QRadioButton* brg2 = nullptr;
+    QRadioButton* brg3 = nullptr;
+    QLabel* Label2 = nullptr;
+    QRadioButton* peak0 = nullptr;
+    QRadioButton* peak1 = nullptr;
+    QRadioButton* peak2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QRadioButton* rb_db = nullptr;
+    QRadioButton* rb_dbfs = nullptr;
+    QMenuBar* mm = nullptr;
+    QMenu* N4 = nullptr;
+    QAction* EXP = nullptr;
+    QAction* IMP = nullptr;
+    QAction* FCLOSE = nullptr;
+    QAction* UPD = nullptr;
+    QAction* DEF = nullptr;
+    QAction* INF = nullptr;
+    QTimer* tmr = nullptr;
+
+protected:
+    bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void FormCreate();
+    void buildButtons(QWidget* client);
+    void buildColumns(QWidget* client);
+    void buildMeters(QWidget* client);
+    void buildChoices(QWidget* client);
+    void buildMenu();
+    void save(const std::function<void(DeviceSettings&)>& edit);
+    void showFileError(const char* format, const QString& name, const std::string& error);
+
+    LinkState& link_;
+    Tfu& tfu_;
+    Dialogs& dialogs_;
+    QButtonGroup* ballisticsGroup_ = nullptr;
+    QButtonGroup* brightnessGroup_ = nullptr;
+    QButtonGroup* peakGroup_ = nullptr;
+    QButtonGroup* scaleGroup_ = nullptr;
+    QLabel* hint_ = nullptr;
+    QString saveName_;
+    QString openName_;
+    std::atomic<bool> refreshQueued_{false};
+};
+
+} // namespace qx

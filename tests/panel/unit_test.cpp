@@ -1,0 +1,111 @@
+// The whole road: operator input on the real window, the link worker, the virtual unit's answer
+// and the redraw it brings.
+#include "ScriptedDialogs.h"
+#include "link/LinkWorker.h"
+#include "panel/umain.h"
+#include "unit/UnitPort.h"
+#include "update/uu.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace qx {
+namespace {
+
+struct LiveWindow : ::testing::Test {
+    LinkState link;
+    unit::VirtualUnit unit;
+    unit::UnitPort port{unit};
+    Receiver receiver{link, nullptr};
+    test::ScriptedDialogs dialogs;
+    Tfu tfu{link, dialogs};
+    Tfmain w{link, tfu, dialogs};
+    std::unique_ptr<Tthr> worker; // stopped before the window goes
+
+    void SetUp() override {
+        unit.setLevelPattern(unit::LevelPattern::SteadyTone);
+        port.setInputHandler(
+            [this](const THIDreport& r, uint8_t n) { receiver.onInputReport(r, n); });
+        ASSERT_EQ(port.scanForDevices(), 1);
+        ASSERT_TRUE(port.openDevice(0));
+        link.connected = true;
+        worker = std::make_unique<Tthr>(link, port, [this] { w.requestRefresh(); });
+        w.Cont(true);
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        // The first status answer shows the unit's settings.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w.levl->text() == QStringLiteral("0  "); }));
+    }
+    void TearDown() override {
+        worker.reset();
+        port.setInputHandler({});
+    }
+    unsigned writes() const {
+        const auto c = unit.counters().byCommand;
+        const auto it = c.find(cmd::kSettingsWrite);
+        return it == c.end() ? 0 : it->second;
+    }
+    template <typename F>
+    bool until(F done) {
+        return QTest::qWaitFor(done, 3000);
+    }
+};
+
+TEST_F(LiveWindow, ClicksReachTheUnitAndItsAnswerLightsTheButtons) {
+    const unsigned before = writes();
+    QTest::mousePress(w.mute, Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(until([&] { return w.mute->colorStyle() == lcsRed; }));
+    EXPECT_EQ(unit.settings().muteOn, 1);
+
+    QTest::mousePress(w.dim, Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(until([&] { return w.dim->colorStyle() == lcsGold; }));
+    EXPECT_EQ(unit.settings().dimMode, 2);
+
+    QTest::mousePress(w.but2, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(until([&] { return w.but2->colorStyle() == lcsGreen; }));
+    EXPECT_EQ(w.but0->colorStyle(), lcsChrome);
+    w.srcR->setFocus();
+    QTest::keyClick(w.srcR, Qt::Key_End);
+    EXPECT_TRUE(until([&] { return unit.settings().source[5] == 17; }));
+    EXPECT_GE(writes(), before + 4);
+    EXPECT_TRUE(until([&] { return link.writeAcked(); }));
+}
+
+TEST_F(LiveWindow, AStatusArrivingWhileTypingKeepsTheTypedGain) {
+    w.gainL->setFocus();
+    w.gainL->findChild<QLineEdit*>()->selectAll();
+    QTest::keyClicks(w.gainL, QStringLiteral("-5"));
+    ASSERT_TRUE(until([&] { return unit.settings().gainLeft == -5 && link.writeAcked(); }));
+
+    // The unit changes on its own; its next status answers must not replace the typed value.
+    DeviceSettings s = unit.settings();
+    s.gainLeft = 7;
+    s.muteOn = 1;
+    unit.setSettings(s);
+    ASSERT_TRUE(until([&] { return w.mute->colorStyle() == lcsRed; }));
+    EXPECT_EQ(w.gainL->value(), -5);
+
+    w.clearActiveControl();
+    EXPECT_TRUE(until([&] { return w.gainL->value() == 7; }));
+}
+
+TEST_F(LiveWindow, DefaultsReachTheUnit) {
+    DeviceSettings s = unit.settings();
+    s.preset = 3;
+    s.brightness = 0;
+    unit.setSettings(s);
+    ASSERT_TRUE(until([&] { return w.but3->colorStyle() == lcsGreen; }));
+    dialogs.answers = {QMessageBox::Ok};
+    w.DEF->trigger();
+    EXPECT_TRUE(until([&] { return unit.settings() == factoryDefaults(); }));
+    EXPECT_TRUE(until([&] { return w.brg3->isChecked() && w.but0->colorStyle() == lcsGreen; }));
+}
+
+} // namespace
+} // namespace qx

@@ -1,0 +1,602 @@
+// The main window's handlers, display and menu commands, driven with real input events. The link
+// has no worker here, so every post stays in the mailbox where the test can count and read it.
+#include "ScriptedDialogs.h"
+#include "panel/PanelModel.h"
+#include "panel/umain.h"
+#include "update/uu.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+namespace qx {
+namespace {
+
+using test::ScriptedDialogs;
+namespace fs = std::filesystem;
+
+struct WindowTest : ::testing::Test {
+    LinkState link;
+    ScriptedDialogs dialogs;
+    Tfu tfu{link, dialogs};
+    Tfmain w{link, tfu, dialogs};
+
+    void SetUp() override {
+        w.tmr->stop(); // status requests would mix with the posts counted here
+        w.Cont(true);
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    }
+
+    // Settings writes posted while `action` runs. Each post takes the next ticket, so two probe
+    // posts around the action tell how many came in between.
+    int postsDuring(const std::function<void()>& action) {
+        const auto before = link.post(0x01);
+        action();
+        const LinkRequest last = link.request();
+        const auto after = link.post(0x01);
+        lastPosted = last;
+        return static_cast<int>(after - before - 1);
+    }
+    LinkRequest lastPosted;
+
+    void show(const DeviceSettings& s, int8_t levelLeft = 0, int8_t levelRight = 0) {
+        link.abandonSettingsWrite(); // as if the unit had answered the last write
+        std::array<uint8_t, kAnswerPayloadSize> answer{};
+        std::memcpy(answer.data(), &s, kSettingsSize);
+        answer[kSettingsSize] = static_cast<uint8_t>(levelLeft);
+        answer[kSettingsSize + 1] = static_cast<uint8_t>(levelRight);
+        ASSERT_TRUE(link.storeAnswer(false, answer));
+        w.refresh();
+    }
+};
+
+void press(QWidget* target, Qt::MouseButton button) {
+    QTest::mousePress(target, button, {}, QPoint(5, 5));
+    QTest::mouseRelease(target, button, {}, QPoint(5, 5));
+}
+
+TEST_F(WindowTest, ButtonsChangeTheirByteAndPostOneWrite) {
+    struct Row {
+        const char* name;
+        std::function<void(DeviceSettings&)> before;
+        std::function<void(Tfmain&)> act;
+        std::function<int(const DeviceSettings&)> field;
+        int expected;
+        int posts;
+    };
+    const auto preset = [](const DeviceSettings& s) { return int(s.preset); };
+    const auto muteOn = [](const DeviceSettings& s) { return int(s.muteOn); };
+    const auto dimMode = [](const DeviceSettings& s) { return int(s.dimMode); };
+    const auto monitor = [](const DeviceSettings& s) { return int(s.monitorMode); };
+    const auto none = [](DeviceSettings&) {};
+    const Row rows[] = {
+        {"preset right", none, [](Tfmain& m) { press(m.but2, Qt::RightButton); }, preset, 2, 1},
+        {"preset middle", none, [](Tfmain& m) { press(m.but3, Qt::MiddleButton); }, preset, 3, 1},
+        {"preset left", [](DeviceSettings& s) { s.preset = 3; },
+         [](Tfmain& m) { press(m.but1, Qt::LeftButton); }, preset, 1, 1},
+        {"mute left", none, [](Tfmain& m) { press(m.mute, Qt::LeftButton); }, muteOn, 1, 1},
+        {"mute right", [](DeviceSettings& s) { s.muteOn = 1; },
+         [](Tfmain& m) { press(m.mute, Qt::RightButton); }, muteOn, 0, 1},
+        {"mute from 2", [](DeviceSettings& s) { s.muteOn = 2; },
+         [](Tfmain& m) { press(m.mute, Qt::LeftButton); }, muteOn, 0, 1},
+        {"dim left", none, [](Tfmain& m) { press(m.dim, Qt::LeftButton); }, dimMode, 1, 1},
+        {"dim left again", [](DeviceSettings& s) { s.dimMode = 1; },
+         [](Tfmain& m) { press(m.dim, Qt::LeftButton); }, dimMode, 0, 1},
+        {"dim right", none, [](Tfmain& m) { press(m.dim, Qt::RightButton); }, dimMode, 2, 1},
+        {"dim right twice", none,
+         [](Tfmain& m) {
+             press(m.dim, Qt::RightButton);
+             press(m.dim, Qt::RightButton);
+         },
+         dimMode, 2, 2},
+        {"dim left after right", [](DeviceSettings& s) { s.dimMode = 2; },
+         [](Tfmain& m) { press(m.dim, Qt::LeftButton); }, dimMode, 0, 1},
+        {"dim middle", [](DeviceSettings& s) { s.dimMode = 1; },
+         [](Tfmain& m) { press(m.dim, Qt::MiddleButton); }, dimMode, 1, 0},
+        {"sum from dif", [](DeviceSettings& s) { s.monitorMode = 2; },
+         [](Tfmain& m) { press(m.sum, Qt::LeftButton); }, monitor, 1, 1},
+        {"sum again", [](DeviceSettings& s) { s.monitorMode = 1; },
+         [](Tfmain& m) { press(m.sum, Qt::LeftButton); }, monitor, 0, 1},
+        {"dif from sum", [](DeviceSettings& s) { s.monitorMode = 1; },
+         [](Tfmain& m) { press(m.dif, Qt::LeftButton); }, monitor, 2, 1},
+        {"dif again", [](DeviceSettings& s) { s.monitorMode = 2; },
+         [](Tfmain& m) { press(m.dif, Qt::LeftButton); }, monitor, 0, 1},
+        {"sum right button", none, [](Tfmain& m) { press(m.sum, Qt::RightButton); }, monitor, 0, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        DeviceSettings s;
+        r.before(s);
+        show(s);
+        const DeviceSettings untouched = link.settings();
+        EXPECT_EQ(postsDuring([&] { r.act(w); }), r.posts);
+        const DeviceSettings after = link.settings();
+        EXPECT_EQ(r.field(after), r.expected);
+        if (r.posts > 0) {
+            EXPECT_EQ(lastPosted.command, cmd::kSettingsWrite);
+            EXPECT_TRUE(lastPosted.payloadIsSettings);
+            EXPECT_EQ(lastPosted.length(), 18u);
+            EXPECT_FALSE(link.writeAcked());
+        }
+        // Only the one byte changed, and no button repainted itself from a click.
+        DeviceSettings expected = untouched;
+        auto raw = rawBytes(expected);
+        const auto now = rawBytes(after);
+        int changed = 0;
+        for (std::size_t i = 0; i < kSettingsSize; ++i) {
+            changed += raw[i] != now[i];
+        }
+        EXPECT_LE(changed, 1);
+        EXPECT_EQ(w.mute->colorStyle(), panel::muteScheme(untouched.muteOn));
+        link.abandonSettingsWrite();
+    }
+}
+
+TEST_F(WindowTest, DimCaptionFollowsTheLastClickOnly) {
+    press(w.dim, Qt::RightButton);
+    EXPECT_EQ(w.dim->caption(), QStringLiteral("+20 dB"));
+    press(w.dim, Qt::MiddleButton);
+    EXPECT_EQ(w.dim->caption(), QStringLiteral("+20 dB"));
+    DeviceSettings s;
+    s.dimMode = 1;
+    show(s);
+    EXPECT_EQ(w.dim->caption(), QStringLiteral("+20 dB"));
+    EXPECT_EQ(w.dim->colorStyle(), lcsGreen);
+    press(w.dim, Qt::LeftButton);
+    EXPECT_EQ(w.dim->caption(), QStringLiteral("-20 dB"));
+    EXPECT_EQ(w.dim->toolTip(), QStringLiteral("Left button:    -20dB\nRight button:+20dB"));
+}
+
+TEST_F(WindowTest, RadioClicksWriteTheirTagOnceAndCheckedOnesStaySilent) {
+    DeviceSettings s;
+    show(s); // checks VU, 10%, OFF and dB
+    struct Row {
+        QRadioButton* button;
+        std::function<int(const DeviceSettings&)> field;
+        int expected;
+        int posts;
+    };
+    const Row rows[] = {
+        {w.rb_ppm, [](const DeviceSettings& d) { return int(d.ballistics); }, 1, 1},
+        {w.brg3, [](const DeviceSettings& d) { return int(d.brightness); }, 3, 1},
+        {w.peak2, [](const DeviceSettings& d) { return int(d.peakHold); }, 2, 1},
+        {w.rb_dbfs, [](const DeviceSettings& d) { return int(d.levelScale); }, 1, 1},
+        {w.rb_dbfs, [](const DeviceSettings& d) { return int(d.levelScale); }, 1, 0},
+        {w.brg0, [](const DeviceSettings& d) { return int(d.brightness); }, 0, 1},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.button->objectName().toStdString());
+        EXPECT_EQ(postsDuring([&] { QTest::mouseClick(r.button, Qt::LeftButton); }), r.posts);
+        EXPECT_EQ(r.field(link.settings()), r.expected);
+        EXPECT_TRUE(r.button->isChecked());
+    }
+}
+
+TEST_F(WindowTest, SourceChoiceWritesTheActivePresetsSlot) {
+    DeviceSettings s = factoryDefaults();
+    s.preset = 2;
+    show(s);
+    EXPECT_EQ(w.srcL->currentIndex(), 4);
+    EXPECT_EQ(w.srcR->currentIndex(), 5);
+    w.srcR->setFocus();
+    EXPECT_EQ(postsDuring([&] { QTest::keyClick(w.srcR, Qt::Key_End); }), 1);
+    EXPECT_EQ(w.srcR->currentText(), QStringLiteral("ANALOG R"));
+    EXPECT_EQ(rawBytes(link.settings())[6], 17);
+    EXPECT_EQ(lastPosted.command, cmd::kSettingsWrite);
+    EXPECT_EQ(lastPosted.length(), 18u);
+
+    // A choice made by the program (not the focused control) writes nothing.
+    EXPECT_EQ(postsDuring([&] { w.srcL->setCurrentIndex(9); }), 0);
+    // With no preset selected there is no slot to write.
+    w.clearActiveControl();
+    s.preset = 4;
+    show(s);
+    w.srcL->setFocus();
+    EXPECT_EQ(postsDuring([&] { QTest::keyClick(w.srcL, Qt::Key_Home); }), 0);
+    EXPECT_EQ(link.settings().source[0], s.source[0]);
+}
+
+TEST_F(WindowTest, TypedGainsAreWrittenAsTheyChangeAndCroppedToTheEditorRange) {
+    show(DeviceSettings{});
+    w.gainL->setFocus();
+    w.gainL->findChild<QLineEdit*>()->selectAll();
+    EXPECT_EQ(postsDuring([&] { QTest::keyClicks(w.gainL, QStringLiteral("-5")); }), 1);
+    EXPECT_EQ(link.settings().gainLeft, -5);
+    EXPECT_EQ(postsDuring([&] { QTest::keyClicks(w.gainL, QStringLiteral("0")); }), 1);
+    EXPECT_EQ(w.gainL->value(), -32) << "-50 is cropped as it is typed";
+    EXPECT_EQ(link.settings().gainLeft, -32);
+
+    w.gainR->setFocus();
+    w.gainR->findChild<QLineEdit*>()->selectAll();
+    EXPECT_EQ(postsDuring([&] { QTest::keyClicks(w.gainR, QStringLiteral("25")); }), 2);
+    EXPECT_EQ(w.gainR->value(), 16);
+    EXPECT_EQ(link.settings().gainRight, 16);
+    EXPECT_EQ(link.settings().gainLeft, -32);
+}
+
+TEST_F(WindowTest, RefreshKeepsTheValueTheOperatorIsTyping) {
+    show(DeviceSettings{});
+    w.gainR->setFocus();
+    w.gainR->findChild<QLineEdit*>()->selectAll();
+    QTest::keyClicks(w.gainR, QStringLiteral("7"));
+    DeviceSettings s;
+    s.gainLeft = 3;
+    s.gainRight = static_cast<int8_t>(0xDF);
+    s.muteOn = 1;
+    EXPECT_EQ(postsDuring([&] { show(s); }), 0);
+    EXPECT_EQ(w.gainR->value(), 7);
+    EXPECT_EQ(w.gainL->value(), 3);
+    EXPECT_EQ(w.mute->colorStyle(), lcsRed);
+    EXPECT_EQ(link.settings().gainRight, -32) << "the record is clamped all the same";
+    w.clearActiveControl();
+    w.refresh();
+    EXPECT_EQ(w.gainR->value(), -32);
+}
+
+struct Snapshot {
+    QString levl, levr;
+    int indl, indr;
+    int brightness; // the checked choice
+    int srcL;
+};
+
+TEST_F(WindowTest, RefreshStopsAtALevelBeyondTheTable) {
+    struct Row {
+        int8_t left, right;
+        Snapshot expected;
+    };
+    // Before each row: levels -10/-10, brightness 1, preset 1 sources 2/3.
+    const Row rows[] = {
+        {0, 0, {QStringLiteral("0  "), QStringLiteral("0  "), 116, 116, 2, 6}},
+        {-35, -36, {QStringLiteral("-52"), QStringLiteral("-52"), 3, 0, 2, 6}},
+        {-128, 12, {QStringLiteral("-52"), QStringLiteral("7.4"), 0, 154, 2, 6}},
+        {13, 13, {QStringLiteral("8  "), QStringLiteral("8  "), 154, 154, 2, 6}},
+        {14, 0, {QStringLiteral("-6 "), QStringLiteral("-6 "), 83, 83, 1, 2}},
+        {0, 14, {QStringLiteral("0  "), QStringLiteral("-6 "), 83, 83, 1, 2}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << int(r.left) << "/" << int(r.right));
+        DeviceSettings before;
+        before.brightness = 1;
+        before.source[0] = 2;
+        show(before, -10, -10);
+        DeviceSettings next;
+        next.brightness = 6; // shows as 50% and is stored back as 2, if reached
+        next.source[0] = 6;
+        show(next, r.left, r.right);
+        EXPECT_EQ(w.levl->text(), r.expected.levl);
+        EXPECT_EQ(w.levr->text(), r.expected.levr);
+        EXPECT_EQ(w.indl->width(), r.expected.indl);
+        EXPECT_EQ(w.indr->width(), r.expected.indr);
+        const QRadioButton* brg[] = {w.brg0, w.brg1, w.brg2, w.brg3};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(brg[i]->isChecked(), i == r.expected.brightness) << i;
+        }
+        EXPECT_EQ(link.settings().brightness, r.expected.brightness == 2 ? 2 : 6);
+        EXPECT_EQ(w.srcL->currentIndex(), r.expected.srcL);
+    }
+}
+
+TEST_F(WindowTest, RefreshShowsOddRecordValues) {
+    struct Row {
+        const char* name;
+        std::function<void(DeviceSettings&)> edit;
+        std::function<void(Tfmain&, const DeviceSettings& stored)> check;
+    };
+    const Row rows[] = {
+        {"preset 4",
+         [](DeviceSettings& s) {
+             s.preset = 4;
+             s.muteOn = 1;
+             s.levelScale = 1;
+         },
+         [](Tfmain& m, const DeviceSettings&) {
+             for (auto* b : {m.but0, m.but1, m.but2, m.but3}) {
+                 EXPECT_EQ(b->colorStyle(), lcsChrome);
+             }
+             EXPECT_EQ(m.srcL->currentIndex(), 4) << "left as the previous refresh chose";
+             EXPECT_EQ(m.srcR->currentIndex(), 5);
+             EXPECT_EQ(m.mute->colorStyle(), lcsRed);
+             EXPECT_TRUE(m.rb_dbfs->isChecked());
+         }},
+        {"gains beyond the record's range",
+         [](DeviceSettings& s) {
+             s.gainLeft = 0x21;
+             s.gainRight = static_cast<int8_t>(0xDF);
+         },
+         [](Tfmain& m, const DeviceSettings& stored) {
+             EXPECT_EQ(stored.gainLeft, 32);
+             EXPECT_EQ(stored.gainRight, -32);
+             EXPECT_EQ(m.gainL->value(), 16);
+             EXPECT_EQ(m.gainR->value(), -32);
+         }},
+        {"brightness 6", [](DeviceSettings& s) { s.brightness = 6; },
+         [](Tfmain& m, const DeviceSettings& stored) {
+             EXPECT_EQ(stored.brightness, 2);
+             EXPECT_TRUE(m.brg2->isChecked());
+             EXPECT_FALSE(m.brg0->isChecked());
+         }},
+        {"peak hold 3", [](DeviceSettings& s) { s.peakHold = 3; },
+         [](Tfmain& m, const DeviceSettings&) {
+             EXPECT_FALSE(m.peak0->isChecked());
+             EXPECT_FALSE(m.peak1->isChecked());
+             EXPECT_FALSE(m.peak2->isChecked());
+         }},
+        {"ballistics 5, scale 9",
+         [](DeviceSettings& s) {
+             s.ballistics = 5;
+             s.levelScale = 9;
+         },
+         [](Tfmain& m, const DeviceSettings&) {
+             EXPECT_TRUE(m.rb_ppm->isChecked());
+             EXPECT_FALSE(m.rb_vu->isChecked());
+             EXPECT_TRUE(m.rb_dbfs->isChecked());
+         }},
+        {"monitor mode 3", [](DeviceSettings& s) { s.monitorMode = 3; },
+         [](Tfmain& m, const DeviceSettings&) {
+             EXPECT_EQ(m.sum->colorStyle(), lcsChrome);
+             EXPECT_EQ(m.dif->colorStyle(), lcsChrome);
+         }},
+        {"source byte above the list",
+         [](DeviceSettings& s) {
+             s.preset = 3;
+             s.source[6] = 18;
+             s.source[7] = 0xFF;
+         },
+         [](Tfmain& m, const DeviceSettings&) {
+             EXPECT_EQ(m.srcL->currentIndex(), -1);
+             EXPECT_EQ(m.srcR->currentIndex(), -1);
+             EXPECT_EQ(m.but3->colorStyle(), lcsGreen);
+         }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        // Every row starts from a fully lit, defaults-showing window.
+        DeviceSettings base = factoryDefaults();
+        base.preset = 2;
+        base.monitorMode = 1;
+        base.peakHold = 2;
+        show(base);
+        DeviceSettings s = base;
+        r.edit(s);
+        // No radio button, list or editor set here may send anything.
+        EXPECT_EQ(postsDuring([&] { show(s); }), 0);
+        r.check(w, link.settings());
+    }
+}
+
+TEST_F(WindowTest, DefaultsAskFirstAndCancelChangesNothing) {
+    DeviceSettings s;
+    s.muteOn = 1;
+    s.preset = 3;
+    show(s);
+    dialogs.answers = {QMessageBox::Cancel};
+    EXPECT_EQ(postsDuring([&] { w.DEF->trigger(); }), 0);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].icon, Dialogs::Icon::Question);
+    EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("Set default values?"));
+    EXPECT_EQ(dialogs.shown[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(link.settings(), s);
+
+    w.gainL->setFocus();
+    dialogs.answers = {QMessageBox::Ok};
+    EXPECT_EQ(postsDuring([&] { w.DEF->trigger(); }), 1);
+    EXPECT_EQ(link.settings(), factoryDefaults());
+    EXPECT_EQ(w.but0->colorStyle(), lcsGreen) << "refreshed at once";
+    EXPECT_EQ(w.mute->colorStyle(), lcsChrome);
+    EXPECT_EQ(w.focusWidget(), nullptr);
+
+    // Saved before the unit answers: the default bytes.
+    const fs::path path = fs::temp_directory_path() / "qx_panel_defaults.cfg";
+    dialogs.nextSaveName = QString::fromStdString(path.string());
+    w.EXP->trigger();
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    fs::remove(path);
+    ASSERT_EQ(bytes.size(), 18u);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), kFactoryDefaults.begin(),
+                           [](char a, uint8_t b) { return uint8_t(a) == b; }));
+}
+
+struct FileCommands : WindowTest {
+    fs::path dir;
+    void SetUp() override {
+        WindowTest::SetUp();
+        dir = fs::temp_directory_path() /
+              (std::string("qx_panel_w_") +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    QString path(const char* name) const { return QString::fromStdString((dir / name).string()); }
+};
+
+TEST_F(FileCommands, LoadReplacesTheFilesBytesClearsFocusAndWrites) {
+    struct Row {
+        std::size_t length;
+        std::size_t replaced;
+    };
+    for (const Row r : {Row{20, 18}, Row{5, 5}, Row{0, 0}}) {
+        SCOPED_TRACE(r.length);
+        DeviceSettings before = factoryDefaults();
+        show(before);
+        std::vector<char> content(r.length);
+        for (std::size_t i = 0; i < r.length; ++i) {
+            content[i] = static_cast<char>(0x60 + i);
+        }
+        std::ofstream(dir / "in.cfg", std::ios::binary)
+            .write(content.data(), static_cast<std::streamsize>(content.size()));
+        dialogs.nextOpenName = path("in.cfg");
+        w.srcL->setFocus();
+        EXPECT_EQ(postsDuring([&] { w.IMP->trigger(); }), 1);
+        EXPECT_EQ(lastPosted.command, cmd::kSettingsWrite);
+        EXPECT_EQ(w.focusWidget(), nullptr);
+        const DeviceSettings loaded = link.settings();
+        const auto now = rawBytes(loaded);
+        for (std::size_t i = 0; i < kSettingsSize; ++i) {
+            EXPECT_EQ(now[i], i < r.replaced ? 0x60 + i : kFactoryDefaults[i]) << i;
+        }
+        link.abandonSettingsWrite();
+    }
+    EXPECT_EQ(dialogs.openAsked.front().initialName, QStringLiteral("config.cfg"));
+    EXPECT_EQ(dialogs.openAsked.front().filter, QStringLiteral("Config File (*.cfg)"));
+    EXPECT_EQ(dialogs.openAsked.back().initialName, path("in.cfg"));
+}
+
+TEST_F(FileCommands, SaveAppendsTheExtensionAndOffersTheNameNextTime) {
+    show(factoryDefaults());
+    dialogs.nextSaveName = path("studio.txt");
+    EXPECT_EQ(postsDuring([&] { w.EXP->trigger(); }), 0);
+    EXPECT_TRUE(fs::exists(dir / "studio.txt.cfg"));
+    EXPECT_FALSE(fs::exists(dir / "studio.txt"));
+    dialogs.nextSaveName.clear(); // cancelled: nothing written, name kept
+    w.EXP->trigger();
+    ASSERT_EQ(dialogs.saveAsked.size(), 2u);
+    EXPECT_EQ(dialogs.saveAsked[0].initialName, QStringLiteral("config.cfg"));
+    EXPECT_EQ(dialogs.saveAsked[0].filter, QStringLiteral("Config File (*.cfg)"));
+    EXPECT_EQ(dialogs.saveAsked[1].initialName, path("studio.txt.cfg"));
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(FileCommands, FailuresShowTheFileNameAndTheSystemsText) {
+    DeviceSettings s = factoryDefaults();
+    show(s);
+    dialogs.nextSaveName = path("missing/x.cfg");
+    w.EXP->trigger();
+    dialogs.nextOpenName = path("none.cfg");
+    EXPECT_EQ(postsDuring([&] { w.IMP->trigger(); }), 0);
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[0].icon, Dialogs::Icon::Error);
+    EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("Cannot create file \"%1\". No such file or "
+                                                    "directory")
+                                         .arg(path("missing/x.cfg")));
+    EXPECT_EQ(
+        dialogs.shown[1].text,
+        QStringLiteral("Cannot open file \"%1\". No such file or directory").arg(path("none.cfg")));
+    EXPECT_EQ(link.settings(), s);
+}
+
+TEST_F(WindowTest, AboutShowsTheUpdateWindowsDeviceFields) {
+    tfu.setDeviceFields(QStringLiteral("QX-77ZT"), QStringLiteral("QX7700000042"),
+                        QStringLiteral("1.2"));
+    w.INF->trigger();
+    tfu.setDeviceFields({}, {}, {});
+    w.INF->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("INFO"));
+    EXPECT_EQ(dialogs.shown[0].icon, Dialogs::Icon::Information);
+    EXPECT_EQ(dialogs.shown[0].buttons, QMessageBox::Ok);
+    EXPECT_EQ(dialogs.shown[0].text,
+              QStringLiteral("Model: QX-77ZT\nSerial: QX7700000042\nSoftware version: 1.2"));
+    EXPECT_EQ(dialogs.shown[1].text, QStringLiteral("Model: \nSerial: \nSoftware version: "));
+}
+
+TEST_F(WindowTest, UpdateWindowOpensCentredOverTheMainWindowThenReconnects) {
+    int connects = 0;
+    w.connectUnit = [&] { ++connects; };
+    w.move(101, 57);
+    QPoint shownAt;
+    QTimer::singleShot(0, &tfu, [&] {
+        shownAt = tfu.frameGeometry().topLeft();
+        tfu.reject();
+    });
+    w.UPD->trigger();
+    EXPECT_EQ(connects, 1);
+    const QRect main = w.frameGeometry();
+    const QRect upd = tfu.frameGeometry();
+    EXPECT_EQ(shownAt, QPoint(panel::centredStart(main.x(), main.width(), upd.width()),
+                              panel::centredStart(main.y(), main.height(), upd.height())));
+}
+
+TEST_F(WindowTest, LayoutAndStartState) {
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("QX-77ZT"));
+    EXPECT_EQ(w.centralWidget()->size(), QSize(247, 536));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(w.but3->geometry(), QRect(132, 82, 96, 49));
+    EXPECT_EQ(w.srcR->geometry(), QRect(4, 100, 91, 24));
+    EXPECT_EQ(w.srcL->count(), 18);
+    EXPECT_EQ(w.srcL->itemText(16), QStringLiteral("ANALOG L"));
+    EXPECT_EQ(w.gainL->minimum(), -32);
+    EXPECT_EQ(w.gainL->maximum(), 16);
+    EXPECT_EQ(w.levl->text(), QStringLiteral("-32"));
+    EXPECT_EQ(w.tmr->interval(), 100);
+    // Tab order: the choice panels first, then each column with its gain before its source.
+    QWidget* expected[] = {w.rb_vu, w.rb_ppm, w.brg0,    w.brg1,  w.brg2, w.brg3,  w.peak0, w.peak1,
+                           w.peak2, w.rb_db,  w.rb_dbfs, w.gainL, w.srcL, w.gainR, w.srcR};
+    for (std::size_t i = 1; i < std::size(expected); ++i) {
+        QWidget* next = expected[i - 1]->nextInFocusChain();
+        while (next != expected[i] &&
+               (next->focusPolicy() == Qt::NoFocus || expected[i - 1]->isAncestorOf(next))) {
+            next = next->nextInFocusChain();
+        }
+        EXPECT_EQ(next, expected[i]) << i;
+    }
+    // Cont covers every control on the window and never the menu.
+    w.Cont(false);
+    for (QWidget* c : std::initializer_list<QWidget*>{w.but0, w.dim, w.jvpnl1, w.jvpnl2, w.pnl1,
+                                                      w.pnl_scale, w.pnl2, w.pnl3, w.Panel1}) {
+        EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
+    }
+    EXPECT_FALSE(w.gainL->isEnabled());
+    EXPECT_TRUE(w.mm->isEnabled());
+    EXPECT_TRUE(w.DEF->isEnabled());
+}
+
+TEST_F(WindowTest, TimerPostsStatusRequestsOnlyWhenFreeAndNotBooting) {
+    w.tmrTimer();
+    EXPECT_TRUE(link.pending());
+    EXPECT_EQ(link.request().command, cmd::kStatus);
+    link.save();
+    w.tmrTimer();
+    EXPECT_EQ(link.request().command, cmd::kSettingsWrite) << "a pending post is not replaced";
+}
+
+TEST_F(WindowTest, RefreshRequestsFromAnotherThreadAreMergedAndNeverLost) {
+    show(DeviceSettings{}, -10, -10);
+    std::thread worker([&] {
+        for (int i = 0; i < 500; ++i) {
+            w.requestRefresh();
+        }
+        DeviceSettings s;
+        s.muteOn = 1;
+        std::array<uint8_t, kAnswerPayloadSize> answer{};
+        std::memcpy(answer.data(), &s, kSettingsSize);
+        answer[kSettingsSize] = 12;
+        link.storeAnswer(false, answer);
+        w.requestRefresh();
+    });
+    worker.join();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.levl->text() == QStringLiteral("7.4"); }, 2000));
+    EXPECT_EQ(w.mute->colorStyle(), lcsRed);
+}
+
+TEST_F(WindowTest, UnreachableUnitShowsAHintWithoutAMessageBox) {
+    const int height = w.height();
+    w.setUnitInaccessible(QStringLiteral("/dev/hidraw3"));
+    EXPECT_TRUE(w.unitHint().contains(QStringLiteral("(/dev/hidraw3)")));
+    EXPECT_TRUE(w.unitHint().startsWith(QStringLiteral("The unit is connected but cannot be "
+                                                       "opened")));
+    EXPECT_TRUE(dialogs.shown.empty());
+    w.setUnitInaccessible({});
+    EXPECT_TRUE(w.unitHint().isEmpty());
+    QTest::qWait(1);
+    EXPECT_EQ(w.height(), height);
+}
+
+} // namespace
+} // namespace qx
