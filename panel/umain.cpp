@@ -19,6 +19,7 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 
 #include <vector>
@@ -112,6 +113,38 @@ void checkOnly(QButtonGroup* group, int id) {
         b->setChecked(group->id(b) == id);
     }
     group->setExclusive(true);
+}
+
+// Grows a caption label that its text overflows, the way an auto-sized label does: a
+// right-aligned one keeps its right edge, a centred one its centre, any other its left edge.
+void fitLabel(QLabel* l) {
+    const int need = l->sizeHint().width();
+    if (need <= l->width()) {
+        return;
+    }
+    QRect r = l->geometry();
+    const int grow = need - r.width();
+    if (l->alignment() & Qt::AlignRight) {
+        r.setLeft(r.left() - grow);
+    } else if (l->alignment() & Qt::AlignHCenter) {
+        r.setLeft(r.left() - grow / 2);
+        r.setWidth(need);
+    } else {
+        r.setWidth(need);
+    }
+    l->setGeometry(r);
+}
+
+// Widens a radio button whose caption its box would clip; the design leaves a few pixels
+// between neighbours for that.
+void fitRadio(QRadioButton* b) {
+    const QStyle* st = b->style();
+    const int need = st->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, b) +
+                     st->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, b) +
+                     b->fontMetrics().horizontalAdvance(b->text());
+    if (need > b->width()) {
+        b->resize(need, b->height());
+    }
 }
 
 void setSchemeIfChanged(THSSpeedButton* b, THSColorStyle scheme) {
@@ -338,6 +371,12 @@ void Tfmain::buildChoices(QWidget* client) {
 void Tfmain::buildMenu() {
     mm = menuBar();
     mm->setObjectName(QStringLiteral("mm"));
+    // The menu bar uses the desktop's menu font, not the window's bold one, and tight item
+    // padding so that all four commands fit across the narrow window.
+    QFont menuFont = windowFont(12);
+    menuFont.setBold(false);
+    mm->setFont(menuFont);
+    mm->setStyleSheet(QStringLiteral("QMenuBar::item { padding: 2px 4px; }"));
     N4 = mm->addMenu(QStringLiteral("File"));
     N4->setObjectName(QStringLiteral("N4"));
     EXP = N4->addAction(QStringLiteral("Save to file"), this, &Tfmain::EXPClick);
@@ -367,6 +406,15 @@ void Tfmain::FormCreate() {
         const QRect g = s->geometry();
         move(panel::centredStart(g.x(), g.width(), width()),
              panel::centredStart(g.y(), g.height(), height()));
+    }
+    // The design's sizes fit its own font; a wider fallback font must not clip a caption.
+    for (QLabel* l :
+         {lbl5, lbl10, lbl1, lbl4, lbl9, lbl6, lbl7, lbl8, lbl2, lbl3, Label1, Label2, Label3}) {
+        fitLabel(l);
+    }
+    for (QRadioButton* b :
+         {rb_vu, rb_ppm, brg0, brg1, brg2, brg3, peak0, peak1, peak2, rb_db, rb_dbfs}) {
+        fitRadio(b);
     }
     Cont(false);
     dim->setToolTip(QStringLiteral("Left button:    -20dB\nRight button:+20dB"));

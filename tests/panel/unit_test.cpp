@@ -109,3 +109,39 @@ TEST_F(LiveWindow, DefaultsReachTheUnit) {
 
 } // namespace
 } // namespace qx
+
+namespace qx {
+namespace {
+
+// Not a check: renders the window for a person to look at. Run with
+// --gtest_also_run_disabled_tests --gtest_filter='*Screenshots*'; writes /tmp/panel-*.png.
+TEST_F(LiveWindow, DISABLED_Screenshots) {
+    DeviceSettings s = factoryDefaults();
+    s.preset = 1;
+    s.muteOn = 1;
+    s.dimMode = 2;
+    s.monitorMode = 1;
+    s.gainLeft = -12;
+    s.gainRight = 6;
+    s.ballistics = 1;
+    s.peakHold = 2;
+    s.levelScale = 1;
+    unit.setSettings(s);
+    unit.setLevelPattern(unit::LevelPattern::Programme);
+    ASSERT_TRUE(until([&] { return w.mute->colorStyle() == lcsRed; }));
+    QTest::mousePress(w.dim, Qt::RightButton, {}, QPoint(5, 5));
+    ASSERT_TRUE(until([&] { return w.dim->colorStyle() == lcsGold && link.writeAcked(); }));
+    QTest::qWait(300);
+    w.grab().save(QStringLiteral("/tmp/panel-connected.png"));
+    w.setUnitInaccessible(QStringLiteral("/dev/hidraw3"));
+    QTest::qWait(50);
+    w.grab().save(QStringLiteral("/tmp/panel-hint.png"));
+    w.setUnitInaccessible({});
+    worker.reset();
+    w.Cont(false);
+    QTest::qWait(50);
+    w.grab().save(QStringLiteral("/tmp/panel-disconnected.png"));
+}
+
+} // namespace
+} // namespace qx

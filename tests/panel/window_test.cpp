@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -535,6 +536,29 @@ TEST_F(WindowTest, LayoutAndStartState) {
     EXPECT_EQ(w.gainL->maximum(), 16);
     EXPECT_EQ(w.levl->text(), QStringLiteral("-32"));
     EXPECT_EQ(w.tmr->interval(), 100);
+    // No caption is clipped, whichever font the machine gave (the level readings have a fixed
+    // box and are checked by their text).
+    for (QLabel* l : w.findChildren<QLabel*>()) {
+        if (l != w.levl && l != w.levr && l->pixmap().isNull() && !l->text().isEmpty() &&
+            l->isVisibleTo(&w)) {
+            EXPECT_LE(l->sizeHint().width(), l->width()) << l->objectName().toStdString();
+            EXPECT_GE(l->x(), 0) << l->objectName().toStdString();
+            EXPECT_LE(l->geometry().right(), l->parentWidget()->width())
+                << l->objectName().toStdString();
+        }
+    }
+    for (QRadioButton* b : w.findChildren<QRadioButton*>()) {
+        const int need = b->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, b) +
+                         b->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, b) +
+                         b->fontMetrics().horizontalAdvance(b->text());
+        EXPECT_LE(need, b->width()) << b->objectName().toStdString();
+        for (QRadioButton* other : b->parentWidget()->findChildren<QRadioButton*>()) {
+            if (other->x() > b->x()) {
+                EXPECT_LE(b->x() + need, other->x()) << b->objectName().toStdString();
+            }
+        }
+        EXPECT_LE(b->geometry().right(), b->parentWidget()->width());
+    }
     // Tab order: the choice panels first, then each column with its gain before its source.
     QWidget* expected[] = {w.rb_vu, w.rb_ppm, w.brg0,    w.brg1,  w.brg2, w.brg3,  w.peak0, w.peak1,
                            w.peak2, w.rb_db,  w.rb_dbfs, w.gainL, w.srcL, w.gainR, w.srcR};
