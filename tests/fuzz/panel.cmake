@@ -1,0 +1,4 @@
+# The settings file loader.
+qx_add_fuzzer(fuzz_settings_file SOURCES
+    ${PROJECT_SOURCE_DIR}/tests/panel/fuzz_settings_file.cpp
+    ${PROJECT_SOURCE_DIR}/panel/SettingsFile.cpp)
