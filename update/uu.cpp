@@ -171,6 +171,9 @@ void Tfu::Private::selectClick() {
     if (transferring || resetWaiting) {
         return;
     }
+    // Disabling the focused button would hand the focus to the next field, which then shows its
+    // text selected for the whole run; the window itself holds it instead.
+    q->setFocus(Qt::OtherFocusReason);
     q->select->setEnabled(false);
     q->def->setEnabled(false);
     const QString fileName =
