@@ -105,6 +105,10 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     mainWindow.connectUnit = [&] { usb.connectUnit(); };
 
     mainWindow.show();
+    // Ask for activation too: the link comes up when the window is first activated, and without
+    // a window manager (or with focus-stealing prevention) a new window may otherwise wait for
+    // the operator's first click.
+    mainWindow.activateWindow();
     const int result = app.exec();
     demoWindow.reset();
     return result;
