@@ -39,3 +39,16 @@ function(qx_add_benchmark name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark qx_warnings)
 endfunction()
+
+# qx_add_areas(): adds every subfolder of the current folder that has a CMakeLists.txt, except
+# "fuzz" (built by its own preset) and those named in QX_SKIP.
+function(qx_add_areas)
+    file(GLOB _areas LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    list(SORT _areas)
+    foreach(_area ${_areas})
+        if(NOT _area STREQUAL "fuzz" AND NOT _area IN_LIST QX_SKIP
+           AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_area}/CMakeLists.txt)
+            add_subdirectory(${_area})
+        endif()
+    endforeach()
+endfunction()
