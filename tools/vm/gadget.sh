@@ -4,6 +4,7 @@
 # while /dev/hidg0 is the unit's side of the wire.
 #
 #   gadget.sh up [--manufacturer S] [--product S] [--serial S] [--bcd 0xNNNN] [--descriptor HEX]
+#                [--out-endpoint]
 #   gadget.sh unplug | plug        unbind from / bind to the controller (wait for hidraw to follow)
 #   gadget.sh rename PRODUCT       unplug, change the product string, plug
 #   gadget.sh hidraw               print the /dev/hidrawN of the gadget
@@ -106,7 +107,7 @@ write_descriptor() {
 
 up() {
     local manufacturer=ORB-MX product=QX-77ZT serial=QX7700000042 bcd=0x0102
-    local descriptor=$unit_descriptor
+    local descriptor=$unit_descriptor no_out_endpoint=1
     while [ $# -gt 0 ]; do
         case "$1" in
         --manufacturer) manufacturer=$2 ;;
@@ -114,6 +115,11 @@ up() {
         --serial) serial=$2 ;;
         --bcd) bcd=$2 ;;
         --descriptor) descriptor=$2 ;;
+        --out-endpoint)
+            no_out_endpoint=0
+            shift
+            continue
+            ;;
         *) die "unknown option $1" ;;
         esac
         shift 2
@@ -144,7 +150,7 @@ up() {
     echo 0 >"$root/functions/hid.usb0/subclass"
     # The longest report plus its ID byte: f_hid moves whole reports of at most this size.
     echo 65 >"$root/functions/hid.usb0/report_length"
-    echo 1 >"$root/functions/hid.usb0/no_out_endpoint"
+    echo "$no_out_endpoint" >"$root/functions/hid.usb0/no_out_endpoint"
     write_descriptor "$descriptor"
     ln -s "$root/functions/hid.usb0" "$root/configs/c.1/"
 
