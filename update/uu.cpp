@@ -15,8 +15,10 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include <deque>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 namespace qx {
@@ -73,7 +75,17 @@ public:
     void tmrbTimer();
     void formShow();
 
-    // Runs `work` on the background thread; `done` then runs on the user interface thread.
+    // What the other threads hand to the user interface thread, in the order they happened.
+    struct News {
+        enum Kind { Progress, RunEnded, ResetTaken, Verdict, ResetDone } kind;
+        int value; // percent, RunOutcome, or the verdict (1 success, 0 failure)
+    };
+    // Any thread: queues `news` and wakes the user interface thread.
+    void deliver(News news);
+    // User interface thread: acts on everything queued so far.
+    void takeNews();
+
+    // Runs `work` on the background thread; it reports its end through deliver().
     void startJob(std::function<void(std::stop_token)> work);
     void endJob();
     void runEnded(RunOutcome outcome);
@@ -95,7 +107,53 @@ public:
     bool transferring = false;
     bool resetWaiting = false;
     std::jthread job;
+
+    std::mutex newsMutex;
+    std::deque<News> news; // guarded by newsMutex
 };
+
+void Tfu::Private::deliver(News item) {
+    {
+        std::lock_guard lock(newsMutex);
+        news.push_back(item);
+    }
+    // Queued to the window's thread; the data travels through the lock above, not the event.
+    emit q->newsArrived(QPrivateSignal());
+}
+
+void Tfu::Private::takeNews() {
+    for (;;) {
+        News item{};
+        {
+            std::lock_guard lock(newsMutex);
+            if (news.empty()) {
+                return;
+            }
+            item = news.front();
+            news.pop_front();
+        }
+        // A message box below runs a nested event loop, which may take later news meanwhile;
+        // the order stays the order of delivery.
+        switch (item.kind) {
+        case News::Progress:
+            q->pb->setValue(item.value);
+            break;
+        case News::RunEnded:
+            runEnded(static_cast<RunOutcome>(item.value));
+            break;
+        case News::ResetTaken:
+            endJob();
+            resetWaiting = false;
+            break;
+        case News::Verdict:
+            showVerdict(item.value != 0);
+            break;
+        case News::ResetDone:
+            showResetDone();
+            break;
+        }
+    }
+}
 
 void Tfu::Private::buildControls() {
     q->setWindowTitle(QStringLiteral("Update FW"));
@@ -149,6 +207,8 @@ void Tfu::Private::buildControls() {
     connect(q->select, &QPushButton::clicked, q, [this] { selectClick(); });
     connect(q->def, &QPushButton::clicked, q, [this] { defClick(); });
     connect(q->tmrb, &QTimer::timeout, q, [this] { tmrbTimer(); });
+    connect(
+        q, &Tfu::newsArrived, q, [this] { takeNews(); }, Qt::QueuedConnection);
     q->tmrb->start();
 }
 
@@ -215,12 +275,10 @@ void Tfu::Private::selectClick() {
         const RunOutcome outcome = run.run(
             *images,
             [this](int percent) {
-                QMetaObject::invokeMethod(
-                    q, [this, percent] { q->pb->setValue(percent); }, Qt::QueuedConnection);
+                deliver({News::Progress, percent});
             },
             stop);
-        QMetaObject::invokeMethod(
-            q, [this, outcome] { runEnded(outcome); }, Qt::QueuedConnection);
+        deliver({News::RunEnded, static_cast<int>(outcome)});
     });
 }
 
@@ -263,13 +321,7 @@ void Tfu::Private::defClick() {
     startJob([this, ticket](std::stop_token stop) {
         while (!link.waitTaken(ticket, kStopPoll) && !stop.stop_requested()) {
         }
-        QMetaObject::invokeMethod(
-            q,
-            [this] {
-                endJob();
-                resetWaiting = false;
-            },
-            Qt::QueuedConnection);
+        deliver({News::ResetTaken, 0});
     });
 }
 
@@ -370,13 +422,11 @@ QString Tfu::deviceVersion() const {
 }
 
 void Tfu::finishAnswer(bool success) {
-    QMetaObject::invokeMethod(
-        this, [this, success] { d->showVerdict(success); }, Qt::QueuedConnection);
+    d->deliver({Private::News::Verdict, success ? 1 : 0});
 }
 
 void Tfu::resetAnswer() {
-    QMetaObject::invokeMethod(
-        this, [this] { d->showResetDone(); }, Qt::QueuedConnection);
+    d->deliver({Private::News::ResetDone, 0});
 }
 
 bool Tfu::busy() const {

@@ -56,6 +56,10 @@ public:
     QPushButton* def = nullptr;
     QTimer* tmrb = nullptr;
 
+Q_SIGNALS:
+    // Raised on any thread when news for the window is queued; taken on the window's thread.
+    void newsArrived(QPrivateSignal);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

@@ -76,6 +76,14 @@ public:
     }
     QString saveFileName(QWidget*, const QString&, const QString&) override { return {}; }
 
+    const ShownMessage* find(const QString& text) const {
+        for (const ShownMessage& m : messages) {
+            if (m.text == text) {
+                return &m;
+            }
+        }
+        return nullptr;
+    }
     QStringList texts() const {
         QStringList out;
         for (const ShownMessage& m : messages) {
@@ -199,11 +207,12 @@ protected:
         tfu->show();
     }
     void TearDown() override {
-        port->setInputHandler({});
+        // The port's reader may be inside the receiver right now: only joining it (the port's
+        // destructor) guarantees that no answer reaches the receiver or the window afterwards.
         worker.reset();
+        port.reset();
         receiver.reset();
         tfu.reset();
-        port.reset();
     }
 
     unsigned sent(std::uint8_t command) const {

@@ -16,19 +16,18 @@ TEST_F(WindowTest, RunShowsProgressThenCompletionAndCloses) {
     selectPackage(packages.package(kModelName, pattern(1000), pattern(100)));
 
     EXPECT_EQ(values, (std::vector<int>{47, 91, 100, 0}));
-    ASSERT_FALSE(dialogs.messages.empty());
-    const ShownMessage& done = dialogs.messages.front();
-    EXPECT_EQ(done.text, QStringLiteral("Update completed successfully."));
-    EXPECT_EQ(done.caption, QStringLiteral("QX-77ZT"));
-    EXPECT_EQ(done.icon, Dialogs::Icon::None);
     EXPECT_FALSE(tfu->isVisible());
     EXPECT_FALSE(tfu->select->isEnabled()) << "set again by the scan after closing";
     EXPECT_FALSE(tfu->def->isEnabled());
     EXPECT_TRUE(tfu->cancel->isEnabled());
 
-    // The unit's own verdict follows through the receiver.
+    // The unit's own verdict comes through the receiver, before or after the window's message.
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.messages.size() == 2; }));
-    EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("Обновление завершено успешно!"));
+    const ShownMessage* done = dialogs.find(QStringLiteral("Update completed successfully."));
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(done->caption, QStringLiteral("QX-77ZT"));
+    EXPECT_EQ(done->icon, Dialogs::Icon::None);
+    EXPECT_NE(dialogs.find(QStringLiteral("Обновление завершено успешно!")), nullptr);
     EXPECT_TRUE(link.updateFinished);
     EXPECT_FALSE(link.updateInProgress);
     EXPECT_EQ(sent(cmd::kErase), 2u);
@@ -55,13 +54,13 @@ TEST_F(WindowTest, DemoPackageEndsUpInTheUnitByteForByte) {
                             eeprom.begin() + static_cast<long>(eepromEnd),
                             [](std::uint8_t b) { return b == 0xFF; }));
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.messages.size() == 2; }));
-    EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("Обновление завершено успешно!"));
+    EXPECT_NE(dialogs.find(QStringLiteral("Update completed successfully.")), nullptr);
+    EXPECT_NE(dialogs.find(QStringLiteral("Обновление завершено успешно!")), nullptr);
 }
 
 TEST_F(WindowTest, EmptyImagesFinishAtOnce) {
     selectPackage(packages.package(kModelName, {}, {}));
-    ASSERT_FALSE(dialogs.messages.empty());
-    EXPECT_EQ(dialogs.messages.front().text, QStringLiteral("Update completed successfully."));
+    EXPECT_NE(dialogs.find(QStringLiteral("Update completed successfully.")), nullptr);
     EXPECT_FALSE(tfu->isVisible());
     settleLink();
     EXPECT_EQ(blocksSent(), 0u);
@@ -114,11 +113,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WindowTest, WindowStaysAliveButLockedDuringTheRunAndUnplugFailsIt) {
-    // 32 flash blocks, each followed by its 20 ms pause: long enough to act during the run.
-    dialogs.files.push_back(packages.package(kModelName, pattern(16 * 1024), {}));
+    // 96 flash blocks, each followed by its 20 ms pause: long enough to act during the run.
+    dialogs.files.push_back(packages.package(kModelName, pattern(48 * 1024), {}));
     tfu->select->click();
     ASSERT_TRUE(tfu->transferring());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tfu->pb->value() >= 10; }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tfu->pb->value() >= 3; }, 5000))
         << "progress reaches the bar while the run goes on";
 
     EXPECT_FALSE(tfu->cancel->isEnabled());
@@ -142,7 +141,7 @@ TEST_F(WindowTest, WindowStaysAliveButLockedDuringTheRunAndUnplugFailsIt) {
     EXPECT_TRUE(tfu->select->isEnabled());
     EXPECT_TRUE(tfu->cancel->isEnabled());
     EXPECT_TRUE(tfu->isVisible());
-    EXPECT_LT(sent(cmd::kWriteFlash), 32u);
+    EXPECT_LT(sent(cmd::kWriteFlash), 96u);
 }
 
 } // namespace

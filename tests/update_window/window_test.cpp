@@ -99,7 +99,7 @@ TEST_P(Verdict, IsShownThenFlagsSetAndWindowClosesAtNextTick) {
     EXPECT_TRUE(link.updateFinished);
     EXPECT_FALSE(link.updateInProgress);
     EXPECT_EQ(tfu->tmrb->interval(), 100);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !tfu->isVisible(); }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !tfu->isVisible(); }, 2000));
 
     // Shown again, the window starts afresh.
     tfu->pb->setValue(40);
@@ -182,14 +182,14 @@ TEST_F(WindowTest, CancelledDialogReenablesButtonsAndSendsNothing) {
 TEST_F(WindowTest, KeepAliveGoesOnWhileChoosingStopsWhileRefusingAndResumes) {
     auto keepAlives = [&] { return sent(cmd::kKeepAlive); };
     tfu->tmrb->start(1); // skip the two-second wait for the first tick
-    ASSERT_TRUE(QTest::qWaitFor([&] { return keepAlives() >= 1; }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return keepAlives() >= 1; }, 2000));
 
     const QString foreign = packages.package("QX-99", pattern(10), {});
     dialogs.files.push_back(foreign);
     unsigned whileChoosing = 0;
     dialogs.onOpen = [&] {
         const unsigned before = keepAlives();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return keepAlives() > before; }, 1000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return keepAlives() > before; }, 2000));
         whileChoosing = keepAlives() - before;
     };
     int ticks = 0;
@@ -207,7 +207,7 @@ TEST_F(WindowTest, KeepAliveGoesOnWhileChoosingStopsWhileRefusingAndResumes) {
     EXPECT_GE(whileChoosing, 1u);
     EXPECT_EQ(duringRefusal, 0u);
     const unsigned after = keepAlives();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return keepAlives() > after; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return keepAlives() > after; }, 2000));
 }
 
 struct NameCase {
