@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Real-kernel lane: boots a Debian kernel under qemu (tools/vm/run-in-vm.sh), makes the unit a USB
-# HID gadget there (tools/vm/gadget.sh) and runs the round-trip proof against the kernel's own
-# hidraw node. Skips, and passes, only on a machine that cannot run the virtual machine at all.
+# HID gadget there (tools/vm/gadget.sh) and, in that one boot (tools/vm/lane-job.sh), runs the
+# round-trip proof against the kernel's own hidraw node and the end-to-end tests: the program's
+# link through the real HID library module against the gadget unit, the library against gadgets
+# of another maker, and the unit's udev rule. Skips, and passes, only on a machine that cannot run
+# the virtual machine at all.
 #
-# QX_VM_FAULT=wrong-manufacturer makes the gadget give another manufacturer: the lane must fail.
+# QX_VM_BUILD_DIR: the build folder to build and run from (default build/default, through the
+# default preset). QX_VM_FAULT=wrong-manufacturer makes the gadget give another manufacturer: the
+# lane must fail.
 set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 1
 
@@ -20,8 +25,8 @@ fail() {
     exit 1
 }
 
-# Limits for an otherwise idle CI machine, where the machine boots in about 10 s and the proof
-# takes under a minute; both are several times that, and the lane stays under 10 minutes.
+# Limits for an otherwise idle CI machine, where the machine boots in about 10 s and the checks in
+# it take about a minute; both are several times that, and the lane stays under 10 minutes.
 command_limit=${QX_VM_COMMAND_LIMIT:-180}
 export QX_VM_BOOT_MARGIN=${QX_VM_BOOT_MARGIN:-180}
 
@@ -31,26 +36,36 @@ for k in $kernels; do
     [ -r "$k" ] || skip "$k is not readable by $(id -un)"
 done
 
-echo "vm lane: building the proof"
-if ! { cmake --preset default >/dev/null && cmake --build --preset default \
-    --target vm_hid_roundtrip; }; then
-    fail "build of vm_hid_roundtrip failed"
+build=${QX_VM_BUILD_DIR:-build/default}
+targets=(vm_hid_roundtrip vm_link_e2e qx_gadget_unit)
+echo "vm lane: building ${targets[*]} in $build"
+if [ "$build" = build/default ]; then
+    configure=(cmake --preset default)
+    compile=(cmake --build --preset default --target "${targets[@]}")
+else
+    configure=(cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+    compile=(cmake --build "$build" -j2 --target "${targets[@]}")
 fi
-proof=build/default/tests/vm/vm_hid_roundtrip
-[ -x "$proof" ] || fail "$proof was not built"
+if [ ! -f "$build/CMakeCache.txt" ] || [ "$build" = build/default ]; then
+    "${configure[@]}" >/dev/null || fail "configuring $build failed"
+fi
+"${compile[@]}" || fail "build of ${targets[*]} failed"
+for program in tests/vm/vm_hid_roundtrip tests/vm/vm_link_e2e unit/gadget/qx_gadget_unit; do
+    [ -x "$build/$program" ] || fail "$build/$program was not built"
+done
 
-results=build/vm/lane
+results=build/vm/lane-$(basename "$build")
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
 tools/vm/run-in-vm.sh --timeout "$command_limit" --results "$results" -- \
-    tools/vm/proof.sh "$proof" 2>&1 | tee "$output"
+    tools/vm/lane-job.sh "$build" 2>&1 | tee "$output"
 status=${PIPESTATUS[0]}
 
 case "$status" in
 0) ;;
 125) skip "$(sed -n 's/^vm: cannot boot: //p' "$output" | tail -n 1)" ;;
 124) fail "the virtual machine hit its time limit (console in $results/console.log)" ;;
-*) fail "the proof exited with $status (console in $results/console.log)" ;;
+*) fail "checks in the machine failed, status $status (console in $results/console.log)" ;;
 esac
 echo "vm lane: passed"
 took

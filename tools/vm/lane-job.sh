@@ -1,0 +1,23 @@
+#!/bin/bash
+# Inside the test machine: everything the vm lane checks, in one boot. The round-trip proof first
+# (the gadget's raw paths), then the program's link and the HID library end to end.
+#
+#   tools/vm/lane-job.sh BUILD_DIR
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$1
+status=0
+
+part() {
+    local name=$1 start=$SECONDS
+    shift
+    echo "==== $name"
+    "$@"
+    local result=$?
+    echo "==== $name: $([ "$result" = 0 ] && echo passed || echo "FAILED ($result)") in $((SECONDS - start)) s"
+    [ "$result" = 0 ] || status=1
+}
+
+part "round-trip proof" "$here/proof.sh" "$build/tests/vm/vm_hid_roundtrip"
+part "end to end" "$here/e2e.sh" "$build"
+exit "$status"
