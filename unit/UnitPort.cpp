@@ -43,7 +43,10 @@ UnitPort::~UnitPort() {
 }
 
 void UnitPort::setInputHandler(InputHandler handler) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    if (std::this_thread::get_id() != thread_.get_id()) {
+        changed_.wait(lock, [this] { return !delivering_; });
+    }
     handler_ = std::move(handler);
     ++wakeGen_;
     changed_.notify_all();
@@ -123,11 +126,14 @@ void UnitPort::deliver(std::stop_token stop) {
         if (open_ && handler_) {
             if (auto report = unit_.takeInputReport()) {
                 InputHandler handler = handler_;
+                delivering_ = true;
                 lock.unlock();
                 THIDreport r;
                 std::memcpy(&r, report->data(), sizeof r);
                 handler(r, 64);
                 lock.lock();
+                delivering_ = false;
+                changed_.notify_all();
                 continue;
             }
         }

@@ -24,6 +24,8 @@ public:
     UnitPort(const UnitPort&) = delete;
     UnitPort& operator=(const UnitPort&) = delete;
 
+    // Replaces the handler; returns only once no call of the old one is under way (unless called
+    // from that call itself), so the caller may then destroy what the old handler used.
     void setInputHandler(InputHandler handler);
     // Unplugging closes the device; reports still queued in the unit are lost.
     void setPlugged(bool plugged);
