@@ -49,6 +49,7 @@ private:
     bool plugged_ = true;      // guarded by mutex_
     bool open_ = false;        // guarded by mutex_
     uint64_t wakeGen_ = 0;     // guarded by mutex_
+    bool delivering_ = false;  // guarded by mutex_; a handler call is under way
     unsigned reportsSent_ = 0; // guarded by mutex_
     std::jthread thread_;
 };
