@@ -274,6 +274,9 @@ uint8_t Library::transfer(ReportType type, bool set, uint8_t* report) {
     if (length == 0)
         return 0;
     const std::span<uint8_t> bytes(report, length);
+    // The requested ID: a get overwrites the buffer with the device's reply, whose first byte
+    // need not echo it.
+    const uint8_t reportId = report[0];
     bool ok = false;
     if (type == ReportType::Output)
         ok = backend_.setOutputReport(device->handle, bytes);
@@ -283,7 +286,7 @@ uint8_t Library::transfer(ReportType type, bool set, uint8_t* report) {
         ok = backend_.setFeatureReport(device->handle, bytes);
     else
         ok = backend_.getFeatureReport(device->handle, bytes);
-    return ok ? elementCount(*caps, length, report[0]) : 0;
+    return ok ? elementCount(*caps, length, reportId) : 0;
 }
 
 uint8_t Library::setOutputReport(uint8_t* report) {

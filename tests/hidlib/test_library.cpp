@@ -240,7 +240,8 @@ TEST_F(LibraryTest, ReadPutsReportIdZeroInFrontForUnnumberedDevices) {
 TEST_F(LibraryTest, ReportFunctionsTransferTheTypesLength) {
     auto dev = hidtest::unitRecord(path(0));
     dev.caps->feature.byteLength = 17;
-    dev.caps->feature.valueCaps.push_back({0xFF00, 2, 2, false, 3, 8, 16});
+    // Report 3 counts 8 elements, which differs from the "length minus one" of unknown IDs.
+    dev.caps->feature.valueCaps.push_back({0xFF00, 2, 2, false, 3, 8, 8});
     backend.setDevices({dev});
     lib->scan();
     ASSERT_TRUE(lib->open(0));
@@ -248,14 +249,18 @@ TEST_F(LibraryTest, ReportFunctionsTransferTheTypesLength) {
     uint8_t out[65] = {1, 0xAB};
     EXPECT_EQ(lib->setOutputReport(out), 64);
     uint8_t feature[17] = {3, 0xCD};
-    EXPECT_EQ(lib->setFeatureReport(feature), 16);
+    EXPECT_EQ(lib->setFeatureReport(feature), 8);
     backend.setGetReply({3, 0x77});
     uint8_t got[17] = {3};
-    EXPECT_EQ(lib->getFeatureReport(got), 16);
+    EXPECT_EQ(lib->getFeatureReport(got), 8);
     EXPECT_EQ(got[1], 0x77);
+    // The count belongs to the requested report even when the reply does not echo its ID.
+    backend.setGetReply({0, 0x78});
+    uint8_t zeroed[17] = {3};
+    EXPECT_EQ(lib->getFeatureReport(zeroed), 8);
 
     const auto t = backend.transfers();
-    ASSERT_EQ(t.size(), 3u);
+    ASSERT_EQ(t.size(), 4u);
     EXPECT_EQ(t[0].op, "setOutput");
     EXPECT_EQ(t[0].bytes.size(), 65u);
     EXPECT_EQ(t[1].op, "setFeature");
