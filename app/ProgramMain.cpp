@@ -13,6 +13,7 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 
 #include <memory>
 
@@ -103,6 +104,13 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         }
     };
     mainWindow.connectUnit = [&] { usb.connectUnit(); };
+
+    // Device changes held back during an update transfer are acted on once it has ended.
+    QTimer deferredChanges;
+    deferredChanges.setInterval(200);
+    QObject::connect(&deferredChanges, &QTimer::timeout, &mainWindow,
+                     [&usb] { usb.reconnectIfDeferred(); });
+    deferredChanges.start();
 
     mainWindow.show();
     // Ask for activation too: the link comes up when the window is first activated, and without

@@ -104,8 +104,25 @@ bool UsbLink::bindLibrary() {
 
 void HID_LIB_CALL UsbLink::onDeviceChange() {
     if (UsbLink* link = boundLink.load()) {
-        link->connectUnit();
+        link->deviceChanged();
     }
+}
+
+void UsbLink::deviceChanged() {
+    if (link_.updateInProgress) {
+        deferredChange_ = true;
+        return;
+    }
+    connectUnit();
+}
+
+bool UsbLink::reconnectIfDeferred() {
+    if (!deferredChange_ || link_.updateInProgress) {
+        return false;
+    }
+    deferredChange_ = false;
+    connectUnit();
+    return true;
 }
 
 void UsbLink::connectUnit() {

@@ -58,6 +58,10 @@ public:
     void connectUnit();
     // Asks the worker to stop after its current pass (the main window closing).
     void stopWorker();
+    // A device change while an update transfer runs is held back until the transfer ends, so
+    // that an unrelated device plugged in meanwhile cannot close the unit under the transfer.
+    // Runs the held-back reconnection once the transfer has ended; true when it did.
+    bool reconnectIfDeferred();
 
     bool bound() const { return library_ != nullptr; }
     bool workerRunning() const { return worker_ && worker_->running(); }
@@ -67,6 +71,7 @@ public:
 
 private:
     static void HID_LIB_CALL onDeviceChange();
+    void deviceChanged();
 
     LinkState& link_;
     ConnectionView& view_;
@@ -80,6 +85,7 @@ private:
     std::unique_ptr<HidPort> offlinePort_;
     std::unique_ptr<Tthr> worker_;
     std::string lastError_;
+    bool deferredChange_ = false; // user interface thread only
 };
 
 } // namespace qx

@@ -167,6 +167,26 @@ TEST_F(BindingTest, UnpluggingAndPluggingIsFollowedWithoutAnyAction) {
     EXPECT_EQ(view.name, "QX-77ZT (boot)");
 }
 
+TEST_F(BindingTest, DeviceChangesWaitForAnUpdateTransferToEnd) {
+    bind();
+    bench->restart(0, true);
+    reconnect();
+    ASSERT_TRUE(link.connected && link.bootMode);
+
+    link.updateInProgress = true;
+    const unit::Identity id;
+    const int other = bench->addUnit(id); // an unrelated plug-in during the transfer
+    bench->setPlugged(other, true);
+    QTest::qWait(300);
+    EXPECT_TRUE(link.connected) << "the unit stays open under the transfer";
+    EXPECT_FALSE(usb->reconnectIfDeferred());
+
+    link.updateInProgress = false;
+    EXPECT_TRUE(usb->reconnectIfDeferred());
+    EXPECT_TRUE(link.connected);
+    EXPECT_FALSE(usb->reconnectIfDeferred()) << "once only";
+}
+
 TEST_F(BindingTest, StatusAnswersFlowIntoTheRecords) {
     bind();
     bench->unit(0).setLevelPattern(unit::LevelPattern::SteadyTone);
