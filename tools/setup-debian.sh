@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    g++ cmake ninja-build pkg-config git dpkg-dev file
+    g++ cmake ninja-build pkg-config git dpkg-dev file ccache
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libudev-dev
     libgtest-dev libgmock-dev libbenchmark-dev

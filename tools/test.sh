@@ -10,6 +10,10 @@ start=$(date +%s)
 bash tools/setup-debian.sh
 
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+# Let the compiler cache hit across checkouts in different folders (CI builds a fresh clone).
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
 jobs=${QX_JOBS:-$(nproc)}
 
 stage() { echo "== $1 ($(($(date +%s) - start)) s) =="; }
