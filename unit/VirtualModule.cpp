@@ -4,9 +4,6 @@
 #include "hidlib/module/Module.h"
 #include "unit/VirtualBackend.h"
 
-#include <memory>
-#include <mutex>
-
 namespace {
 
 // Made in this order at load, undone in reverse at unload: the watcher goes first, then the
@@ -14,17 +11,12 @@ namespace {
 struct VirtualModule {
     qx::unit::VirtualBackend backend;
     hid::Library library{backend};
-    std::mutex watcherMutex;
-    std::unique_ptr<hid::ChangeWatcher> watcher; // guarded by watcherMutex
+    hid::DeferredChangeWatcher watcher;
 
     VirtualModule() { watch(); }
 
     void watch() {
-        std::lock_guard lock(watcherMutex);
-        if (watcher || backend.changeFd() < 0 || !hid::ChangeWatcher::canWatchHere()) {
-            return;
-        }
-        watcher = std::make_unique<hid::ChangeWatcher>(
+        watcher.watch(
             backend.changeFd(), [this] { return backend.drain(); },
             [this] { library.notifyDeviceChange(); });
     }

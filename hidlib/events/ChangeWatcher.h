@@ -4,6 +4,8 @@
 #define QX_HID_EVENTS_CHANGEWATCHER_H
 
 #include <functional>
+#include <memory>
+#include <mutex>
 
 class QSocketNotifier;
 
@@ -26,6 +28,23 @@ public:
 
 private:
     QSocketNotifier* notifier_;
+};
+
+// A module's watcher, made on the first thread that can watch: the loading thread when it already
+// runs a Qt event loop, else the thread that registers the device-change handler.
+class DeferredChangeWatcher {
+public:
+    // Starts watching here unless already watching or this thread cannot.
+    void watch(int fd, const std::function<int()>& drain, const std::function<void()>& onChange) {
+        std::lock_guard lock(mutex_);
+        if (watcher_ || fd < 0 || !ChangeWatcher::canWatchHere())
+            return;
+        watcher_ = std::make_unique<ChangeWatcher>(fd, drain, onChange);
+    }
+
+private:
+    std::mutex mutex_;
+    std::unique_ptr<ChangeWatcher> watcher_; // guarded by mutex_
 };
 
 } // namespace hid

@@ -5,9 +5,6 @@
 #include "hidlib/linux/UdevMonitor.h"
 #include "hidlib/module/Module.h"
 
-#include <memory>
-#include <mutex>
-
 namespace {
 
 // Members are made in this order at load and undone in reverse at unload: the watcher first,
@@ -16,16 +13,12 @@ struct LinuxModule {
     hid::UdevMonitor monitor; // before any scan
     hid::LinuxBackend backend;
     hid::Library library{backend};
-    std::mutex watcherMutex;
-    std::unique_ptr<hid::ChangeWatcher> watcher; // guarded by watcherMutex
+    hid::DeferredChangeWatcher watcher;
 
     LinuxModule() { watch(); }
 
     void watch() {
-        std::lock_guard lock(watcherMutex);
-        if (watcher || monitor.fd() < 0 || !hid::ChangeWatcher::canWatchHere())
-            return;
-        watcher = std::make_unique<hid::ChangeWatcher>(
+        watcher.watch(
             monitor.fd(), [this] { return monitor.drain(); },
             [this] { library.notifyDeviceChange(); });
     }
