@@ -200,13 +200,13 @@ Tfmain::Tfmain(LinkState& link, Tfu& updateWindow, Dialogs& dialogs, QWidget* pa
 Tfmain::~Tfmain() = default;
 
 void Tfmain::buildButtons(QWidget* client) {
-    struct Spec {
+    struct ButtonDesign {
         THSSpeedButton** member;
         const char* name;
         const char* caption;
         QRect rect;
     };
-    const Spec specs[] = {
+    const ButtonDesign designs[] = {
         {&but0, "but0", "1", {19, 16, 96, 49}},     {&but1, "but1", "2", {132, 16, 96, 49}},
         {&but2, "but2", "3", {19, 82, 96, 49}},     {&but3, "but3", "4", {132, 82, 96, 49}},
         {&mute, "mute", "MUTE", {19, 146, 46, 32}}, {&sum, "sum", "SUM", {73, 146, 40, 32}},
@@ -214,7 +214,7 @@ void Tfmain::buildButtons(QWidget* client) {
     };
     const QFont font = windowFont(13);
     int tag = 0;
-    for (const Spec& s : specs) {
+    for (const ButtonDesign& s : designs) {
         auto* b = new THSSpeedButton(client);
         b->setObjectName(QLatin1String(s.name));
         b->setGeometry(s.rect);
