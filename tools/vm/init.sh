@@ -22,9 +22,11 @@ for m in $(cat /modules/order); do
 done
 
 runner=
+project=
 for word in $(cat /proc/cmdline); do
     case "$word" in
     qx.run=*) runner=${word#qx.run=} ;;
+    qx.project=*) project=${word#qx.project=} ;;
     esac
 done
 
@@ -42,6 +44,15 @@ mkdir -p /host/dev/pts /host/dev/shm
 mount -t devpts devpts /host/dev/pts
 mount -t tmpfs tmp /host/run
 mount -t tmpfs tmp /host/tmp
+# The project tree at its own path, over whatever the writable mounts above may have hidden.
+if [ -n "$project" ]; then
+    mkdir -p "/host$project" 2>/dev/null
+    if ! mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=loose,ro project \
+        "/host$project"; then
+        say "cannot mount the project tree"
+        halt_now
+    fi
+fi
 mkdir -p /host/run/qx-vm/results
 if ! mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=none results \
     /host/run/qx-vm/results; then

@@ -139,6 +139,10 @@ results=$(cd "$results" && pwd)
 echo "$limit" >"$results/limit"
 pwd >"$results/cwd"
 
+# The project tree gets a share of its own, mounted at the same path in the guest: a checkout under
+# /tmp or /run would otherwise be hidden by the guest's own writable /tmp and /run.
+project=$(cd "$here/../.." && pwd)
+
 # The machine's own limit leaves room for booting and udev around the command's.
 boot_margin=${QX_VM_BOOT_MARGIN:-240}
 hard_limit=$((limit + boot_margin))
@@ -148,9 +152,11 @@ timeout --kill-after=10 "$hard_limit" "$qemu" \
     -nodefaults -no-user-config -display none -nic none -no-reboot \
     -serial "file:$results/console.log" -monitor none \
     -kernel "$kernel" -initrd "$initrd" \
-    -append "console=ttyS0 quiet loglevel=4 panic=-1 qx.run=$here/guest-run.sh" \
+    -append "console=ttyS0 quiet loglevel=4 panic=-1 qx.run=$here/guest-run.sh qx.project=$project" \
     -fsdev local,id=hostroot,path=/,security_model=none,readonly=on,multidevs=remap \
     -device virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot \
+    -fsdev local,id=project,path="$project",security_model=none,readonly=on,multidevs=remap \
+    -device virtio-9p-pci,fsdev=project,mount_tag=project \
     -fsdev "local,id=results,path=$results,security_model=none" \
     -device virtio-9p-pci,fsdev=results,mount_tag=results \
     >"$results/qemu.log" 2>&1 &
