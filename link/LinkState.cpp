@@ -76,9 +76,7 @@ bool LinkState::isTaken(Ticket ticket) const {
     return takenSeq_ >= ticket || shutDown_;
 }
 
-bool LinkState::waitTaken(Ticket ticket) {
-    std::unique_lock lock(mailboxMutex_);
-    mailboxChanged_.wait(lock, [&] { return takenSeq_ >= ticket || shutDown_; });
+bool LinkState::resultOf(Ticket ticket) const {
     for (const TakenResult& r : recentResults_) {
         if (r.upTo >= ticket) {
             return r.result;
@@ -87,18 +85,19 @@ bool LinkState::waitTaken(Ticket ticket) {
     return false;
 }
 
+bool LinkState::waitTaken(Ticket ticket) {
+    std::unique_lock lock(mailboxMutex_);
+    mailboxChanged_.wait(lock, [&] { return takenSeq_ >= ticket || shutDown_; });
+    return resultOf(ticket);
+}
+
 std::optional<bool> LinkState::waitTaken(Ticket ticket, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mailboxMutex_);
     if (!mailboxChanged_.wait_for(lock, timeout,
                                   [&] { return takenSeq_ >= ticket || shutDown_; })) {
         return std::nullopt;
     }
-    for (const TakenResult& r : recentResults_) {
-        if (r.upTo >= ticket) {
-            return r.result;
-        }
-    }
-    return false;
+    return resultOf(ticket);
 }
 
 LinkRequest LinkState::request() const {

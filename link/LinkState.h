@@ -142,6 +142,8 @@ public:
 
 private:
     void wakeWorker();
+    // The result of the send that took `ticket`; needs mailboxMutex_.
+    bool resultOf(Ticket ticket) const;
 
     mutable std::mutex mailboxMutex_;
     std::condition_variable_any mailboxChanged_;
