@@ -212,7 +212,10 @@ private:
                        std::to_string(link_.status().levelLeft) + ", " +
                            std::to_string(link_.status().levelRight));
         checks_.expect(link_.settings() == factoryDefaults(), "the unit's settings arrive");
-        checks_.expect(redraws_.load() > 0, "answers ask for redraws");
+        // The worker asks for the redraw after the reader has stored the answer, so the levels
+        // can be seen a moment before the first redraw is counted.
+        checks_.expect(waitUntil([&] { return redraws_.load() > 0; }, 5s),
+                       "answers ask for redraws");
 
         DeviceSettings wanted = factoryDefaults();
         wanted.muteOn = 1;
