@@ -1,7 +1,9 @@
 // Scan cost, reader delivery latency and the reader's CPU use while idle, over the fake backend
-// and over the Linux backend reading a FIFO in place of a hidraw node.
+// and over the Linux backend reading a FIFO in place of a hidraw node; the cost of handing an
+// output report to the writer thread against writing it in place.
 #include "FakeBackend.h"
 #include "hidlib/core/Library.h"
+#include "hidlib/linux/BoundedWriter.h"
 #include "hidlib/linux/LinuxBackend.h"
 
 #include <benchmark/benchmark.h>
@@ -167,6 +169,48 @@ void BM_IdleCpuLinuxBackend(benchmark::State& state) {
     measureIdle(state, lib);
 }
 BENCHMARK(BM_IdleCpuLinuxBackend)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A pipe drained by a thread of its own stands in for the device.
+struct DrainedPipe {
+    int fds[2] = {-1, -1};
+    std::atomic<bool> stop{false};
+    std::thread drainer;
+    DrainedPipe() {
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            std::abort();
+        drainer = std::thread([this] {
+            char chunk[4096];
+            while (::read(fds[0], chunk, sizeof chunk) > 0) {
+            }
+        });
+    }
+    ~DrainedPipe() {
+        ::close(fds[1]);
+        drainer.join();
+        ::close(fds[0]);
+    }
+};
+
+void BM_WriteReportInPlace(benchmark::State& state) {
+    DrainedPipe pipe;
+    const std::vector<uint8_t> report(65, 0x5A);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(hid::writeBeforeDeadline(pipe.fds[1], report,
+                                                          hid::BoundedWriter::Clock::now() +
+                                                              std::chrono::milliseconds(200)));
+    }
+}
+BENCHMARK(BM_WriteReportInPlace)->Unit(benchmark::kMicrosecond);
+
+void BM_WriteReportThroughWriterThread(benchmark::State& state) {
+    DrainedPipe pipe;
+    hid::BoundedWriter writer;
+    const std::vector<uint8_t> report(65, 0x5A);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(writer.write(pipe.fds[1], report, std::chrono::milliseconds(200)));
+    }
+}
+BENCHMARK(BM_WriteReportThroughWriterThread)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -23,22 +23,6 @@ int pollRetrying(pollfd* fds, nfds_t count, int timeoutMs) {
     }
 }
 
-// Writes one report when the node accepts it within the timeout. hidraw wants the report ID
-// first, 0 for a device without numbered reports, and drops that 0 itself.
-bool writeWithin(int fd, std::span<const uint8_t> report, std::chrono::milliseconds timeout) {
-    pollfd p{fd, POLLOUT, 0};
-    if (pollRetrying(&p, 1, static_cast<int>(timeout.count())) <= 0 ||
-        (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 || (p.revents & POLLOUT) == 0)
-        return false;
-    for (;;) {
-        const ssize_t n = ::write(fd, report.data(), report.size());
-        if (n >= 0)
-            return true;
-        if (errno != EINTR)
-            return false;
-    }
-}
-
 // Runs one report ioctl whose request number carries the length; a copy keeps `set` calls from
 // writing into the caller's buffer.
 bool reportIoctl(int fd, unsigned long request, std::span<uint8_t> buffer) {
@@ -78,9 +62,11 @@ void LinuxBackend::close(Handle handle) {
         ::close(handle);
 }
 
+// hidraw wants the report ID first, 0 for a device without numbered reports, and drops that 0
+// itself.
 bool LinuxBackend::write(Handle handle, std::span<const uint8_t> report,
                          std::chrono::milliseconds timeout) {
-    return handle >= 0 && !report.empty() && writeWithin(handle, report, timeout);
+    return handle >= 0 && !report.empty() && writer_.write(handle, report, timeout);
 }
 
 ReadResult LinuxBackend::read(Handle handle, std::span<uint8_t> buffer) {
@@ -107,7 +93,7 @@ bool LinuxBackend::setOutputReport(Handle handle, std::span<const uint8_t> repor
     // Kernels before 5.11 know no HIDIOCSOUTPUT; the kernel sends write() the same way.
     if (errno != EINVAL && errno != ENOTTY)
         return false;
-    return writeWithin(handle, report, std::chrono::milliseconds(200));
+    return writer_.write(handle, report, std::chrono::milliseconds(200));
 }
 
 bool LinuxBackend::getInputReport(Handle handle, std::span<uint8_t> report) {

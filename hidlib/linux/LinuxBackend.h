@@ -3,6 +3,7 @@
 #define QX_HID_LINUX_LINUXBACKEND_H
 
 #include "hidlib/core/Backend.h"
+#include "hidlib/linux/BoundedWriter.h"
 
 namespace hid {
 
@@ -28,6 +29,7 @@ public:
 
 private:
     int wakeFd_ = -1; // eventfd that ends a wait()
+    BoundedWriter writer_;
 };
 
 // Lists the hidraw nodes in udev's order with what the kernel, udev and sysfs tell about them.

@@ -1,0 +1,126 @@
+#include "hidlib/linux/BoundedWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <fcntl.h>
+#include <future>
+#include <unistd.h>
+
+namespace hid {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A pipe whose write end behaves like an opened hidraw node: non-blocking, closed on exec.
+struct Pipe {
+    int readEnd = -1, writeEnd = -1;
+    Pipe() {
+        int fds[2];
+        EXPECT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
+        readEnd = fds[0];
+        writeEnd = fds[1];
+    }
+    ~Pipe() {
+        ::close(readEnd);
+        if (writeEnd >= 0)
+            ::close(writeEnd);
+    }
+    std::vector<uint8_t> drain() const {
+        std::vector<uint8_t> all;
+        std::array<uint8_t, 4096> chunk{};
+        for (ssize_t n; (n = ::read(readEnd, chunk.data(), chunk.size())) > 0;)
+            all.insert(all.end(), chunk.begin(), chunk.begin() + n);
+        return all;
+    }
+};
+
+std::vector<uint8_t> report(uint8_t first) {
+    std::vector<uint8_t> r(65);
+    for (size_t i = 0; i < r.size(); ++i)
+        r[i] = static_cast<uint8_t>(first + i);
+    return r;
+}
+
+TEST(BoundedWriter, WritesAReportAndFailsOnlyWhenThereIsNoRoomInTime) {
+    Pipe pipe;
+    BoundedWriter writer;
+    EXPECT_TRUE(writer.write(pipe.writeEnd, report(1), 200ms));
+    EXPECT_EQ(pipe.drain(), report(1));
+
+    // Fill the pipe: a report that finds no room by its deadline fails, and nothing of it is
+    // written later.
+    const std::vector<uint8_t> filler(4096, 0xEE);
+    while (::write(pipe.writeEnd, filler.data(), filler.size()) > 0) {
+    }
+    EXPECT_FALSE(writer.write(pipe.writeEnd, report(2), 20ms));
+    const auto drained = pipe.drain();
+    EXPECT_TRUE(std::all_of(drained.begin(), drained.end(), [](uint8_t b) { return b == 0xEE; }));
+
+    EXPECT_TRUE(writer.write(pipe.writeEnd, report(3), 200ms));
+    EXPECT_EQ(pipe.drain(), report(3));
+    EXPECT_FALSE(writer.write(-1, report(4), 20ms)) << "no descriptor to write to";
+}
+
+// A write that the kernel holds (a stalled device) is given up on at the timeout; it cannot be
+// cancelled, so later reports fail until it ends, and then go out again.
+TEST(BoundedWriter, AStalledWriteReturnsAtTheTimeoutAndHoldsBackTheNextUntilItEnds) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> calls{0};
+    std::atomic<bool> firstWritten{false};
+    Pipe pipe;
+    {
+        BoundedWriter writer([&](int fd, std::span<const uint8_t> bytes,
+                                 BoundedWriter::Clock::time_point deadline) {
+            if (++calls == 1) {
+                released.wait();
+                // The caller closed its descriptor meanwhile; ours still reaches the device.
+                firstWritten =
+                    ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+                return firstWritten.load();
+            }
+            return writeBeforeDeadline(fd, bytes, deadline);
+        });
+        const int callers = ::fcntl(pipe.writeEnd, F_DUPFD_CLOEXEC, 0);
+        EXPECT_FALSE(writer.write(callers, report(1), 30ms)) << "stalled";
+        ::close(callers);
+        EXPECT_FALSE(writer.write(pipe.writeEnd, report(2), 30ms)) << "still stalled";
+        EXPECT_EQ(calls.load(), 1) << "a report behind a stalled one is not started";
+
+        release.set_value();
+        EXPECT_TRUE(writer.write(pipe.writeEnd, report(3), 5s));
+        EXPECT_EQ(calls.load(), 2);
+    }
+    EXPECT_TRUE(firstWritten.load());
+    auto expected = report(1);
+    const auto third = report(3);
+    expected.insert(expected.end(), third.begin(), third.end());
+    EXPECT_EQ(pipe.drain(), expected);
+}
+
+TEST(BoundedWriter, DestructionWaitsForAWriteUnderWay) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> finished{false};
+    Pipe pipe;
+    std::thread releaser;
+    {
+        BoundedWriter writer([&](int, std::span<const uint8_t>, BoundedWriter::Clock::time_point) {
+            released.wait();
+            finished = true;
+            return true;
+        });
+        EXPECT_FALSE(writer.write(pipe.writeEnd, report(1), 10ms));
+        releaser = std::thread([&] {
+            std::this_thread::sleep_for(20ms);
+            release.set_value();
+        });
+    }
+    EXPECT_TRUE(finished.load());
+    releaser.join();
+}
+
+} // namespace
+} // namespace hid
