@@ -136,7 +136,9 @@ HID_LIB_API uint8_t HID_LIB_CALL HIDSetOutputReport(uint8_t* report);
 HID_LIB_API uint8_t HID_LIB_CALL HIDGetInputReport(uint8_t* report);
 HID_LIB_API uint8_t HID_LIB_CALL HIDSetFeatureReport(uint8_t* report);
 HID_LIB_API uint8_t HID_LIB_CALL HIDGetFeatureReport(uint8_t* report);
-/* Register (or clear, with NULL) the two handlers. */
+/* Register (or clear, with NULL) the two handlers. HIDsetEventHandler returns once a call of the
+   previous input handler under way on the reader thread has ended (at once when called from inside
+   that handler), so what the old handler used may be freed afterwards. */
 HID_LIB_API void HID_LIB_CALL HIDsetEventHandler(THIDinputHandler handler);
 HID_LIB_API void HID_LIB_CALL USBsetEventHandler(THIDdeviceChangeHandler handler);
 

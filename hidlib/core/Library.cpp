@@ -304,8 +304,10 @@ uint8_t Library::getFeatureReport(uint8_t* report) {
 
 void Library::setInputHandler(THIDinputHandler handler) {
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         inputHandler_ = handler;
+        if (std::this_thread::get_id() != reader_.get_id())
+            handlerReturned_.wait(lock, [&] { return !handlerRunning_; });
     }
     backend_.wake();
 }
@@ -356,10 +358,17 @@ void Library::readerLoop() {
             std::lock_guard lock(mutex_);
             if (!stopping_ && generation_ == generation)
                 handler = inputHandler_;
+            handlerRunning_ = handler != nullptr;
         }
         device.reset(); // a close during the handler call closes the handle at once
-        if (handler != nullptr)
+        if (handler != nullptr) {
             handler(report, count);
+            {
+                std::lock_guard lock(mutex_);
+                handlerRunning_ = false;
+            }
+            handlerReturned_.notify_all();
+        }
     }
 }
 

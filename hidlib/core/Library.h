@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,8 @@ public:
     uint8_t setFeatureReport(uint8_t* report);
     uint8_t getFeatureReport(uint8_t* report);
 
+    // Returns once a call of the previous handler that is under way has ended, so a caller may
+    // free what its handler uses; called from inside the handler, it returns at once.
     void setInputHandler(THIDinputHandler handler);
     void setDeviceChangeHandler(THIDdeviceChangeHandler handler);
     // Called by the platform's source of device changes, on the thread that should run the
@@ -81,6 +84,8 @@ private:
     uint64_t generation_ = 0; // guarded by mutex_; changes with every open, close and scan
     bool stopping_ = false;   // guarded by mutex_
     THIDinputHandler inputHandler_ = nullptr; // guarded by mutex_
+    bool handlerRunning_ = false;             // guarded by mutex_
+    std::condition_variable handlerReturned_;
     std::atomic<THIDdeviceChangeHandler> deviceChangeHandler_{nullptr};
 
     std::thread reader_;

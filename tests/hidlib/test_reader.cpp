@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -150,6 +151,39 @@ TEST_F(ReaderTest, ClearingTheHandlerStopsReading) {
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(sink.size(), 1u);
     EXPECT_EQ(backend.queued(kUnit), 1u);
+}
+
+// What a handler uses may be freed as soon as the handler is replaced; from inside the handler
+// the replacement must not wait for itself.
+TEST_F(ReaderTest, ReplacingTheHandlerWaitsForACallUnderWay) {
+    std::promise<void> entered, release;
+    std::shared_future<void> released = release.get_future().share();
+    hid::Library* const l = lib.get();
+    sink.setHook([&, l] {
+        if (HandlerSink::instance().size() == 1) {
+            entered.set_value();
+            released.wait();
+        } else {
+            l->setInputHandler(nullptr);
+        }
+    });
+    lib->setInputHandler(&HandlerSink::onInput);
+    ASSERT_TRUE(lib->open(0));
+    backend.push(kUnit, numbered(1));
+    entered.get_future().wait();
+
+    auto replaced =
+        std::async(std::launch::async, [l] { l->setInputHandler(&HandlerSink::onInput); });
+    EXPECT_EQ(replaced.wait_for(50ms), std::future_status::timeout)
+        << "returned while the handler still ran";
+    release.set_value();
+    replaced.get();
+
+    backend.push(kUnit, numbered(2));
+    ASSERT_TRUE(sink.waitFor(2));
+    backend.push(kUnit, numbered(3));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(sink.size(), 2u) << "the handler cleared itself";
 }
 
 TEST_F(ReaderTest, HandlerMayCallBackIntoTheLibrary) {
