@@ -1,5 +1,6 @@
 #include "panel/MainConnectionView.h"
 
+#include "panel/UnitAccessHint.h"
 #include "panel/umain.h"
 #include "update/uu.h"
 
@@ -20,7 +21,12 @@ void MainConnectionView::setUpdateButtonsEnabled(bool enabled) {
 }
 
 void MainConnectionView::setUnitInaccessible(const std::string& path) {
-    main_.setUnitInaccessible(QString::fromStdString(path));
+    if (path.empty()) {
+        main_.showUnitHint({});
+        return;
+    }
+    const UnitAccessHint hint = unitAccessHint(path, probeUnitAccess(path));
+    main_.showUnitHint(QString::fromStdString(hint.text), QString::fromStdString(hint.details));
 }
 
 } // namespace qx

@@ -428,19 +428,15 @@ void Tfmain::Cont(bool en) {
     }
 }
 
-void Tfmain::setUnitInaccessible(const QString& path) {
-    if (path.isEmpty()) {
+void Tfmain::showUnitHint(const QString& text, const QString& details) {
+    if (text.isEmpty()) {
         hint_->clear();
         setToolTip(QString());
         statusBar()->hide();
         return;
     }
-    const QString text = QStringLiteral("The unit is connected but cannot be opened (%1). Install "
-                                        "the udev rule (see README) and plug it in again, or close "
-                                        "the program that holds it.")
-                             .arg(path);
     hint_->setText(text);
-    setToolTip(text);
+    setToolTip(details.isEmpty() ? text : text + QStringLiteral("\n\n") + details);
     statusBar()->show();
 }
 

@@ -55,8 +55,9 @@ public:
     // Requests made while one is queued are merged into it.
     void requestRefresh();
 
-    // The "unit present but cannot be opened" hint; an empty path removes it.
-    void setUnitInaccessible(const QString& path);
+    // The "unit present but cannot be opened" hint, with its steps as tooltip; an empty text
+    // removes it.
+    void showUnitHint(const QString& text, const QString& details = {});
     QString unitHint() const;
 
     // Handlers, named after their component and event.

@@ -2,6 +2,7 @@
 // and the redraw it brings.
 #include "ScriptedDialogs.h"
 #include "link/LinkWorker.h"
+#include "panel/UnitAccessHint.h"
 #include "panel/umain.h"
 #include "unit/UnitPort.h"
 #include "update/uu.h"
@@ -133,10 +134,11 @@ TEST_F(LiveWindow, DISABLED_Screenshots) {
     ASSERT_TRUE(until([&] { return w.dim->colorStyle() == lcsGold && link.writeAcked(); }));
     QTest::qWait(300);
     w.grab().save(QStringLiteral("/tmp/panel-connected.png"));
-    w.setUnitInaccessible(QStringLiteral("/dev/hidraw3"));
+    const auto hint = unitAccessHint("/dev/hidraw3", UnitAccessCause::RuleMissing);
+    w.showUnitHint(QString::fromStdString(hint.text), QString::fromStdString(hint.details));
     QTest::qWait(50);
     w.grab().save(QStringLiteral("/tmp/panel-hint.png"));
-    w.setUnitInaccessible({});
+    w.showUnitHint({});
     worker.reset();
     w.Cont(false);
     QTest::qWait(50);

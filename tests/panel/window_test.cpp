@@ -1,7 +1,9 @@
 // The main window's handlers, display and menu commands, driven with real input events. The link
 // has no worker here, so every post stays in the mailbox where the test can count and read it.
 #include "ScriptedDialogs.h"
+#include "panel/MainConnectionView.h"
 #include "panel/PanelModel.h"
+#include "panel/UnitAccessHint.h"
 #include "panel/umain.h"
 #include "update/uu.h"
 
@@ -11,6 +13,7 @@
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
@@ -609,15 +612,21 @@ TEST_F(WindowTest, RefreshRequestsFromAnotherThreadAreMergedAndNeverLost) {
     EXPECT_EQ(w.mute->colorStyle(), lcsRed);
 }
 
+// The connection reports a unit it cannot open with every device change: a hint on the window,
+// never a box, gone with the next good scan.
 TEST_F(WindowTest, UnreachableUnitShowsAHintWithoutAMessageBox) {
+    MainConnectionView view{w, tfu};
     const int height = w.height();
-    w.setUnitInaccessible(QStringLiteral("/dev/hidraw3"));
-    EXPECT_TRUE(w.unitHint().contains(QStringLiteral("(/dev/hidraw3)")));
-    EXPECT_TRUE(w.unitHint().startsWith(QStringLiteral("The unit is connected but cannot be "
-                                                       "opened")));
+    const std::string node = "/nonexistent/hidraw3";
+    view.setUnitInaccessible(node);
+    const auto expected = unitAccessHint(node, UnitAccessCause::NodeRefused);
+    EXPECT_EQ(w.unitHint().toStdString(), expected.text);
+    EXPECT_TRUE(w.toolTip().contains(QString::fromStdString(expected.details)));
+    EXPECT_TRUE(w.statusBar()->isVisible());
     EXPECT_TRUE(dialogs.shown.empty());
-    w.setUnitInaccessible({});
+    view.setUnitInaccessible({});
     EXPECT_TRUE(w.unitHint().isEmpty());
+    EXPECT_TRUE(w.toolTip().isEmpty());
     QTest::qWait(1);
     EXPECT_EQ(w.height(), height);
 }

@@ -1,0 +1,60 @@
+#include "panel/UnitAccessHint.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+#include <unistd.h>
+
+namespace qx {
+
+UnitAccessCause classifyUnitAccess(int accessError, bool ruleInstalled) {
+    if (accessError == EACCES || accessError == EPERM)
+        return ruleInstalled ? UnitAccessCause::RuleNotApplied : UnitAccessCause::RuleMissing;
+    return UnitAccessCause::NodeRefused;
+}
+
+std::vector<std::string> udevRuleDirs() {
+    return {"/etc/udev/rules.d", "/run/udev/rules.d", "/usr/lib/udev/rules.d", "/lib/udev/rules.d",
+            "/usr/local/lib/udev/rules.d"};
+}
+
+UnitAccessCause probeUnitAccess(const std::string& node, const std::vector<std::string>& ruleDirs) {
+    const int accessError = ::access(node.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
+    bool ruleInstalled = false;
+    for (const auto& dir : ruleDirs) {
+        std::error_code ignored;
+        ruleInstalled = ruleInstalled || std::filesystem::exists(
+                                             std::filesystem::path(dir) / kUdevRuleName, ignored);
+    }
+    return classifyUnitAccess(accessError, ruleInstalled);
+}
+
+UnitAccessHint unitAccessHint(const std::string& node, UnitAccessCause cause) {
+    const std::string replug = "Unplug the unit and plug it in again.";
+    switch (cause) {
+    case UnitAccessCause::RuleMissing:
+        return {"The unit is connected but this user may not open it (" + node +
+                    "): its udev rule is not installed. Install the program's package or the "
+                    "rule, then plug the unit in again.",
+                std::string("To install the rule by hand, copy ") + kUdevRuleName +
+                    " (in the source tree's app/linux folder) to /etc/udev/rules.d and run:\n"
+                    "sudo udevadm control --reload-rules && sudo udevadm trigger "
+                    "--subsystem-match=hidraw\n" +
+                    replug};
+    case UnitAccessCause::RuleNotApplied:
+        return {"The unit is connected but this user may not open it (" + node +
+                    "), although its udev rule is installed. Plug the unit in again.",
+                "The rule gives access to the user at the seat when the unit is plugged in. " +
+                    replug + " If that does not help, log out and back in."};
+    case UnitAccessCause::NodeRefused:
+        break;
+    }
+    return {"The unit is connected but cannot be opened (" + node +
+                "). Close any other program that uses it, then plug it in again.",
+            "The system refused to open " + node +
+                " for reading and writing although this user may. Another program may hold the "
+                "unit, or it was unplugged meanwhile. " +
+                replug};
+}
+
+} // namespace qx
