@@ -105,6 +105,33 @@ TEST_F(BindingTest, ProductStringDecidesTheMode) {
     }
 }
 
+// A boot loader never answers a settings write: one left unacknowledged by the running unit is
+// dropped when the unit comes back in boot mode, instead of being repeated between the update's
+// requests.
+TEST_F(BindingTest, ConnectingInBootModeDropsAnUnacknowledgedSettingsWrite) {
+    bind();
+    ASSERT_TRUE(link.connected);
+    auto writes = [&] {
+        const auto c = bench->unit(0).counters().byCommand;
+        const auto it = c.find(cmd::kSettingsWrite);
+        return it == c.end() ? 0u : it->second;
+    };
+    unit::Faults silent;
+    silent.silent = true;
+    bench->unit(0).setFaults(silent);
+    link.save([](DeviceSettings& s) { s.muteOn = 1; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return writes() >= 2; })) << "repeated while unanswered";
+    ASSERT_FALSE(link.writeAcked());
+
+    bench->unit(0).restart(true);
+    reconnect();
+    ASSERT_TRUE(link.bootMode);
+    EXPECT_TRUE(link.writeAcked());
+    const unsigned afterConnect = writes();
+    QTest::qWait(350); // more than three repeat intervals
+    EXPECT_EQ(writes(), afterConnect);
+}
+
 TEST_F(BindingTest, OnlyTheExactManufacturerIsTheUnit) {
     bind();
     for (const char* maker : {"orb-mx", "ORB-MX ", "ORB-M", ""}) {

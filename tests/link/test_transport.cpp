@@ -230,6 +230,61 @@ TEST_F(ReceiverTest, AnswerCodesAndAcknowledgement) {
     EXPECT_EQ(sink.events, (std::vector<std::string>{"ok", "failed", "reset"}));
 }
 
+// The virtual unit's verdict on an update, through the real frames both ways: success only when
+// every flash block was erased before it was written and every block had the full length.
+TEST_F(ReceiverTest, VirtualUnitVerdictOnWhatWasWritten) {
+    using Step = std::pair<uint8_t, std::vector<uint8_t>>;
+    auto erase = [](uint16_t adr) {
+        return Step{0xF0, {static_cast<uint8_t>(adr >> 8), static_cast<uint8_t>(adr)}};
+    };
+    auto block = [](uint8_t command, uint16_t adr, uint16_t length) {
+        std::vector<uint8_t> p = {static_cast<uint8_t>(adr >> 8), static_cast<uint8_t>(adr),
+                                  static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+        p.resize(4 + length, 0x5A);
+        return Step{command, p};
+    };
+    const Step finish{0xFA, {}};
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+        std::vector<std::string> verdicts;
+    };
+    const Case cases[] = {
+        {"erased, then written", {erase(0), block(0xF1, 0, 512), finish}, {"ok"}},
+        {"written without an erase", {block(0xF1, 0x200, 512), finish}, {"failed"}},
+        {"one erase, two writes",
+         {erase(0), block(0xF1, 0, 512), block(0xF1, 0, 512), finish},
+         {"failed"}},
+        {"short block", {erase(0), block(0xF1, 0, 256), finish}, {"failed"}},
+        {"EEPROM needs no erase", {block(0xF3, 0x400, 512), finish}, {"ok"}},
+        {"nothing written", {finish}, {"failed"}},
+        {"each finish judges its own run",
+         {block(0xF1, 0, 512), finish, erase(0), block(0xF1, 0, 512), finish},
+         {"failed", "ok"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        unit::VirtualUnit u;
+        u.restart(true);
+        sink.events.clear();
+        for (const auto& [command, payload] : c.steps) {
+            port.sent.clear();
+            LinkRequest request;
+            request.command = command;
+            request.payload = payload;
+            ASSERT_EQ(sendFrame(link, port, request), 64);
+            for (const Report& r : port.sent)
+                ASSERT_TRUE(u.acceptOutputReport(r));
+            while (auto in = u.takeInputReport()) {
+                THIDreport rep;
+                std::memcpy(&rep, in->data(), sizeof rep);
+                receiver.onInputReport(rep, 64);
+            }
+        }
+        EXPECT_EQ(sink.events, c.verdicts);
+    }
+}
+
 TEST_F(ReceiverTest, GarbageLeavesTheBufferBoundedAndNothingChanged) {
     std::mt19937 rng(1234);
     const DeviceSettings before = link.settings();
