@@ -6,6 +6,7 @@
 
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QTimer>
 
 namespace qx::test {
 namespace {
@@ -113,12 +114,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WindowTest, WindowStaysAliveButLockedDuringTheRunAndUnplugFailsIt) {
+    tfu->tmrb->start(1); // skip the two-second wait for the first tick
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sent(cmd::kKeepAlive) >= 1; }, 2000));
     // 96 flash blocks, each followed by its 20 ms pause: long enough to act during the run.
     dialogs.files.push_back(packages.package(kModelName, pattern(48 * 1024), {}));
     tfu->select->click();
     ASSERT_TRUE(tfu->transferring());
     ASSERT_TRUE(QTest::qWaitFor([&] { return tfu->pb->value() >= 3; }, 5000))
         << "progress reaches the bar while the run goes on";
+    const unsigned keepAlivesAtStart = sent(cmd::kKeepAlive);
+    // A keep-alive posted now could take the place of a block in the mailbox.
+    int ticks = 0;
+    QObject::connect(tfu->tmrb, &QTimer::timeout, [&] { ++ticks; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 2; }, 2000));
+    EXPECT_EQ(sent(cmd::kKeepAlive), keepAlivesAtStart) << "no keep-alive during the transfer";
 
     EXPECT_FALSE(tfu->cancel->isEnabled());
     EXPECT_FALSE(tfu->select->isEnabled());
