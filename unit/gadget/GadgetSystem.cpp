@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 
 #include <spawn.h>
@@ -78,8 +79,16 @@ bool dumpMemories(const unit::VirtualUnit& unit, const fs::path& dir) {
     const std::vector<std::uint8_t> flash = unit.flash();
     const std::vector<std::uint8_t> eeprom = unit.eeprom();
     const DeviceSettings settings = unit.settings();
+    std::string requests;
+    for (const auto& [command, count] : unit.counters().byCommand) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%02x %u\n", command, count);
+        requests += line;
+    }
+    const auto* text = reinterpret_cast<const std::uint8_t*>(requests.data());
     return writeWhole(dir / "flash.bin", flash) && writeWhole(dir / "eeprom.bin", eeprom) &&
-           writeWhole(dir / "settings.bin", rawBytes(settings));
+           writeWhole(dir / "settings.bin", rawBytes(settings)) &&
+           writeWhole(dir / "requests.txt", {text, requests.size()});
 }
 
 int openControlSignals() {

@@ -15,8 +15,9 @@ namespace qx::gadget {
 // it could not be started or did not exit normally.
 int runProgram(const std::vector<std::string>& argv);
 
-// Writes flash.bin, eeprom.bin and settings.bin into `dir`, each replaced whole (written beside
-// and renamed), so that a reader never sees half a file.
+// Writes flash.bin, eeprom.bin, settings.bin and requests.txt (a "CC count" line for every
+// command received: hexadecimal code, decimal count) into `dir`, each replaced whole (written
+// beside and renamed), so that a reader never sees half a file.
 bool dumpMemories(const unit::VirtualUnit& unit, const std::filesystem::path& dir);
 
 // The requests a test sends as signals: SIGUSR1 restart in boot mode, SIGUSR2 restart in normal

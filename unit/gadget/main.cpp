@@ -5,7 +5,8 @@
 // Answers on the gadget's report node the way the unit does, with steady levels (0 and -2 steps)
 // so that a test can check them. It restarts in boot mode on SIGUSR1 and in normal mode on
 // SIGUSR2 or on the host's "leave update" request, each time by renaming the gadget's product.
-// SIGHUP saves flash.bin, eeprom.bin and settings.bin into DIR; SIGTERM saves them and ends.
+// SIGHUP saves flash.bin, eeprom.bin, settings.bin and requests.txt (the frames received, by
+// command) into DIR; SIGTERM saves them and ends.
 #include "unit/gadget/GadgetSystem.h"
 
 #include <cstdio>
