@@ -4,6 +4,9 @@
 
 namespace qx {
 
+// Normal priority: the worker sleeps until there is work, so it takes no time from others while
+// idle, and an idle class would hold back a settings write or an update block behind any busy
+// program.
 Tthr::Tthr(LinkState& link, HidPort& port, std::function<void()> redraw, ErrorSink* errors)
     : link_(link), port_(port), redraw_(std::move(redraw)), errors_(errors),
       thread_([this](std::stop_token st) { execute(st); }) {}

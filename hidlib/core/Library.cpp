@@ -49,6 +49,8 @@ struct Library::OpenDevice {
 Library::Library(Backend& backend) : backend_(backend) {
     for (THIDdeviceInfo& slot : table_)
         resetSlot(slot);
+    // Normal priority: the reader sleeps until a report is there rather than polling, so it is
+    // woken by the report itself; a real-time class would need privileges a desktop user lacks.
     reader_ = std::thread([this] { readerLoop(); });
     nameThread(reader_, "hid-reader");
 }
