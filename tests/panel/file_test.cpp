@@ -85,5 +85,16 @@ TEST_F(SettingsFileTest, FailuresCarryTheSystemsText) {
     EXPECT_FALSE(writeSettingsFile(dir.string(), {}).ok);
 }
 
+// A file that opens but cannot take the bytes (a full disk) is not reported as saved.
+TEST_F(SettingsFileTest, AFullDiskIsAFailure) {
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    const auto link = dir / "full.cfg";
+    std::filesystem::create_symlink("/dev/full", link);
+    const FileResult w = writeSettingsFile(link.string(), factoryDefaults());
+    EXPECT_FALSE(w.ok);
+    EXPECT_EQ(w.error, "No space left on device");
+}
+
 } // namespace
 } // namespace qx::panel
