@@ -1,6 +1,7 @@
 #include "app/ProgramMain.h"
 
 #include "app/DemoControlWindow.h"
+#include "app/QuitOnSignal.h"
 #include "app/SingleInstance.h"
 #include "link/EmbeddedImage.h"
 #include "link/USB.h"
@@ -111,6 +112,18 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     QObject::connect(&deferredChanges, &QTimer::timeout, &mainWindow,
                      [&usb] { usb.reconnectIfDeferred(); });
     deferredChanges.start();
+
+    // The end of the desktop session (SIGTERM), or ^C or a hang-up of the terminal, closes the
+    // main window as the operator would and ends the event loop, so the program goes through its
+    // ordinary teardown instead of being cut off with its threads running. exit() also ends the
+    // loop of a modal dialog that may be open, and any loop started after it. Declared after the
+    // link: its handlers are given back first, so a second signal during a slow teardown ends the
+    // process the usual way.
+    QuitOnSignal endOfSession;
+    QObject::connect(&endOfSession, &QuitOnSignal::received, &mainWindow, [&mainWindow] {
+        mainWindow.close();
+        QCoreApplication::exit(0);
+    });
 
     mainWindow.show();
     // Ask for activation too: the link comes up when the window is first activated, and without

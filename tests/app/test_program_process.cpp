@@ -1,0 +1,261 @@
+// The demo program run as its own process, as a desktop starts it: a second copy and the end of
+// the session. Each test gives its copies a private runtime, temporary and home folder, so they
+// never meet the copies of another test or one the user has open.
+#include "app/SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+#include <vector>
+
+#include <signal.h>
+#include <sys/types.h>
+
+namespace qx {
+namespace {
+
+// Generous: the machine may be a shared one running sanitizer builds.
+constexpr int kPatienceMs = 30000;
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+const QString kInstanceKey = QStringLiteral("Tfmain-QX-77ZT");
+
+QStringList threadNames(qint64 pid) {
+    QStringList names;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+        if (comm.open(QIODevice::ReadOnly)) {
+            names << QString::fromUtf8(comm.readAll()).trimmed();
+        }
+    }
+    return names;
+}
+
+// The signals a process ignores, from the kernel's view of it.
+quint64 ignoredSignals(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigIgn:")) {
+            return line.mid(7).trimmed().toULongLong(nullptr, 16);
+        }
+    }
+    return 0;
+}
+
+class ProgramProcess : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(session_.isValid()); }
+
+    void TearDown() override {
+        for (const auto& copy : copies_) {
+            if (copy->state() != QProcess::NotRunning) {
+                copy->kill();
+                copy->waitForFinished(kPatienceMs);
+            }
+        }
+    }
+
+    // Starts a copy of the demo program. The stop signals reach it handled the default way and
+    // unblocked, as from a desktop, whatever the test runner was started with; `ignoredSignal`
+    // (when not 0) starts ignored, as under nohup.
+    QProcess& start(int ignoredSignal = 0) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR", "HOME"}) {
+            env.insert(QLatin1String(name), session_.path());
+        }
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
+            env.remove(QLatin1String(name));
+        }
+        // Read by a program built with ThreadSanitizer only.
+        env.insert(QStringLiteral("TSAN_OPTIONS"), env.value(QStringLiteral("TSAN_OPTIONS")) +
+                                                       QStringLiteral(" suppressions=") +
+                                                       threadSanitizerSuppressions());
+
+        auto copy = std::make_unique<QProcess>();
+        copy->setProgram(QStringLiteral(QX_DEMO_PROGRAM));
+        copy->setProcessEnvironment(env);
+        copy->setWorkingDirectory(session_.path());
+        copy->setStandardOutputFile(QProcess::nullDevice());
+        copy->setStandardErrorFile(stderrPath(copies_.size()));
+        copy->setChildProcessModifier([ignoredSignal] {
+            sigset_t stops;
+            sigemptyset(&stops);
+            for (const int s : kStopSignals) {
+                ::signal(s, s == ignoredSignal ? SIG_IGN : SIG_DFL);
+                sigaddset(&stops, s);
+            }
+            ::sigprocmask(SIG_UNBLOCK, &stops, nullptr);
+        });
+        copy->start();
+        copies_.push_back(std::move(copy));
+        return *copies_.back();
+    }
+
+    // Qt is not built for ThreadSanitizer: the events it posts from one thread to another are
+    // allocated and freed inside Qt behind locks the sanitizer cannot see. Heap calls made by Qt's
+    // own code are left out; every access of the program's code is still checked.
+    QString threadSanitizerSuppressions() const {
+        const QString path = session_.filePath(QStringLiteral("tsan.supp"));
+        QFile file(path);
+        if (!file.exists() && file.open(QIODevice::WriteOnly)) {
+            file.write("called_from_lib:libQt6Core.so.6\n"
+                       "called_from_lib:libQt6Gui.so.6\n");
+        }
+        return path;
+    }
+
+    QString stderrPath(std::size_t index) const {
+        return session_.filePath(QStringLiteral("stderr-%1.txt").arg(index));
+    }
+
+    // What copy number `index` wrote on its standard error.
+    QString errorsOf(std::size_t index) const {
+        QFile file(stderrPath(index));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
+    }
+
+    QString endpointPath() const {
+        return session_.filePath(SingleInstance::endpointName(kInstanceKey));
+    }
+    QString lockPath() const { return endpointPath() + QStringLiteral(".lock"); }
+
+    // Waits until the copy has bound the library and opened the virtual unit: its link worker and
+    // the library's reader thread are running. False when it ended or never got there.
+    static bool waitUntilConnected(QProcess& copy) {
+        const auto connected = [&copy] {
+            const QStringList names = threadNames(copy.processId());
+            return names.contains(QStringLiteral("qx-link")) &&
+                   names.contains(QStringLiteral("hid-reader"));
+        };
+        if (!copy.waitForStarted(kPatienceMs)) {
+            return false;
+        }
+        return QTest::qWaitFor([&] { return copy.state() != QProcess::Running || connected(); },
+                               kPatienceMs) &&
+               copy.state() == QProcess::Running;
+    }
+
+    static void expectCleanErrors(const QString& errors) {
+        for (const char* fault :
+             {"Sanitizer", "runtime error", "QThread: Destroyed", "terminate called"}) {
+            EXPECT_FALSE(errors.contains(QLatin1String(fault)))
+                << "standard error holds \"" << fault << "\":\n"
+                << errors.toStdString();
+        }
+    }
+
+    QTemporaryDir session_;
+    std::vector<std::unique_ptr<QProcess>> copies_;
+};
+
+TEST_F(ProgramProcess, ALaterCopyAsksTheRunningOneToComeForwardAndLeaves) {
+    // The test plays the running copy: it holds the lock and listens where the program does.
+    QLockFile lock(lockPath());
+    ASSERT_TRUE(lock.tryLock(0));
+    QLocalServer running;
+    ASSERT_TRUE(running.listen(endpointPath())) << running.errorString().toStdString();
+    QByteArray request;
+    QObject::connect(&running, &QLocalServer::newConnection, [&] {
+        while (QLocalSocket* peer = running.nextPendingConnection()) {
+            QObject::connect(peer, &QLocalSocket::readyRead,
+                             [&request, peer] { request += peer->readAll(); });
+            QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+        }
+    });
+
+    QProcess& later = start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return later.state() == QProcess::NotRunning; }, kPatienceMs))
+        << "a later copy stayed";
+    EXPECT_EQ(later.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(later.exitCode(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return request.contains("show\n"); }, kPatienceMs));
+    EXPECT_EQ(request, QByteArray("show\n"));
+    expectCleanErrors(errorsOf(0));
+}
+
+// The first copy outlives a later one, and each signal that ends a session or a terminal ends it
+// the ordinary way: status 0, no report from the sanitizers or Qt, and its teardown has run (its
+// lock and its endpoint are gone).
+class ProgramStopSignal : public ProgramProcess, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ProgramStopSignal, FirstCopyOutlivesALaterOneAndEndsCleanly) {
+    QProcess& first = start();
+    ASSERT_TRUE(waitUntilConnected(first)) << errorsOf(0).toStdString();
+
+    // As after hours of running: an old lock of a living copy is still that copy's.
+    ASSERT_TRUE(QFile::exists(lockPath()));
+    {
+        QFile lockFile(lockPath());
+        ASSERT_TRUE(lockFile.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(lockFile.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                         QFileDevice::FileModificationTime));
+    }
+    QProcess& later = start();
+    ASSERT_TRUE(later.waitForFinished(kPatienceMs)) << "a later copy stayed";
+    EXPECT_EQ(later.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(later.exitCode(), 0);
+    ASSERT_TRUE(waitUntilConnected(first)) << "the first copy ended:\n"
+                                           << errorsOf(0).toStdString();
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(first.processId()), GetParam()), 0);
+    ASSERT_TRUE(first.waitForFinished(kPatienceMs)) << "the program did not end";
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    expectCleanErrors(errorsOf(0));
+    expectCleanErrors(errorsOf(1));
+    EXPECT_FALSE(QFile::exists(lockPath()));
+    EXPECT_FALSE(QFile::exists(endpointPath()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ProgramStopSignal, ::testing::ValuesIn(kStopSignals),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             switch (info.param) {
+                             case SIGTERM:
+                                 return std::string("SIGTERM");
+                             case SIGINT:
+                                 return std::string("SIGINT");
+                             default:
+                                 return std::string("SIGHUP");
+                             }
+                         });
+
+TEST_F(ProgramProcess, ASignalStartedIgnoredStaysIgnored) {
+    // Started under nohup: the hang-up of the terminal must not end it.
+    QProcess& copy = start(SIGHUP);
+    ASSERT_TRUE(waitUntilConnected(copy)) << errorsOf(0).toStdString();
+    const quint64 ignored = ignoredSignals(copy.processId());
+    EXPECT_NE(ignored & (quint64{1} << (SIGHUP - 1)), 0u) << "SIGHUP is no longer ignored";
+    EXPECT_EQ(ignored & (quint64{1} << (SIGTERM - 1)), 0u);
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(copy.processId()), SIGTERM), 0);
+    ASSERT_TRUE(copy.waitForFinished(kPatienceMs)) << "the program did not end";
+    EXPECT_EQ(copy.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(copy.exitCode(), 0);
+    expectCleanErrors(errorsOf(0));
+}
+
+} // namespace
+} // namespace qx
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
