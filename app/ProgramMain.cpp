@@ -17,33 +17,51 @@
 #include <QTimer>
 
 #include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace qx {
 
 namespace {
 
-// Shows a send failure on the user interface thread, whatever thread reports it.
-class WindowErrorSink : public ErrorSink {
+// Shows a send failure on the user interface thread, whatever thread reports it. The text waits
+// in a locked queue and an argument-less queued signal fetches it, so nothing Qt counts
+// internally crosses threads.
+class WindowErrorSink : public QObject, public ErrorSink {
+    Q_OBJECT
 public:
-    WindowErrorSink(QWidget& owner, Dialogs& dialogs) : owner_(&owner), dialogs_(dialogs) {}
-    void showError(const std::string& text) override {
-        QPointer<QWidget> owner = owner_;
-        Dialogs* dialogs = &dialogs_;
-        const QString message = QString::fromStdString(text);
-        QMetaObject::invokeMethod(
-            owner_,
-            [owner, dialogs, message] {
-                if (owner) {
-                    dialogs->message(owner, Dialogs::Icon::Error, QStringLiteral("QX-77ZT"),
-                                     message, QMessageBox::Ok);
+    WindowErrorSink(QWidget& owner, Dialogs& dialogs) {
+        connect(
+            this, &WindowErrorSink::errorQueued, &owner,
+            [this, owner = &owner, &dialogs] {
+                for (const std::string& text : takeQueued()) {
+                    dialogs.message(owner, Dialogs::Icon::Error, QStringLiteral("QX-77ZT"),
+                                    QString::fromStdString(text), QMessageBox::Ok);
                 }
             },
             Qt::QueuedConnection);
     }
+    void showError(const std::string& text) override {
+        {
+            std::lock_guard lock(mutex_);
+            queued_.push_back(text);
+        }
+        emit errorQueued();
+    }
+
+signals:
+    void errorQueued();
 
 private:
-    QPointer<QWidget> owner_;
-    Dialogs& dialogs_;
+    std::vector<std::string> takeQueued() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(queued_, {});
+    }
+
+    std::mutex mutex_;
+    std::vector<std::string> queued_; // guarded by mutex_
 };
 
 } // namespace
@@ -136,3 +154,5 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
 }
 
 } // namespace qx
+
+#include "ProgramMain.moc"

@@ -161,6 +161,16 @@ Tfmain::Tfmain(LinkState& link, Tfu& updateWindow, Dialogs& dialogs, QWidget* pa
       saveName_(kConfigName), openName_(kConfigName) {
     initMeterResources();
     setObjectName(QStringLiteral("fmain"));
+    // One connection made here for the window's life: a request from another thread then only
+    // posts an event, and no functor is created there and freed on either thread.
+    connect(
+        this, &Tfmain::refreshRequested, this,
+        [this] {
+            // Cleared first, so an answer stored while refresh runs queues the next one.
+            refreshQueued_ = false;
+            refresh();
+        },
+        Qt::QueuedConnection);
     setWindowTitle(kCaption);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -651,14 +661,7 @@ void Tfmain::requestRefresh() {
     if (refreshQueued_.exchange(true)) {
         return;
     }
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            // Cleared first, so an answer stored while refresh runs queues the next one.
-            refreshQueued_ = false;
-            refresh();
-        },
-        Qt::QueuedConnection);
+    emit refreshRequested();
 }
 
 void Tfmain::refresh() {

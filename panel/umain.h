@@ -149,6 +149,10 @@ public:
     QAction* INF = nullptr;
     QTimer* tmr = nullptr;
 
+signals:
+    // Emitted by requestRefresh from any thread; delivered queued on the window's thread.
+    void refreshRequested();
+
 protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
