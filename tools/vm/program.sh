@@ -1,0 +1,95 @@
+#!/bin/bash
+# Inside the test machine: the program itself, QX_77ZT with its embedded HID library and its
+# windows on the offscreen platform, against the unit's gadget. The gadget unit counts what
+# arrives: the program must poll the unit for its status, follow an unplug and plug by itself, and
+# end cleanly when the session asks it to.
+#
+#   tools/vm/program.sh BUILD_DIR     (BUILD_DIR holds app/QX_77ZT and qx_gadget_unit)
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$1
+program=$build/app/QX_77ZT
+unit=$build/unit/gadget/qx_gadget_unit
+gadget=$here/gadget.sh
+status=0
+
+check() {
+    if [ "$1" = 0 ]; then
+        echo "ok   $2"
+    else
+        echo "FAIL $2"
+        status=1
+    fi
+}
+
+# Waits up to $1 seconds for the command after it to succeed.
+within() {
+    local limit=$1 start=$SECONDS
+    shift
+    until "$@"; do
+        [ $((SECONDS - start)) -lt "$limit" ] || return 1
+        sleep 0.2
+    done
+}
+
+memory=$(mktemp -d)
+runtime=$(mktemp -d)
+chmod 700 "$runtime"
+trap 'kill "$program_pid" "$unit_pid" 2>/dev/null; rm -rf "$memory" "$runtime"' EXIT
+
+# How many status requests (command 00) the gadget unit has received so far.
+status_requests() {
+    rm -f "$memory/requests.txt"
+    kill -HUP "$unit_pid" 2>/dev/null || return 1
+    within 10 test -e "$memory/requests.txt" || return 1
+    awk '$1 == "00" { n = $2 } END { print n + 0 }' "$memory/requests.txt"
+}
+# shellcheck disable=SC2317 # called through within
+polled_beyond() {
+    local now
+    now=$(status_requests) && [ "$now" -gt "$1" ]
+}
+
+# shellcheck disable=SC2317 # called through within
+program_gone() {
+    ! kill -0 "$program_pid" 2>/dev/null
+}
+
+"$gadget" up --out-endpoint >/dev/null
+check $? "unit's gadget up"
+"$unit" --gadget "$gadget" --memory-dir "$memory" &
+unit_pid=$!
+
+XDG_RUNTIME_DIR=$runtime QT_QPA_PLATFORM=offscreen "$program" >"$memory/program.log" 2>&1 &
+program_pid=$!
+within 60 polled_beyond 10
+check $? "the program connects and polls the unit for its status: $(status_requests) requests"
+
+"$gadget" unplug >/dev/null
+check $? "gadget unbound"
+sleep 1
+"$gadget" plug >/dev/null
+check $? "gadget bound"
+after_plug=$(status_requests)
+within 30 polled_beyond $((after_plug + 10))
+check $? "the program reconnects by itself and polls again: $(status_requests) requests"
+
+kill -0 "$program_pid" 2>/dev/null
+check $? "the program still runs"
+kill -TERM "$program_pid"
+within 20 program_gone
+wait "$program_pid"
+code=$?
+check "$code" "the program ends cleanly when the session ends it (SIGTERM): exit status $code"
+! grep -E "Sanitizer|runtime error|QThread: Destroyed" "$memory/program.log"
+check $? "nothing alarming on the program's output"
+if [ "$status" != 0 ]; then
+    echo "---- program output"
+    cat "$memory/program.log"
+fi
+
+kill -TERM "$unit_pid"
+wait "$unit_pid"
+check $? "gadget unit ended cleanly"
+"$gadget" down
+exit "$status"
