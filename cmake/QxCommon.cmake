@@ -16,14 +16,17 @@ elseif(NOT QX_SANITIZE STREQUAL "")
     message(FATAL_ERROR "QX_SANITIZE must be empty, address or thread")
 endif()
 
-# qx_add_gtest(name SOURCES a.cpp ... LIBS lib ... [GUI])
-# One test binary; each test case becomes its own ctest entry. GUI tests run on
-# the offscreen platform so they need no display.
+# qx_add_gtest(name SOURCES a.cpp ... LIBS lib ... [QT Core|Gui|Widgets] [GUI])
+# One test binary; each test case becomes its own ctest entry. QT gives it a main() that runs the
+# tests inside that Qt application object; GUI means the sources bring their own main(). Every
+# test runs on the offscreen platform, so none needs a display.
 function(qx_add_gtest name)
-    cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI" "QT" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock qx_warnings)
-    if(NOT ARG_GUI)
+    if(ARG_QT)
+        target_link_libraries(${name} PRIVATE qx_gtest_qt${ARG_QT}_main)
+    elseif(NOT ARG_GUI)
         target_link_libraries(${name} PRIVATE GTest::gtest_main)
     endif()
     gtest_discover_tests(${name}

@@ -3,7 +3,6 @@
 // never meet the copies of another test or one the user has open.
 #include "app/SingleInstance.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -253,9 +252,3 @@ TEST_F(ProgramProcess, ASignalStartedIgnoredStaysIgnored) {
 
 } // namespace
 } // namespace qx
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

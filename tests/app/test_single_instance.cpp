@@ -1,6 +1,5 @@
 #include "app/SingleInstance.h"
 
-#include <QCoreApplication>
 #include <QSignalSpy>
 #include <QUuid>
 
@@ -28,9 +27,3 @@ TEST(SingleInstance, ALaterCopyAsksTheFirstToShowItselfAndLeaves) {
 
 } // namespace
 } // namespace qx
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -2,7 +2,6 @@
 #include "link/USB.h"
 #include "unit/VirtualBench.h"
 
-#include <QCoreApplication>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -278,9 +277,3 @@ TEST(BindingFailure, CorruptOrForeignImagesAreRefused) {
 
 } // namespace
 } // namespace qx
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -75,9 +75,3 @@ TEST(ChangeWatcher, NoThreadWithoutAnEventLoopCanWatch) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

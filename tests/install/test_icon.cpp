@@ -1,7 +1,6 @@
 // The committed icons are what the icon tool draws today.
 #include "IconDrawing.h"
 
-#include <QGuiApplication>
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -15,13 +14,4 @@ TEST(ProgramIcon, CommittedPngsMatchTheDrawing) {
                   qx::drawProgramIcon(size).convertToFormat(QImage::Format_ARGB32))
             << "regenerate with: qx_icon app/linux/icons (" << size << ")";
     }
-}
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QGuiApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

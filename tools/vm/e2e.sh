@@ -10,16 +10,8 @@ build=$1
 e2e=$build/tests/vm/vm_link_e2e
 unit=$build/unit/gadget/qx_gadget_unit
 gadget=$here/gadget.sh
-status=0
-
-check() {
-    if [ "$1" = 0 ]; then
-        echo "ok   $2"
-    else
-        echo "FAIL $2"
-        status=1
-    fi
-}
+# shellcheck source=tools/vm/checks.sh
+. "$here/checks.sh"
 
 # uaccess as the rule gives it: in TAGS (ever set) and CURRENT_TAGS (set by the latest event).
 check_uaccess() {

@@ -11,16 +11,8 @@ build=$1
 program=$build/app/QX_77ZT
 unit=$build/unit/gadget/qx_gadget_unit
 gadget=$here/gadget.sh
-status=0
-
-check() {
-    if [ "$1" = 0 ]; then
-        echo "ok   $2"
-    else
-        echo "FAIL $2"
-        status=1
-    fi
-}
+# shellcheck source=tools/vm/checks.sh
+. "$here/checks.sh"
 
 # Waits up to $1 seconds for the command after it to succeed.
 within() {
