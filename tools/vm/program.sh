@@ -42,6 +42,13 @@ polled_beyond() {
     now=$(status_requests) && [ "$now" -gt "$1" ]
 }
 
+# The gadget unit blocks its control signals first thing; one sent before that would end it.
+# shellcheck disable=SC2317 # called through within
+unit_takes_signals() {
+    local blocked
+    blocked=$(awk '/^SigBlk:/ { print $2 }' "/proc/$unit_pid/status" 2>/dev/null) &&
+        [ -n "$blocked" ] && (((16#$blocked & 1) != 0)) # SIGHUP is signal 1
+}
 # shellcheck disable=SC2317 # called through within
 program_gone() {
     ! kill -0 "$program_pid" 2>/dev/null
@@ -51,6 +58,8 @@ program_gone() {
 check $? "unit's gadget up"
 "$unit" --gadget "$gadget" --memory-dir "$memory" &
 unit_pid=$!
+within 10 unit_takes_signals
+check $? "gadget unit started"
 
 XDG_RUNTIME_DIR=$runtime QT_QPA_PLATFORM=offscreen "$program" >"$memory/program.log" 2>&1 &
 program_pid=$!
