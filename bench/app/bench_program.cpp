@@ -1,0 +1,104 @@
+// Starts the demo program on the offscreen platform, waits until its link is up and polling the
+// virtual unit, and measures the processor time the whole process takes over ten seconds.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// User plus system time of a process so far, in seconds.
+double processCpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; fields >> field; ++i) {
+        if (i == 14)
+            utime = std::stoull(field);
+        if (i == 15) {
+            stime = std::stoull(field);
+            break;
+        }
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+bool hasThread(pid_t pid, const std::string& name) {
+    std::error_code error;
+    for (const auto& task :
+         fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string line;
+        if (std::getline(comm, line) && line == name)
+            return true;
+    }
+    return false;
+}
+
+void BM_DemoProgramCpuWhilePolling(benchmark::State& state) {
+    char runtimeTemplate[] = "/tmp/qx-bench-XXXXXX";
+    const char* runtime = ::mkdtemp(runtimeTemplate);
+    if (runtime == nullptr) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    ::setenv("XDG_RUNTIME_DIR", runtime, 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    char* argv[] = {const_cast<char*>(QX_DEMO_PROGRAM), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, QX_DEMO_PROGRAM, nullptr, nullptr, argv, environ) != 0) {
+        state.SkipWithError("the demo program did not start");
+        return;
+    }
+    // The link worker and the library's reader run once the program has bound its library and
+    // connected; a second more lets start-up work settle.
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!(hasThread(pid, "qx-link") && hasThread(pid, "hid-reader")) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(1s);
+
+    constexpr auto kSpan = 10s;
+    double cpu = 0;
+    for (auto _ : state) {
+        const double before = processCpuSeconds(pid);
+        std::this_thread::sleep_for(kSpan);
+        cpu = processCpuSeconds(pid) - before;
+    }
+    state.counters["cpu_ms_per_10s"] = cpu * 1000.0;
+    state.counters["cpu_percent"] = cpu / std::chrono::duration<double>(kSpan).count() * 100.0;
+
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    fs::remove_all(runtime);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        state.SkipWithError("the demo program did not end cleanly");
+}
+BENCHMARK(BM_DemoProgramCpuWhilePolling)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
