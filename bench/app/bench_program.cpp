@@ -64,7 +64,10 @@ void BM_DemoProgramCpuWhilePolling(benchmark::State& state) {
         state.SkipWithError("no temporary folder");
         return;
     }
+    // A folder of its own for the single-instance lock and socket: a copy already running for
+    // this user would otherwise be raised and this one would leave at once.
     ::setenv("XDG_RUNTIME_DIR", runtime, 1);
+    ::setenv("TMPDIR", runtime, 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     char* argv[] = {const_cast<char*>(QX_DEMO_PROGRAM), nullptr};
     pid_t pid = 0;
@@ -75,10 +78,17 @@ void BM_DemoProgramCpuWhilePolling(benchmark::State& state) {
     // The link worker and the library's reader run once the program has bound its library and
     // connected; a second more lets start-up work settle.
     const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!(hasThread(pid, "qx-link") && hasThread(pid, "hid-reader")) &&
-           std::chrono::steady_clock::now() < deadline)
+    auto connected = [pid] { return hasThread(pid, "qx-link") && hasThread(pid, "hid-reader"); };
+    while (!connected() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(50ms);
     std::this_thread::sleep_for(1s);
+    if (!connected()) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        fs::remove_all(runtime);
+        state.SkipWithError("the demo program did not connect");
+        return;
+    }
 
     constexpr auto kSpan = 10s;
     double cpu = 0;
