@@ -64,6 +64,7 @@ LinkState::Ticket LinkState::save(const std::function<void(DeviceSettings&)>& ed
             // The first unacknowledged write goes out at once; later edits ride on the resend
             // schedule, which always carries the latest record.
             nextResendAt_ = Clock::now();
+            immediateSave_ = ticket;
         }
         ++wakeGen_;
     }
@@ -108,6 +109,11 @@ LinkRequest LinkState::request() const {
 LinkRequest LinkState::resendRequest() const {
     std::lock_guard lock(mailboxMutex_);
     return resendRequest_;
+}
+
+LinkState::Clock::time_point LinkState::nextResendAt() const {
+    std::lock_guard lock(mailboxMutex_);
+    return nextResendAt_;
 }
 
 void LinkState::abandonSettingsWrite() {
@@ -234,7 +240,11 @@ void LinkState::finishJob(const Job& job, bool result) {
         request_.result = result;
         if (job.resend) {
             resendRequest_.result = result;
-            nextResendAt_ = Clock::now() + kResendInterval;
+            // The unit may have acknowledged this write, and the operator made the next change,
+            // before the send returned here: that change still goes out at once.
+            if (immediateSave_ <= job.ticket) {
+                nextResendAt_ = Clock::now() + kResendInterval;
+            }
         }
         takenSeq_ = std::max(takenSeq_, job.ticket);
         recentResults_.push_back({job.ticket, result});

@@ -97,6 +97,8 @@ public:
     // Snapshots, for tests and diagnostics.
     LinkRequest request() const;
     LinkRequest resendRequest() const;
+    // When the worker sends the settings write next while it is unacknowledged.
+    Clock::time_point nextResendAt() const;
 
     // Drops an unacknowledged settings write (a unit in its boot loader never acknowledges one).
     void abandonSettingsWrite();
@@ -160,7 +162,10 @@ private:
     std::vector<TakenResult> recentResults_; // guarded by mailboxMutex_
     bool shutDown_ = false;                  // guarded by mailboxMutex_
     uint64_t wakeGen_ = 0; // guarded by mailboxMutex_; bumped by every change the worker acts on
-    Clock::time_point nextResendAt_{};       // guarded by mailboxMutex_
+    Clock::time_point nextResendAt_{}; // guarded by mailboxMutex_
+    // The newest save that asked for its write to go out at once; a send that was taken before
+    // it must not push that back by a resend interval. Guarded by mailboxMutex_.
+    Ticket immediateSave_ = 0;
     std::atomic<bool> pending_{false};       // written under mailboxMutex_
     std::atomic<bool> refreshNeeded_{false}; // written under mailboxMutex_
 

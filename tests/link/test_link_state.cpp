@@ -123,6 +123,30 @@ TEST(LinkState, UnacknowledgedWriteReplacesPostsAndRepeatsEvery100ms) {
     EXPECT_FALSE(link.pending());
 }
 
+// The unit may answer a write before the worker's send has even returned; a change the operator
+// makes at that moment must not wait for the resend interval.
+TEST(LinkState, AChangeRightAfterAnAcknowledgementGoesOutAtOnce) {
+    LinkState link;
+    link.save([](DeviceSettings& s) { s.muteOn = 1; });
+    std::stop_source never;
+    const LinkState::Work w = link.nextWork(never.get_token());
+    ASSERT_TRUE(w.job && w.job->resend);
+    link.takeSettingsForSend();
+    ASSERT_TRUE(link.storeAnswer(true, answerWith(1, 0)));
+    ASSERT_TRUE(link.writeAcked());
+
+    link.save([](DeviceSettings& s) { s.muteOn = 0; });
+    link.finishJob(*w.job, true);
+    EXPECT_LE(link.nextResendAt(), LinkState::Clock::now()) << "the second change waits";
+    const LinkState::Job next = takeAndFinish(link);
+    EXPECT_TRUE(next.resend);
+    EXPECT_EQ(link.takeSettingsForSend().muteOn, 0);
+
+    // A change while the write is still unacknowledged keeps to the resend schedule.
+    link.save([](DeviceSettings& s) { s.muteOn = 1; });
+    EXPECT_GT(link.nextResendAt(), LinkState::Clock::now());
+}
+
 TEST(LinkState, UpdateCommandsAreSentEvenWithAWriteUnacknowledged) {
     LinkState link;
     link.save({});
