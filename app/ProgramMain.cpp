@@ -2,6 +2,7 @@
 
 #include "app/DemoControlWindow.h"
 #include "app/QuitOnSignal.h"
+#include "app/QuitWhenIdle.h"
 #include "app/SingleInstance.h"
 #include "link/EmbeddedImage.h"
 #include "link/USB.h"
@@ -137,11 +138,13 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     // loop of a modal dialog that may be open, and any loop started after it. Declared after the
     // link: its handlers are given back first, so a second signal during a slow teardown ends the
     // process the usual way.
+    QuitWhenIdle quit([&updateWindow] { return updateWindow.transferring(); },
+                      [&mainWindow] {
+                          mainWindow.close();
+                          QCoreApplication::exit(0);
+                      });
     QuitOnSignal endOfSession;
-    QObject::connect(&endOfSession, &QuitOnSignal::received, &mainWindow, [&mainWindow] {
-        mainWindow.close();
-        QCoreApplication::exit(0);
-    });
+    QObject::connect(&endOfSession, &QuitOnSignal::received, &quit, &QuitWhenIdle::request);
 
     mainWindow.show();
     // Ask for activation too: the link comes up when the window is first activated, and without
