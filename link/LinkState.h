@@ -46,7 +46,7 @@ struct LinkRequest {
     // A settings write carries no bytes of its own: the settings record is read when the frame is
     // built, so every resend carries the operator's latest change.
     bool payloadIsSettings = false;
-    // Written by the worker after each send: the library accepted the frame's last report.
+    // Written by the worker after each send: the library accepted every report of the frame.
     bool result = false;
 
     std::size_t length() const { return payloadIsSettings ? kSettingsSize : payload.size(); }

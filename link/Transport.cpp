@@ -50,7 +50,11 @@ uint8_t sendFrame(LinkState& link, HidPort& port, const LinkRequest& req, ErrorS
     std::array<uint8_t, kTransferReportSize> report{};
     report[0] = 1;
     putBe16(&report[3], total);
+    // Every piece is offered even after a refusal, but a frame with a refused piece is not
+    // reported as sent: the unit got it incomplete, and an update block must not count as
+    // written.
     uint8_t result = 0;
+    bool everyPieceAccepted = true;
     for (std::size_t p = 0; p < total;) {
         std::fill(report.begin() + 5, report.begin() + 5 + kPieceSize, uint8_t{0});
         const std::size_t piece = std::min(total - p, kPieceSize);
@@ -60,9 +64,10 @@ uint8_t sendFrame(LinkState& link, HidPort& port, const LinkRequest& req, ErrorS
         report[63] = static_cast<uint8_t>(piece);
         report[64] = 0;
         result = port.setOutputReport(report.data());
+        everyPieceAccepted = everyPieceAccepted && result != 0;
         p += piece;
     }
-    return result;
+    return everyPieceAccepted ? result : 0;
 }
 
 Receiver::Receiver(LinkState& link, AnswerSink* answers) : link_(link), answers_(answers) {}

@@ -38,7 +38,8 @@ public:
 };
 
 // Sends `req` as a frame in as many reports as it takes, offering every piece even when one is
-// refused. Returns the library's result for the last report, or 0 when nothing was sent.
+// refused. Returns the library's result for the last report when every piece was accepted, else
+// 0 (also when nothing was sent).
 uint8_t sendFrame(LinkState& link, HidPort& port, const LinkRequest& req,
                   ErrorSink* errors = nullptr);
 

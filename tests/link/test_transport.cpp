@@ -102,9 +102,16 @@ TEST_F(TransportTest, PieceBoundaries) {
     }
 }
 
-TEST_F(TransportTest, RefusedPieceDoesNotStopTheFrameAndLastResultCounts) {
+// The unit gets every piece even after a refusal, but a frame with any refused piece did not
+// arrive whole and is not reported as sent.
+TEST_F(TransportTest, RefusedPieceDoesNotStopTheFrameButFailsIt) {
     port.results = {0, 64, 64, 64, 64, 64, 64, 64, 64};
-    EXPECT_EQ(sendFrame(link, port, requestOf(0xF1, 516)), 64);
+    EXPECT_EQ(sendFrame(link, port, requestOf(0xF1, 516)), 0);
+    EXPECT_EQ(port.sent.size(), 9u);
+
+    port.sent.clear();
+    port.results = {64, 64, 64, 64, 0, 64, 64, 64, 64};
+    EXPECT_EQ(sendFrame(link, port, requestOf(0xF1, 516)), 0);
     EXPECT_EQ(port.sent.size(), 9u);
 
     port.sent.clear();
