@@ -101,10 +101,14 @@ void Receiver::dispatch() {
     const uint8_t c = frame->command;
     const bool ackBit = (c & 0x80) != 0;
     if (c == cmd::kStatus || c == cmd::kSettingsWrite) {
-        // The answer is read at fixed offsets; its length field is not compared with 38.
-        if (rxBuffer_.size() >= 3 + kAnswerPayloadSize) {
+        // Read at fixed offsets; a longer answer is fine, but a shorter one would fill the
+        // records with its CRC and stale bytes, which the next click would then write to the
+        // unit. It still acknowledges.
+        if (frame->payload.size() >= kAnswerPayloadSize) {
             link_.storeAnswer(ackBit, std::span<const uint8_t, kAnswerPayloadSize>(
-                                          rxBuffer_.data() + 3, kAnswerPayloadSize));
+                                          frame->payload.data(), kAnswerPayloadSize));
+        } else {
+            link_.noteAnswer(ackBit);
         }
         return;
     }

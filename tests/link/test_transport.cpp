@@ -292,6 +292,26 @@ TEST_F(ReceiverTest, VirtualUnitVerdictOnWhatWasWritten) {
     }
 }
 
+// A well-formed answer too short to hold the records acknowledges but changes nothing: copied,
+// its CRC and stale bytes would become settings that the next click writes to the unit.
+TEST_F(ReceiverTest, ShortAnswerAcknowledgesButLeavesTheRecords) {
+    feed(answer(0x00, statusPayload(0, -7)));
+    const DeviceSettings before = link.settings();
+    link.save({});
+    link.takeSettingsForSend();
+    ASSERT_FALSE(link.writeAcked());
+    feed(answer(0x80, {0x55, 0x66, 0x77}));
+    EXPECT_TRUE(link.writeAcked());
+    EXPECT_EQ(link.settings(), before);
+    EXPECT_EQ(link.status().levelLeft, -7);
+
+    std::vector<uint8_t> longer = statusPayload(1, 3);
+    longer.resize(50, 0xEE); // a longer answer still carries the records first
+    feed(answer(0x80, longer));
+    EXPECT_EQ(link.settings().muteOn, 1);
+    EXPECT_EQ(link.status().levelLeft, 3);
+}
+
 TEST_F(ReceiverTest, GarbageLeavesTheBufferBoundedAndNothingChanged) {
     std::mt19937 rng(1234);
     const DeviceSettings before = link.settings();
