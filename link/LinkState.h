@@ -69,6 +69,10 @@ public:
     std::atomic<bool> bootMode{false};
     std::atomic<bool> updateFinished{false};
     std::atomic<bool> updateInProgress{false};
+    // A firmware transfer is running: device changes wait for its end rather than closing the
+    // unit under it. Unlike `updateInProgress` it ends with the transfer whatever the unit
+    // answers.
+    std::atomic<bool> transferRunning{false};
 
     bool pending() const { return pending_.load(); }
     bool writeAcked() const { return writeAcked_.load(); }

@@ -109,7 +109,7 @@ void HID_LIB_CALL UsbLink::onDeviceChange() {
 }
 
 void UsbLink::deviceChanged() {
-    if (link_.updateInProgress) {
+    if (link_.transferRunning) {
         deferredChange_ = true;
         return;
     }
@@ -117,7 +117,7 @@ void UsbLink::deviceChanged() {
 }
 
 bool UsbLink::reconnectIfDeferred() {
-    if (!deferredChange_ || link_.updateInProgress) {
+    if (!deferredChange_ || link_.transferRunning) {
         return false;
     }
     deferredChange_ = false;

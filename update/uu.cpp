@@ -224,6 +224,7 @@ void Tfu::Private::setBarError(bool error) {
 
 void Tfu::Private::setTransferring(bool on) {
     transferring = on;
+    link.transferRunning = on;
     q->cancel->setEnabled(!on);
 }
 

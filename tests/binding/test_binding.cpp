@@ -199,7 +199,7 @@ TEST_F(BindingTest, DeviceChangesWaitForAnUpdateTransferToEnd) {
     reconnect();
     ASSERT_TRUE(link.connected && link.bootMode);
 
-    link.updateInProgress = true;
+    link.transferRunning = true;
     const unit::Identity id;
     const int other = bench->addUnit(id); // an unrelated plug-in during the transfer
     bench->setPlugged(other, true);
@@ -207,7 +207,7 @@ TEST_F(BindingTest, DeviceChangesWaitForAnUpdateTransferToEnd) {
     EXPECT_TRUE(link.connected) << "the unit stays open under the transfer";
     EXPECT_FALSE(usb->reconnectIfDeferred());
 
-    link.updateInProgress = false;
+    link.transferRunning = false;
     EXPECT_TRUE(usb->reconnectIfDeferred());
     EXPECT_TRUE(link.connected);
     EXPECT_FALSE(usb->reconnectIfDeferred()) << "once only";

@@ -31,6 +31,7 @@ TEST_F(WindowTest, RunShowsProgressThenCompletionAndCloses) {
     EXPECT_NE(dialogs.find(QStringLiteral("Обновление завершено успешно!")), nullptr);
     EXPECT_TRUE(link.updateFinished);
     EXPECT_FALSE(link.updateInProgress);
+    EXPECT_FALSE(link.transferRunning) << "device changes are no longer held back";
     EXPECT_EQ(sent(cmd::kErase), 2u);
     EXPECT_EQ(sent(cmd::kWriteFlash), 2u);
     EXPECT_EQ(sent(cmd::kWriteEeprom), 1u);
@@ -120,6 +121,7 @@ TEST_F(WindowTest, WindowStaysAliveButLockedDuringTheRunAndUnplugFailsIt) {
     dialogs.files.push_back(packages.package(kModelName, pattern(48 * 1024), {}));
     tfu->select->click();
     ASSERT_TRUE(tfu->transferring());
+    EXPECT_TRUE(link.transferRunning) << "device changes wait for the transfer";
     ASSERT_TRUE(QTest::qWaitFor([&] { return tfu->pb->value() >= 3; }, 5000))
         << "progress reaches the bar while the run goes on";
     const unsigned keepAlivesAtStart = sent(cmd::kKeepAlive);
@@ -151,6 +153,7 @@ TEST_F(WindowTest, WindowStaysAliveButLockedDuringTheRunAndUnplugFailsIt) {
     EXPECT_TRUE(tfu->cancel->isEnabled());
     EXPECT_TRUE(tfu->isVisible());
     EXPECT_LT(sent(cmd::kWriteFlash), 96u);
+    EXPECT_FALSE(link.transferRunning);
 }
 
 } // namespace

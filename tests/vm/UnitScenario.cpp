@@ -303,6 +303,7 @@ private:
         std::atomic<int> lastPercent{-1};
         RunOutcome outcome = RunOutcome::Stopped;
         link_.updateInProgress = true;
+        link_.transferRunning = true;
         const auto start = std::chrono::steady_clock::now();
         std::thread runner([&] {
             UpdateRun run(link_);
@@ -326,6 +327,7 @@ private:
         checks_.expect(answers_.finishes.load() == 1, "exactly one verdict",
                        std::to_string(answers_.finishes.load()));
         link_.updateInProgress = false;
+        link_.transferRunning = false;
         if (!checks_.expect(dumpUnit(unit_, options_.memoryDir),
                             "gadget unit saved its memories")) {
             return;
