@@ -78,8 +78,10 @@ bool UpdateRun::set_erase(std::uint16_t adr, std::stop_token stop) {
 
 bool UpdateRun::write_flash(std::uint16_t adr, std::span<const std::uint8_t> b,
                             std::stop_token stop) {
-    if (adr % kUpdateBlockSize == 0) {
-        set_erase(adr, stop);
+    // A block written over flash that was not erased holds old and new bits together: a refused
+    // erase ends the run instead.
+    if (adr % kUpdateBlockSize == 0 && !set_erase(adr, stop)) {
+        return false;
     }
     const BlockPayload payload = blockPayload(adr, b);
     const bool sent = postAndWait(cmd::kWriteFlash, payload, stop).value_or(false);
@@ -128,8 +130,13 @@ RunOutcome UpdateRun::run(const UpdateImages& images, const Progress& progress,
             }
         }
     }
-    link_.post(cmd::kFinish);
-    return RunOutcome::Completed;
+    // Success only once the finish has really gone out: without it the unit keeps waiting in its
+    // boot loader.
+    const std::optional<bool> finished = postAndWait(cmd::kFinish, {}, stop);
+    if (!finished) {
+        return RunOutcome::Stopped;
+    }
+    return *finished ? RunOutcome::Completed : RunOutcome::FinishFailed;
 }
 
 } // namespace qx

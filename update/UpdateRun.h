@@ -47,11 +47,12 @@ struct UpdateImages {
 };
 
 enum class RunOutcome {
-    Completed,    // every block was taken as sent and the finish request is posted
-    FlashFailed,  // a flash block was not sent; nothing after it was
+    Completed,    // every block and the finish request were taken as sent
+    FlashFailed,  // a flash block or its erase was not sent; nothing after it was
     EepromFailed, // an EEPROM block was not sent; nothing after it was
     Stopped,      // the caller asked the run to stop; it ended between two requests
     TooLarge,     // an image does not fit 16-bit addresses; nothing was sent
+    FinishFailed, // every block was sent, but the finish request was not
 };
 
 class UpdateRun {

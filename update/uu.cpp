@@ -297,6 +297,7 @@ void Tfu::Private::runEnded(RunOutcome outcome) {
     case RunOutcome::FlashFailed:
     case RunOutcome::EepromFailed:
     case RunOutcome::TooLarge:
+    case RunOutcome::FinishFailed:
         dialogs.message(q, Dialogs::Icon::Error, kUpdateCaption,
                         outcome == RunOutcome::EepromFailed
                             ? QStringLiteral("Update failed. Try again.")

@@ -159,11 +159,22 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"SecondEepromBlock", 0, 1000, 1, RunOutcome::EepromFailed, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(UpdateRunFailure, FailedEraseIsIgnoredTheWriteDecides) {
+TEST(UpdateRunFailure, RefusedEraseEndsTheRunBeforeItsBlock) {
     RecordingLink rec;
-    rec.failTake(0);
+    rec.failTake(2); // the second block's erase
     UpdateRun run(rec.link, 0ms);
-    EXPECT_EQ(run.run({pattern(10), {}}), RunOutcome::Completed);
+    EXPECT_EQ(run.run({pattern(1000), {}}), RunOutcome::FlashFailed);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rec.link.pending(); }));
+    EXPECT_EQ(steps(rec.taken()),
+              (std::vector<Step>{{cmd::kErase, 0}, {cmd::kWriteFlash, 0}, {cmd::kErase, 512}}));
+}
+
+TEST(UpdateRunFailure, RefusedFinishIsNotASuccess) {
+    RecordingLink rec;
+    rec.failTake(2); // erase, write, finish
+    UpdateRun run(rec.link, 0ms);
+    EXPECT_EQ(run.run({pattern(10), {}}), RunOutcome::FinishFailed);
+    EXPECT_EQ(steps(rec.taken()).back(), (Step{cmd::kFinish, -1}));
 }
 
 TEST(UpdateRunFailure, ImageBeyondSixteenBitAddressesSendsNothing) {
