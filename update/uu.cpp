@@ -77,7 +77,7 @@ public:
 
     // What the other threads hand to the user interface thread, in the order they happened.
     struct News {
-        enum Kind { Progress, RunEnded, ResetTaken, Verdict, ResetDone } kind;
+        enum Kind { Progress, RunEnded, ResetTaken, LeaveTaken, Verdict, ResetDone } kind;
         int value; // percent, RunOutcome, or the verdict (1 success, 0 failure)
     };
     // Any thread: queues `news` and wakes the user interface thread.
@@ -106,6 +106,7 @@ public:
     // Only touched on the user interface thread.
     bool transferring = false;
     bool resetWaiting = false;
+    bool leaving = false; // "Close" waits for its leave-update request to go out
     std::jthread job;
 
     std::mutex newsMutex;
@@ -144,6 +145,11 @@ void Tfu::Private::takeNews() {
         case News::ResetTaken:
             endJob();
             resetWaiting = false;
+            break;
+        case News::LeaveTaken:
+            endJob();
+            leaving = false;
+            q->reject();
             break;
         case News::Verdict:
             showVerdict(item.value != 0);
@@ -229,7 +235,7 @@ void Tfu::Private::setTransferring(bool on) {
 }
 
 void Tfu::Private::selectClick() {
-    if (transferring || resetWaiting) {
+    if (transferring || resetWaiting || leaving) {
         return;
     }
     // Disabling the focused button would hand the focus to the next field, which then shows its
@@ -313,7 +319,7 @@ void Tfu::Private::runEnded(RunOutcome outcome) {
 }
 
 void Tfu::Private::defClick() {
-    if (transferring || resetWaiting) {
+    if (transferring || resetWaiting || leaving) {
         return;
     }
     // Until the worker has taken the reset, nothing else may be posted over it, the keep-alive
@@ -328,12 +334,22 @@ void Tfu::Private::defClick() {
 }
 
 void Tfu::Private::cancelClick() {
-    if (transferring || resetWaiting) {
+    if (transferring || resetWaiting || leaving) {
         return;
     }
     link.updateInProgress = false;
-    link.post(cmd::kLeaveUpdate);
-    q->reject();
+    // The main window reconnects as soon as this window has closed, and closing the unit under
+    // the send would lose the request, leaving the unit in its boot loader: the window closes
+    // once the worker has sent it (or has had a second to).
+    leaving = true;
+    const LinkState::Ticket ticket = link.post(cmd::kLeaveUpdate);
+    startJob([this, ticket](std::stop_token stop) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (!link.waitTaken(ticket, kStopPoll) && !stop.stop_requested() &&
+               std::chrono::steady_clock::now() < giveUp) {
+        }
+        deliver({News::LeaveTaken, 0});
+    });
 }
 
 void Tfu::Private::tmrbTimer() {
@@ -342,7 +358,7 @@ void Tfu::Private::tmrbTimer() {
         return;
     }
     q->tmrb->setInterval(kTickMs);
-    if (q->isVisible() && !link.updateInProgress && !transferring && !resetWaiting) {
+    if (q->isVisible() && !link.updateInProgress && !transferring && !resetWaiting && !leaving) {
         link.post(cmd::kKeepAlive);
     }
 }
@@ -432,7 +448,7 @@ void Tfu::resetAnswer() {
 }
 
 bool Tfu::busy() const {
-    return d->transferring || d->resetWaiting;
+    return d->transferring || d->resetWaiting || d->leaving;
 }
 
 bool Tfu::transferring() const {
