@@ -12,8 +12,6 @@
 #include "update/uu.h"
 
 #include <QApplication>
-#include <QMetaObject>
-#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 

@@ -1,5 +1,6 @@
 #include "panel/UnitAccessHint.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -20,12 +21,11 @@ std::vector<std::string> udevRuleDirs() {
 
 UnitAccessCause probeUnitAccess(const std::string& node, const std::vector<std::string>& ruleDirs) {
     const int accessError = ::access(node.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
-    bool ruleInstalled = false;
-    for (const auto& dir : ruleDirs) {
-        std::error_code ignored;
-        ruleInstalled = ruleInstalled || std::filesystem::exists(
-                                             std::filesystem::path(dir) / kUdevRuleName, ignored);
-    }
+    const bool ruleInstalled =
+        std::any_of(ruleDirs.begin(), ruleDirs.end(), [](const std::string& dir) {
+            std::error_code ignored;
+            return std::filesystem::exists(std::filesystem::path(dir) / kUdevRuleName, ignored);
+        });
     return classifyUnitAccess(accessError, ruleInstalled);
 }
 

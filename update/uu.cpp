@@ -87,6 +87,12 @@ public:
 
     // Runs `work` on the background thread; it reports its end through deliver().
     void startJob(std::function<void(std::stop_token)> work);
+    // On the background thread: waits until the worker has sent the post of `ticket` (or until
+    // `giveUpAfter`), then delivers `done`.
+    void awaitTaken(LinkState::Ticket ticket, News::Kind done,
+                    std::chrono::milliseconds giveUpAfter = std::chrono::milliseconds::max());
+    // A run, a reset or a leave request is under way: nothing else may start.
+    bool busy() const { return transferring || resetWaiting || leaving; }
     void endJob();
     void runEnded(RunOutcome outcome);
     void showVerdict(bool success);
@@ -235,7 +241,7 @@ void Tfu::Private::setTransferring(bool on) {
 }
 
 void Tfu::Private::selectClick() {
-    if (transferring || resetWaiting || leaving) {
+    if (busy()) {
         return;
     }
     // Disabling the focused button would hand the focus to the next field, which then shows its
@@ -319,22 +325,18 @@ void Tfu::Private::runEnded(RunOutcome outcome) {
 }
 
 void Tfu::Private::defClick() {
-    if (transferring || resetWaiting || leaving) {
+    if (busy()) {
         return;
     }
     // Until the worker has taken the reset, nothing else may be posted over it, the keep-alive
     // included; the answer, if any, arrives through resetAnswer.
     resetWaiting = true;
     const LinkState::Ticket ticket = link.post(cmd::kResetDefaults);
-    startJob([this, ticket](std::stop_token stop) {
-        while (!link.waitTaken(ticket, kStopPoll) && !stop.stop_requested()) {
-        }
-        deliver({News::ResetTaken, 0});
-    });
+    awaitTaken(ticket, News::ResetTaken);
 }
 
 void Tfu::Private::cancelClick() {
-    if (transferring || resetWaiting || leaving) {
+    if (busy()) {
         return;
     }
     link.updateInProgress = false;
@@ -343,13 +345,7 @@ void Tfu::Private::cancelClick() {
     // once the worker has sent it (or has had a second to).
     leaving = true;
     const LinkState::Ticket ticket = link.post(cmd::kLeaveUpdate);
-    startJob([this, ticket](std::stop_token stop) {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-        while (!link.waitTaken(ticket, kStopPoll) && !stop.stop_requested() &&
-               std::chrono::steady_clock::now() < giveUp) {
-        }
-        deliver({News::LeaveTaken, 0});
-    });
+    awaitTaken(ticket, News::LeaveTaken, std::chrono::seconds(1));
 }
 
 void Tfu::Private::tmrbTimer() {
@@ -358,7 +354,7 @@ void Tfu::Private::tmrbTimer() {
         return;
     }
     q->tmrb->setInterval(kTickMs);
-    if (q->isVisible() && !link.updateInProgress && !transferring && !resetWaiting && !leaving) {
+    if (q->isVisible() && !link.updateInProgress && !busy()) {
         link.post(cmd::kKeepAlive);
     }
 }
@@ -372,6 +368,20 @@ void Tfu::Private::formShow() {
 
 void Tfu::Private::startJob(std::function<void(std::stop_token)> work) {
     job = std::jthread(std::move(work));
+}
+
+void Tfu::Private::awaitTaken(LinkState::Ticket ticket, News::Kind done,
+                              std::chrono::milliseconds giveUpAfter) {
+    startJob([this, ticket, done, giveUpAfter](std::stop_token stop) {
+        using namespace std::chrono;
+        const auto start = steady_clock::now();
+        // Compared in milliseconds: the default of milliseconds::max() would overflow in the
+        // clock's own nanoseconds.
+        while (!link.waitTaken(ticket, kStopPoll) && !stop.stop_requested() &&
+               duration_cast<milliseconds>(steady_clock::now() - start) < giveUpAfter) {
+        }
+        deliver({done, 0});
+    });
 }
 
 void Tfu::Private::endJob() {
@@ -448,7 +458,7 @@ void Tfu::resetAnswer() {
 }
 
 bool Tfu::busy() const {
-    return d->transferring || d->resetWaiting || d->leaving;
+    return d->busy();
 }
 
 bool Tfu::transferring() const {
