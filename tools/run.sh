@@ -8,18 +8,9 @@ bash tools/setup-debian.sh
 cmake --preset default >/dev/null
 cmake --build --preset default --target QX_77ZT QX_77ZT_demo
 
-unit_plugged() {
-    # The unit is recognised by its USB manufacturer string, as the program itself does.
-    local m
-    for m in /sys/class/hidraw/*/device/../../../manufacturer; do
-        [ -r "$m" ] && [ "$(cat "$m")" = "ORB-MX" ] && return 0
-    done
-    return 1
-}
-
 choice=${QX_PROGRAM:-}
 if [ -z "$choice" ]; then
-    if unit_plugged; then choice=real; else choice=demo; fi
+    if bash tools/unit-present.sh >/dev/null; then choice=real; else choice=demo; fi
 fi
 program=build/default/app/QX_77ZT
 [ "$choice" = demo ] && program=build/default/app/QX_77ZT_demo

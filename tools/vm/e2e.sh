@@ -1,6 +1,7 @@
 #!/bin/bash
-# Inside the test machine: the unit's udev rule, the program's link against the unit's gadget with
-# the gadget unit answering, and the HID library against two gadgets of another maker.
+# Inside the test machine: the unit's udev rule, how tools/run.sh tells the unit, the program's
+# link against the unit's gadget with the gadget unit answering, and the HID library against two
+# gadgets of another maker.
 #
 #   tools/vm/e2e.sh BUILD_DIR     (BUILD_DIR holds vm_link_e2e and qx_gadget_unit)
 set -uo pipefail
@@ -27,6 +28,14 @@ check_uaccess() {
     check $? "$what: uaccess tag on $node is '$has' (TAGS=$tags CURRENT_TAGS=$current)"
 }
 
+# What tools/run.sh decides from: the unit's node when a unit is plugged in, else nothing.
+check_run_choice() {
+    local want=$1 what=$2 found
+    found=$(bash "$repo/tools/unit-present.sh")
+    [ "$found" = "$want" ]
+    check $? "tools/run.sh with $what: unit node '$found', wanted '$want'"
+}
+
 echo "---- udev rule app/linux/70-qx77zt.rules"
 mkdir -p /run/udev/rules.d
 cp "$repo/app/linux/70-qx77zt.rules" /run/udev/rules.d/
@@ -36,6 +45,7 @@ check $? "rule installed in /run/udev/rules.d and udev reloaded"
 "$gadget" up --out-endpoint >/dev/null
 check $? "unit's gadget up"
 check_uaccess yes "the unit"
+check_run_choice "$("$gadget" hidraw)" "the unit plugged in"
 
 memory=$(mktemp -d)
 "$e2e" unit --gadget "$gadget" --unit-program "$unit" --memory-dir "$memory"
@@ -48,6 +58,7 @@ for kind in unnumbered numbered; do
         --descriptor "$descriptor" >/dev/null
     check $? "foreign gadget with $kind reports up"
     check_uaccess no "another maker's device"
+    check_run_choice "" "only another maker's device"
     "$e2e" foreign "$kind"
     check $? "vm_link_e2e foreign $kind"
 done
