@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -19,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace qx {
@@ -31,6 +31,9 @@ const QString kUnitAnswerCaption = QStringLiteral("Обновление прог
 constexpr int kFirstTickMs = 2000;
 constexpr int kTickMs = 200;
 constexpr int kClosingTickMs = 100;
+// How long the window waits after the finish request for the unit to say whether the update
+// took; the unit checks its images before it answers.
+constexpr std::chrono::milliseconds kVerdictWait{5000};
 // How often a background wait looks at its stop request while the link has not taken its post.
 constexpr std::chrono::milliseconds kStopPoll{50};
 
@@ -96,6 +99,9 @@ public:
     void endJob();
     void runEnded(RunOutcome outcome);
     void showVerdict(bool success);
+    // A verdict that arrives while a run is under way ends the run's wait for it.
+    void verdictArrived(bool success);
+    void verdictMissing();
     void showResetDone();
     void setBarError(bool error);
     void setTransferring(bool on);
@@ -113,6 +119,11 @@ public:
     bool transferring = false;
     bool resetWaiting = false;
     bool leaving = false; // "Close" waits for its leave-update request to go out
+    // The run has sent its finish request and waits for the unit's verdict; a verdict that
+    // came in before the run's end was reported is kept until then.
+    bool awaitingVerdict = false;
+    std::optional<bool> earlyVerdict;
+    QTimer* verdictTimer = nullptr;
     std::jthread job;
 
     std::mutex newsMutex;
@@ -158,7 +169,7 @@ void Tfu::Private::takeNews() {
             q->reject();
             break;
         case News::Verdict:
-            showVerdict(item.value != 0);
+            verdictArrived(item.value != 0);
             break;
         case News::ResetDone:
             showResetDone();
@@ -214,6 +225,10 @@ void Tfu::Private::buildControls() {
 
     q->tmrb = new QTimer(q);
     q->tmrb->setInterval(kFirstTickMs);
+    verdictTimer = new QTimer(q);
+    verdictTimer->setSingleShot(true);
+    verdictTimer->setInterval(kVerdictWait);
+    connect(verdictTimer, &QTimer::timeout, q, [this] { verdictMissing(); });
 
     connect(q->cancel, &QPushButton::clicked, q, [this] { cancelClick(); });
     connect(q->select, &QPushButton::clicked, q, [this] { selectClick(); });
@@ -280,6 +295,7 @@ void Tfu::Private::selectClick() {
 
     setBarError(false);
     q->pb->setValue(0);
+    earlyVerdict.reset();
     setTransferring(true);
     auto images = std::make_shared<UpdateImages>(
         UpdateImages{std::move(read.package.flash), std::move(read.package.eeprom)});
@@ -297,14 +313,21 @@ void Tfu::Private::selectClick() {
 
 void Tfu::Private::runEnded(RunOutcome outcome) {
     endJob();
+    if (outcome == RunOutcome::Completed) {
+        // Every block and the finish request went out; whether the update took is the unit's
+        // to say. The window stays locked until it does or the wait runs out.
+        q->pb->setValue(0);
+        awaitingVerdict = true;
+        if (earlyVerdict) {
+            verdictArrived(*earlyVerdict);
+        } else {
+            verdictTimer->start();
+        }
+        return;
+    }
     setTransferring(false);
     switch (outcome) {
     case RunOutcome::Completed:
-        // The buttons stay disabled: the scan after the window closes sets them again.
-        q->pb->setValue(0);
-        dialogs.message(q, Dialogs::Icon::None, QGuiApplication::applicationDisplayName(),
-                        QStringLiteral("Update completed successfully."), QMessageBox::Ok);
-        q->close();
         return;
     case RunOutcome::FlashFailed:
     case RunOutcome::EepromFailed:
@@ -322,6 +345,37 @@ void Tfu::Private::runEnded(RunOutcome outcome) {
     case RunOutcome::Stopped:
         return;
     }
+}
+
+void Tfu::Private::verdictArrived(bool success) {
+    if (transferring && !awaitingVerdict) {
+        earlyVerdict = success; // the run's end is still on its way
+        return;
+    }
+    if (awaitingVerdict) {
+        verdictTimer->stop();
+        awaitingVerdict = false;
+        earlyVerdict.reset();
+        setTransferring(false);
+    }
+    showVerdict(success);
+}
+
+void Tfu::Private::verdictMissing() {
+    if (!awaitingVerdict) {
+        return;
+    }
+    awaitingVerdict = false;
+    setTransferring(false);
+    // Sent is not written: without the unit's word the update is not reported as done, and the
+    // window stays open for another try.
+    dialogs.message(q, Dialogs::Icon::Warning, kUpdateCaption,
+                    QStringLiteral("Every block was sent, but the unit did not confirm the "
+                                   "update. Check the unit and run the update again."),
+                    QMessageBox::Ok);
+    q->select->setEnabled(true);
+    q->def->setEnabled(true);
+    link.updateInProgress = false;
 }
 
 void Tfu::Private::defClick() {
@@ -455,6 +509,10 @@ void Tfu::finishAnswer(bool success) {
 
 void Tfu::resetAnswer() {
     d->deliver({Private::News::ResetDone, 0});
+}
+
+void Tfu::setVerdictWait(std::chrono::milliseconds wait) {
+    d->verdictTimer->setInterval(wait);
 }
 
 bool Tfu::busy() const {

@@ -11,6 +11,8 @@
 
 #include <QDialog>
 
+#include <chrono>
+
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -39,8 +41,11 @@ public:
     // An update run, or the wait for a reset request to be taken, is under way: no other action
     // of the window starts meanwhile.
     bool busy() const;
-    // An update run is under way: the window cannot be closed.
+    // An update run is under way, or its wait for the unit's verdict: the window cannot be
+    // closed.
     bool transferring() const;
+    // How long a run waits for the unit's verdict after its finish request.
+    void setVerdictWait(std::chrono::milliseconds wait);
 
     // The window is closed only when no transfer is under way (the Escape key and the close
     // requests of the desktop included).

@@ -11,27 +11,21 @@
 namespace qx::test {
 namespace {
 
-TEST_F(WindowTest, RunShowsProgressThenCompletionAndCloses) {
+TEST_F(WindowTest, RunShowsProgressThenTheUnitsVerdictAndCloses) {
     std::vector<int> values;
     QObject::connect(tfu->pb, &QProgressBar::valueChanged, [&](int v) { values.push_back(v); });
     selectPackage(packages.package(kModelName, pattern(1000), pattern(100)));
 
     EXPECT_EQ(values, (std::vector<int>{47, 91, 100, 0}));
-    EXPECT_FALSE(tfu->isVisible());
-    EXPECT_FALSE(tfu->select->isEnabled()) << "set again by the scan after closing";
-    EXPECT_FALSE(tfu->def->isEnabled());
-    EXPECT_TRUE(tfu->cancel->isEnabled());
-
-    // The unit's own verdict comes through the receiver, before or after the window's message.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.messages.size() == 2; }));
-    const ShownMessage* done = dialogs.find(QStringLiteral("Update completed successfully."));
-    ASSERT_NE(done, nullptr);
-    EXPECT_EQ(done->caption, QStringLiteral("QX-77ZT"));
-    EXPECT_EQ(done->icon, Dialogs::Icon::None);
-    EXPECT_NE(dialogs.find(QStringLiteral("Обновление завершено успешно!")), nullptr);
+    // The run's end is the unit's verdict, and only that.
+    ASSERT_EQ(dialogs.texts(), QStringList{QStringLiteral("Обновление завершено успешно!")});
     EXPECT_TRUE(link.updateFinished);
     EXPECT_FALSE(link.updateInProgress);
     EXPECT_FALSE(link.transferRunning) << "device changes are no longer held back";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !tfu->isVisible(); }, 2000));
+    EXPECT_FALSE(tfu->select->isEnabled()) << "set again by the scan after closing";
+    EXPECT_FALSE(tfu->def->isEnabled());
+    EXPECT_TRUE(tfu->cancel->isEnabled());
     EXPECT_EQ(sent(cmd::kErase), 2u);
     EXPECT_EQ(sent(cmd::kWriteFlash), 2u);
     EXPECT_EQ(sent(cmd::kWriteEeprom), 1u);
@@ -43,7 +37,6 @@ TEST_F(WindowTest, DemoPackageEndsUpInTheUnitByteForByte) {
         readUpdatePackageFile(QX_DEMO_PACKAGE, tfu->deviceName().toStdString());
     ASSERT_EQ(demo.verdict, PackageVerdict::Accepted) << demo.message;
     selectPackage(QStringLiteral(QX_DEMO_PACKAGE));
-    EXPECT_FALSE(tfu->isVisible());
 
     const Bytes flash = unit.flash();
     const Bytes eeprom = unit.eeprom();
@@ -55,19 +48,89 @@ TEST_F(WindowTest, DemoPackageEndsUpInTheUnitByteForByte) {
     EXPECT_TRUE(std::all_of(eeprom.begin() + static_cast<long>(e.size()),
                             eeprom.begin() + static_cast<long>(eepromEnd),
                             [](std::uint8_t b) { return b == 0xFF; }));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.messages.size() == 2; }));
-    EXPECT_NE(dialogs.find(QStringLiteral("Update completed successfully.")), nullptr);
-    EXPECT_NE(dialogs.find(QStringLiteral("Обновление завершено успешно!")), nullptr);
+    EXPECT_EQ(dialogs.texts(), QStringList{QStringLiteral("Обновление завершено успешно!")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !tfu->isVisible(); }, 2000));
 }
 
-TEST_F(WindowTest, EmptyImagesFinishAtOnce) {
+TEST_F(WindowTest, EmptyImagesSendOnlyTheFinish) {
     selectPackage(packages.package(kModelName, {}, {}));
-    EXPECT_NE(dialogs.find(QStringLiteral("Update completed successfully.")), nullptr);
-    EXPECT_FALSE(tfu->isVisible());
     settleLink();
     EXPECT_EQ(blocksSent(), 0u);
     EXPECT_EQ(sent(cmd::kFinish), 1u);
+    // The virtual unit refuses an update that wrote nothing.
+    EXPECT_EQ(dialogs.texts(),
+              QStringList{QStringLiteral("Ошибка в процессе обновления!\r\nПовторите попытку")});
 }
+
+// After the finish request the window waits for the unit's verdict: sending every block is not
+// an update that took. Without a verdict (answers lost or garbled) it says so and stays open.
+struct EndCase {
+    const char* name;
+    unit::Faults faults;
+    const char* text;
+    bool closes;
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RunEnd : public WindowTest, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(RunEnd, SaysWhatTheUnitConfirmed) {
+    const EndCase& c = GetParam();
+    tfu->setVerdictWait(std::chrono::milliseconds(300));
+    const QString path = packages.package(kModelName, pattern(700), pattern(10));
+    unit.setFaults(c.faults);
+    selectPackage(path);
+    ASSERT_EQ(dialogs.texts(), QStringList{QString::fromUtf8(c.text)});
+    EXPECT_EQ(sent(cmd::kFinish), 1u);
+    EXPECT_FALSE(link.updateInProgress);
+    EXPECT_FALSE(link.transferRunning);
+    if (c.closes) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !tfu->isVisible(); }, 2000));
+        return;
+    }
+    EXPECT_EQ(dialogs.messages[0].icon, Dialogs::Icon::Warning);
+    EXPECT_FALSE(link.updateFinished);
+    QTest::qWait(300);
+    EXPECT_TRUE(tfu->isVisible());
+    EXPECT_TRUE(tfu->select->isEnabled()) << "another try is one click away";
+    EXPECT_TRUE(tfu->cancel->isEnabled());
+}
+
+unit::Faults garbled() {
+    unit::Faults f;
+    f.corruptCrc = true;
+    return f;
+}
+
+unit::Faults slowAnswers() {
+    unit::Faults f;
+    f.delay = std::chrono::milliseconds(150);
+    return f;
+}
+
+unit::Faults mute() {
+    unit::Faults f;
+    f.silent = true;
+    return f;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Verdicts, RunEnd,
+    ::testing::Values(
+        EndCase{"Confirmed", {}, "Обновление завершено успешно!", true},
+        EndCase{"ConfirmedLate", slowAnswers(), "Обновление завершено успешно!", true},
+        EndCase{"AnswersFailTheirChecksum", garbled(),
+                "Every block was sent, but the unit did not confirm the update. Check the unit "
+                "and run the update again.",
+                false},
+        EndCase{"NoAnswer", mute(),
+                "Every block was sent, but the unit did not confirm the update. Check the unit "
+                "and run the update again.",
+                false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct FailedBlockCase {
     const char* name;

@@ -253,7 +253,8 @@ TEST_P(NameCheck, DecidesBeforeAnythingIsSent) {
     };
     selectPackage(packages.write(QStringLiteral("n.orbu"), c.package));
     if (c.accepted) {
-        EXPECT_FALSE(tfu->isVisible()) << dialogs.texts().join(u'|').toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !tfu->isVisible(); }, 2000))
+            << dialogs.texts().join(u'|').toStdString();
         settleLink();
         EXPECT_EQ(sent(cmd::kWriteEeprom), 1u);
         EXPECT_EQ(sent(cmd::kFinish), 1u);
