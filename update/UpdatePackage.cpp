@@ -1,10 +1,14 @@
 #include "update/UpdatePackage.h"
 
+#include "update/RegularFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <system_error>
+
+#include <fcntl.h>
 
 namespace qx {
 
@@ -185,23 +189,30 @@ PackageReadResult readUpdatePackage(std::span<const std::uint8_t> file,
 
 PackageReadResult readUpdatePackageFile(const std::filesystem::path& path,
                                         std::string_view deviceField) {
-    const auto unreadable = [&path](int error) {
+    const auto refused = [&path](const std::string& reason) {
         PackageReadResult result;
         result.verdict = PackageVerdict::Unreadable;
-        const std::string reason = error != 0
-                                       ? std::error_code(error, std::generic_category()).message()
-                                       : std::string("read error");
         result.message =
             "Cannot read the update package \"" + path.string() + "\": " + reason + ".";
         return result;
     };
+    const auto unreadable = [&refused](int error) {
+        return refused(error != 0 ? std::error_code(error, std::generic_category()).message()
+                                  : std::string("read error"));
+    };
 
+    // A pipe or a device picked in the dialog would block the window (or never end).
+    RegularFile opened = RegularFile::open(path.string(), O_RDONLY);
+    if (!opened.ok()) {
+        return refused(opened.error());
+    }
     errno = 0;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(::fdopen(opened.fd(), "rb"),
                                                                &std::fclose);
     if (!file) {
         return unreadable(errno);
     }
+    opened.release(); // closed by the stream from now on
     std::vector<std::uint8_t> bytes(kMaxFileRead);
     std::size_t got = 0;
     while (got < bytes.size()) {

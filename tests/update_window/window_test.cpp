@@ -7,7 +7,14 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qx::test {
 namespace {
@@ -329,6 +336,40 @@ INSTANTIATE_TEST_SUITE_P(
                           "RecordCutShort",
                           packageWithHeader("NAME=QX-77ZT &", Bytes{0, 9, 0, 0, 0, 0, 2, 1})}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WindowTest, NamedPipeIsRefusedWithoutBlockingTheWindow) {
+    const QString fifo = packages.write(QStringLiteral("pipe.orbu"), {});
+    ASSERT_TRUE(QFile::remove(fifo));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // Should the window block in open(), a writer coming and going lets it go on, and the test
+    // fails instead of hanging.
+    std::atomic<bool> released{false};
+    std::jthread guard([&](std::stop_token stop) {
+        std::mutex m;
+        std::condition_variable_any cv;
+        std::unique_lock lock(m);
+        cv.wait_for(lock, stop, std::chrono::seconds(5), [] { return false; });
+        if (stop.stop_requested()) {
+            return;
+        }
+        const int w = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        if (w >= 0) {
+            released = true;
+            ::close(w);
+        }
+    });
+    selectPackage(fifo);
+    guard.request_stop();
+    guard.join();
+    EXPECT_FALSE(released) << "the window blocked on the pipe";
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].text.contains(QStringLiteral("Not a regular file")))
+        << dialogs.messages[0].text.toStdString();
+    EXPECT_TRUE(dialogs.messages[0].text.contains(fifo));
+    EXPECT_TRUE(tfu->select->isEnabled());
+    EXPECT_TRUE(tfu->def->isEnabled());
+    EXPECT_FALSE(link.updateInProgress);
+}
 
 } // namespace
 } // namespace qx::test
