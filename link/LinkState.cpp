@@ -50,6 +50,9 @@ LinkState::Ticket LinkState::save(const std::function<void(DeviceSettings&)>& ed
         }
         editNotYetSent_ = true;
         wasAcked = writeAcked_.exchange(false);
+        if (wasAcked) {
+            unconfirmedSince_ = Clock::now();
+        }
     }
     Ticket ticket;
     {
@@ -130,6 +133,24 @@ DeviceSettings LinkState::settings() const {
     return settings_;
 }
 
+std::optional<LinkState::Clock::time_point> LinkState::lastAnswerAt() const {
+    std::lock_guard lock(recordsMutex_);
+    return lastAnswerAt_;
+}
+
+bool LinkState::settingsReported() const {
+    std::lock_guard lock(recordsMutex_);
+    return settingsReported_;
+}
+
+std::optional<LinkState::Clock::time_point> LinkState::unconfirmedSince() const {
+    std::lock_guard lock(recordsMutex_);
+    if (writeAcked_) {
+        return std::nullopt;
+    }
+    return unconfirmedSince_;
+}
+
 DeviceStatus LinkState::status() const {
     std::lock_guard lock(recordsMutex_);
     return status_;
@@ -148,6 +169,7 @@ void LinkState::editSettings(const std::function<void(DeviceSettings&)>& edit) {
 bool LinkState::storeAnswer(bool ackBit, std::span<const uint8_t, kAnswerPayloadSize> payload) {
     {
         std::lock_guard lock(recordsMutex_);
+        lastAnswerAt_ = Clock::now();
         if (ackBit && editNotYetSent_) {
             // An acknowledgement of an older write that arrived before the latest edit was even
             // sent: storing it would undo that edit on screen and stop its resend.
@@ -161,6 +183,7 @@ bool LinkState::storeAnswer(bool ackBit, std::span<const uint8_t, kAnswerPayload
         }
         std::memcpy(&settings_, payload.data(), kSettingsSize);
         std::memcpy(&status_, payload.data() + kSettingsSize, kStatusSize);
+        settingsReported_ = true;
     }
     {
         std::lock_guard lock(mailboxMutex_);
@@ -175,6 +198,7 @@ bool LinkState::noteAnswer(bool ackBit) {
     bool acked;
     {
         std::lock_guard lock(recordsMutex_);
+        lastAnswerAt_ = Clock::now();
         if (ackBit && !editNotYetSent_) {
             writeAcked_ = true;
         }

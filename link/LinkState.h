@@ -122,6 +122,17 @@ public:
     // whether `writeAcked` is now set (the answer may then be acted on).
     bool noteAnswer(bool ackBit);
 
+    // ---- what the operator is told (status line, settings file) --------------------------
+    // When the latest answer with a valid frame arrived, whatever it was; nullopt before the
+    // first. Answers that fail their checksum never count.
+    std::optional<Clock::time_point> lastAnswerAt() const;
+    // An answer has replaced the records at least once: the settings record holds what a unit
+    // reported (plus the operator's later changes), not the zeros it starts with.
+    bool settingsReported() const;
+    // When the oldest change the unit has not yet acknowledged was made; nullopt when there is
+    // none.
+    std::optional<Clock::time_point> unconfirmedSince() const;
+
     // ---- worker side ------------------------------------------------------------------------
     struct Job {
         LinkRequest request;
@@ -174,10 +185,13 @@ private:
     std::atomic<bool> refreshNeeded_{false}; // written under mailboxMutex_
 
     mutable std::mutex recordsMutex_;
-    DeviceSettings settings_;            // guarded by recordsMutex_
-    DeviceStatus status_;                // guarded by recordsMutex_
-    bool editNotYetSent_ = false;        // guarded by recordsMutex_
-    std::atomic<bool> writeAcked_{true}; // written under recordsMutex_
+    DeviceSettings settings_;                       // guarded by recordsMutex_
+    DeviceStatus status_;                           // guarded by recordsMutex_
+    bool editNotYetSent_ = false;                   // guarded by recordsMutex_
+    std::optional<Clock::time_point> lastAnswerAt_; // guarded by recordsMutex_
+    bool settingsReported_ = false;                 // guarded by recordsMutex_
+    Clock::time_point unconfirmedSince_{};          // guarded by recordsMutex_
+    std::atomic<bool> writeAcked_{true};            // written under recordsMutex_
 };
 
 } // namespace qx

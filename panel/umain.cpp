@@ -169,6 +169,7 @@ Tfmain::Tfmain(LinkState& link, Tfu& updateWindow, Dialogs& dialogs, QWidget* pa
             // Cleared first, so an answer stored while refresh runs queues the next one.
             refreshQueued_ = false;
             refresh();
+            updateStatusLine();
         },
         Qt::QueuedConnection);
     setWindowTitle(kCaption);
@@ -192,16 +193,18 @@ Tfmain::Tfmain(LinkState& link, Tfu& updateWindow, Dialogs& dialogs, QWidget* pa
     hint_->setObjectName(QStringLiteral("unitHint"));
     hint_->setWordWrap(true);
     hint_->setFont(windowFont(11));
+    // Room for two lines whatever the state, so the window does not jump as sentences change.
+    hint_->setMinimumHeight(2 * hint_->fontMetrics().lineSpacing());
     statusBar()->addWidget(hint_, 1);
     statusBar()->setSizeGripEnabled(false);
-    statusBar()->hide();
-    // The window keeps the size of its contents; it grows only while the hint is shown.
+    // The window keeps the size of its contents; a hint of several lines makes it taller.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     tmr = new QTimer(this);
     tmr->setObjectName(QStringLiteral("tmr"));
     tmr->setInterval(100);
     connect(tmr, &QTimer::timeout, this, &Tfmain::tmrTimer);
+    connect(tmr, &QTimer::timeout, this, &Tfmain::updateStatusLine);
 
     FormCreate();
     tmr->start();
@@ -436,22 +439,10 @@ void Tfmain::Cont(bool en) {
                                          jvpnl2, pnl1, pnl_scale, pnl2, pnl3, Panel1}) {
         w->setEnabled(en);
     }
-}
-
-void Tfmain::showUnitHint(const QString& text, const QString& details) {
-    if (text.isEmpty()) {
-        hint_->clear();
-        setToolTip(QString());
-        statusBar()->hide();
-        return;
+    if (en) {
+        connectedAt_ = LinkState::Clock::now();
     }
-    hint_->setText(text);
-    setToolTip(details.isEmpty() ? text : text + QStringLiteral("\n\n") + details);
-    statusBar()->show();
-}
-
-QString Tfmain::unitHint() const {
-    return hint_->text();
+    updateStatusLine();
 }
 
 bool Tfmain::event(QEvent* e) {

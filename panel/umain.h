@@ -56,9 +56,14 @@ public:
     void requestRefresh();
 
     // The "unit present but cannot be opened" hint, with its steps as tooltip; an empty text
-    // removes it.
+    // removes it. While it is set the status line shows it instead of the link's state.
     void showUnitHint(const QString& text, const QString& details = {});
     QString unitHint() const;
+    // Puts the link's present state into the status line: no unit, connected, boot loader, not
+    // answering, or a change waiting for confirmation. Runs with every status tick and redraw.
+    void updateStatusLine();
+    // What the status line shows now.
+    QString statusText() const;
 
     // Handlers, named after their component and event.
     void but_down(THSSpeedButton* sender, Qt::MouseButton button);
@@ -166,6 +171,8 @@ private:
     void buildMenu();
     void save(const std::function<void(DeviceSettings&)>& edit);
     void showFileError(const char* format, const QString& name, const std::string& error);
+    // Greys the meter bars and readings while they show a reading the unit no longer confirms.
+    void markMetersStale(bool stale);
 
     LinkState& link_;
     Tfu& tfu_;
@@ -175,6 +182,11 @@ private:
     QButtonGroup* peakGroup_ = nullptr;
     QButtonGroup* scaleGroup_ = nullptr;
     QLabel* hint_ = nullptr;
+    QString unitHint_;
+    QString unitHintDetails_;
+    // When a unit in normal mode was last connected: silence is counted from here until it
+    // answers.
+    LinkState::Clock::time_point connectedAt_{};
     QString saveName_;
     QString openName_;
     std::atomic<bool> refreshQueued_{false};

@@ -36,6 +36,8 @@ struct LiveWindow : ::testing::Test {
         ASSERT_EQ(port.scanForDevices(), 1);
         ASSERT_TRUE(port.openDevice(0));
         link.connected = true;
+        tfu.setDeviceFields(QStringLiteral("QX-77ZT"), QStringLiteral("QX7700000042"),
+                            QStringLiteral("1.2"));
         worker = std::make_unique<Tthr>(link, port, [this] { w.requestRefresh(); });
         w.Cont(true);
         w.show();
@@ -96,6 +98,67 @@ TEST_F(LiveWindow, AStatusArrivingWhileTypingKeepsTheTypedGain) {
     EXPECT_TRUE(until([&] { return w.gainL->value() == 7; }));
 }
 
+// Each state of the link brings its sentence, and the sentence goes as soon as the state ends.
+TEST_F(LiveWindow, StatusLineSaysWhatTheLinkIsDoing) {
+    const auto statusBecomes = [&](const QString& start) {
+        // Looked at between the window's own ticks too, so a short state is not missed.
+        return until([&] {
+            w.updateStatusLine();
+            return w.statusText().startsWith(start);
+        });
+    };
+    const auto meterStale = [&] { return !w.indl->isEnabledTo(w.pnl1); };
+    const auto faults = [&](auto set) {
+        return [this, set] {
+            unit::Faults f;
+            set(f);
+            unit.setFaults(f);
+        };
+    };
+    const QString connected =
+        QStringLiteral("QX-77ZT connected, serial QX7700000042, version 1.2.");
+    ASSERT_TRUE(statusBecomes(connected));
+    EXPECT_FALSE(meterStale());
+
+    struct Row {
+        const char* state;
+        std::function<void()> begin;
+        std::function<void()> end;
+        QString sentence;
+        bool stale;
+    };
+    const Row rows[] = {
+        {"no unit", [&] { link.connected = false, w.Cont(false); },
+         [&] { link.connected = true, w.Cont(true); }, QStringLiteral("No unit found"), false},
+        {"boot loader", [&] { link.bootMode = true, w.Cont(false); },
+         [&] { link.bootMode = false, w.Cont(true); },
+         QStringLiteral("The unit is in its boot loader"), false},
+        {"silent unit", faults([](unit::Faults& f) { f.silent = true; }),
+         faults([](unit::Faults&) {}), QStringLiteral("The unit does not answer"), true},
+        {"bad checksums", faults([](unit::Faults& f) { f.corruptCrc = true; }),
+         faults([](unit::Faults&) {}), QStringLiteral("The unit does not answer"), true},
+        {"unacknowledged write",
+         [&] {
+             // A slow unit: its acknowledgement comes after the half second.
+             unit::Faults f;
+             f.delay = std::chrono::milliseconds(900);
+             unit.setFaults(f);
+             QTest::mousePress(w.mute, Qt::LeftButton, {}, QPoint(5, 5));
+         },
+         faults([](unit::Faults&) {}), QStringLiteral("Waiting for the unit to confirm"), false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.state);
+        r.begin();
+        EXPECT_TRUE(statusBecomes(r.sentence)) << w.statusText().toStdString();
+        EXPECT_EQ(meterStale(), r.stale);
+        r.end();
+        EXPECT_TRUE(statusBecomes(connected)) << w.statusText().toStdString();
+        EXPECT_FALSE(meterStale());
+    }
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
 TEST_F(LiveWindow, DefaultsReachTheUnit) {
     DeviceSettings s = unit.settings();
     s.preset = 3;
@@ -139,7 +202,29 @@ TEST_F(LiveWindow, DISABLED_Screenshots) {
     QTest::qWait(50);
     w.grab().save(QStringLiteral("/tmp/panel-hint.png"));
     w.showUnitHint({});
+    unit::Faults silent;
+    silent.silent = true;
+    unit.setFaults(silent);
+    ASSERT_TRUE(until([&] { return !w.indl->isEnabledTo(w.pnl1); }));
+    w.grab().save(QStringLiteral("/tmp/panel-silent.png"));
+    unit::Faults slow;
+    slow.delay = std::chrono::milliseconds(900);
+    unit.setFaults(slow);
+    ASSERT_TRUE(until([&] { return w.indl->isEnabledTo(w.pnl1); }));
+    QTest::mousePress(w.mute, Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_TRUE(until([&] {
+        w.updateStatusLine();
+        return w.statusText().startsWith(QStringLiteral("Waiting"));
+    }));
+    w.grab().save(QStringLiteral("/tmp/panel-waiting.png"));
+    unit.setFaults({});
     worker.reset();
+    link.bootMode = true;
+    w.Cont(false);
+    QTest::qWait(50);
+    w.grab().save(QStringLiteral("/tmp/panel-boot.png"));
+    link.bootMode = false;
+    link.connected = false;
     w.Cont(false);
     QTest::qWait(50);
     w.grab().save(QStringLiteral("/tmp/panel-disconnected.png"));

@@ -1,0 +1,69 @@
+// The main window's status line and the stale look of its meters.
+#include "panel/StatusLine.h"
+#include "panel/umain.h"
+#include "update/uu.h"
+
+#include <QLabel>
+#include <QStatusBar>
+
+namespace qx {
+
+void Tfmain::showUnitHint(const QString& text, const QString& details) {
+    unitHint_ = text;
+    unitHintDetails_ = details;
+    updateStatusLine();
+}
+
+QString Tfmain::unitHint() const {
+    return unitHint_;
+}
+
+QString Tfmain::statusText() const {
+    return hint_->text();
+}
+
+void Tfmain::updateStatusLine() {
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    const auto now = LinkState::Clock::now();
+    panel::LinkView v;
+    v.connected = link_.connected;
+    v.bootMode = link_.bootMode;
+    v.name = tfu_.deviceName().toStdString();
+    v.serial = tfu_.deviceSerial().toStdString();
+    v.version = tfu_.deviceVersion().toStdString();
+    const auto heardFrom = std::max(connectedAt_, link_.lastAnswerAt().value_or(connectedAt_));
+    v.silentFor = duration_cast<milliseconds>(now - heardFrom);
+    if (const auto since = link_.unconfirmedSince()) {
+        v.unconfirmedFor = duration_cast<milliseconds>(now - *since);
+    }
+    const panel::StatusSentence sentence = panel::statusSentence(v);
+    markMetersStale(sentence.metersStale);
+
+    // The permission hint says what to do about a unit that is there but cannot be opened; it
+    // stays until a scan no longer finds that.
+    const bool hinted = !unitHint_.isEmpty();
+    const QString text = hinted ? unitHint_ : QString::fromStdString(sentence.text);
+    QString tip;
+    if (hinted) {
+        tip = unitHintDetails_.isEmpty() ? unitHint_
+                                         : unitHint_ + QStringLiteral("\n\n") + unitHintDetails_;
+    }
+    if (hint_->text() != text) {
+        hint_->setText(text);
+    }
+    if (toolTip() != tip) {
+        setToolTip(tip);
+    }
+}
+
+void Tfmain::markMetersStale(bool stale) {
+    for (QWidget* w : {static_cast<QWidget*>(indl), static_cast<QWidget*>(indr),
+                       static_cast<QWidget*>(levl), static_cast<QWidget*>(levr)}) {
+        if (w->isEnabledTo(pnl1) == stale) {
+            w->setEnabled(!stale);
+        }
+    }
+}
+
+} // namespace qx
