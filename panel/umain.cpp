@@ -4,6 +4,7 @@
 #include "panel/SettingsFile.h"
 #include "update/uu.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -709,15 +710,19 @@ void Tfmain::refresh() {
     if (s.preset > 3) {
         return;
     }
+    // A list keeps the operator's value only while its drop-down is open; with the focus alone
+    // it would go on showing the previous preset's source after a preset change.
     const auto choose = [](QComboBox* box, uint8_t index) {
+        if (box->view()->isVisible()) {
+            return;
+        }
+        // The list may hold the focus: a choice made here is not the operator's and sends
+        // nothing.
+        const QSignalBlocker quiet(box);
         box->setCurrentIndex(index < kSourceCount ? index : -1);
     };
-    if (!isActiveControl(srcL)) {
-        choose(srcL, s.source[sourceSlot(s.preset, 0) - 1]);
-    }
-    if (!isActiveControl(srcR)) {
-        choose(srcR, s.source[sourceSlot(s.preset, 1) - 1]);
-    }
+    choose(srcL, s.source[sourceSlot(s.preset, 0) - 1]);
+    choose(srcR, s.source[sourceSlot(s.preset, 1) - 1]);
 }
 
 } // namespace qx

@@ -7,6 +7,7 @@
 #include "panel/umain.h"
 #include "update/uu.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -591,6 +592,29 @@ TEST_F(WindowTest, TimerPostsStatusRequestsOnlyWhenFreeAndNotBooting) {
     link.save();
     w.tmrTimer();
     EXPECT_EQ(link.request().command, cmd::kSettingsWrite) << "a pending post is not replaced";
+}
+
+// After a preset change the lists show that preset's sources at once, even while one of them
+// holds the focus; only a list whose drop-down is open keeps the value being chosen.
+TEST_F(WindowTest, SourceListsFollowThePresetUnlessTheirDropDownIsOpen) {
+    DeviceSettings s = factoryDefaults();
+    show(s);
+    w.srcL->setFocus();
+    s.preset = 3;
+    EXPECT_EQ(postsDuring([&] { show(s); }), 0);
+    EXPECT_EQ(w.srcL->currentText(), QStringLiteral("ANALOG L"));
+    EXPECT_EQ(w.srcR->currentText(), QStringLiteral("ANALOG R"));
+
+    w.srcL->showPopup();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.srcL->view()->isVisible(); }));
+    s.preset = 1;
+    EXPECT_EQ(postsDuring([&] { show(s); }), 0);
+    EXPECT_EQ(w.srcL->currentText(), QStringLiteral("ANALOG L")) << "kept while choosing";
+    EXPECT_EQ(w.srcR->currentText(), QStringLiteral("SDI #4"));
+    w.srcL->hidePopup();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.srcL->view()->isVisible(); }));
+    w.refresh();
+    EXPECT_EQ(w.srcL->currentText(), QStringLiteral("SDI #3"));
 }
 
 TEST_F(WindowTest, RefreshRequestsFromAnotherThreadAreMergedAndNeverLost) {
