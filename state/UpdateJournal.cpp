@@ -1,0 +1,311 @@
+#include "state/UpdateJournal.h"
+
+#include "state/FieldText.h"
+#include "state/StateFiles.h"
+
+#include <algorithm>
+#include <array>
+
+namespace qx::state {
+
+namespace {
+
+constexpr std::string_view kHeader = "qx77zt update journal 1";
+constexpr std::size_t kEntryFields = 18; // "entry" and the 17 fields
+constexpr std::size_t kShaSize = 32;
+
+constexpr std::array<UpdateState, 5> kStates = {UpdateState::Running, UpdateState::Failed,
+                                                UpdateState::Unconfirmed, UpdateState::Refused,
+                                                UpdateState::Completed};
+
+std::optional<UpdateState> stateFromName(std::string_view name) {
+    for (const UpdateState s : kStates) {
+        if (name == stateName(s)) {
+            return s;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> textField(std::string_view field, std::size_t maxLength) {
+    auto text = unescapeField(field);
+    if (!text || text->size() > maxLength) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+std::optional<JournalEntry> parseEntry(const std::vector<std::string_view>& f) {
+    if (f.size() != kEntryFields || f[0] != "entry") {
+        return std::nullopt;
+    }
+    JournalEntry e;
+    const auto id = decimalField(f[1]);
+    const auto started = signedDecimalField(f[2]);
+    auto serial = textField(f[3], kMaxJournalText);
+    auto unitName = textField(f[4], kMaxJournalText);
+    auto unitVersion = textField(f[5], kMaxJournalText);
+    auto path = textField(f[6], kMaxJournalPath);
+    const auto size = decimalField(f[7]);
+    const auto sha = bytesFromHex(f[8], kShaSize);
+    auto packageName = textField(f[9], kMaxJournalText);
+    auto packageVersion = textField(f[10], kMaxJournalText);
+    const auto done = decimalField(f[12]);
+    const auto total = decimalField(f[13]);
+    const auto state = stateFromName(f[14]);
+    auto message = textField(f[15], kMaxJournalText);
+    const auto ended = signedDecimalField(f[16]);
+    if (!id || *id == 0 || !started || !serial || !unitName || !unitVersion || !path || !size ||
+        !sha || !packageName || !packageVersion || !done || !total || *total > UINT32_MAX ||
+        *done > *total || !state || !message || !ended || (f[17] != "0" && f[17] != "1")) {
+        return std::nullopt;
+    }
+    if (f[11] != "-") {
+        const auto snapshot = bytesFromHex(f[11], kSettingsSize);
+        if (!snapshot) {
+            return std::nullopt;
+        }
+        e.snapshot = settingsFromBytes(
+            std::span<const std::uint8_t, kSettingsSize>(snapshot->data(), kSettingsSize));
+    }
+    e.id = *id;
+    e.started = *started;
+    e.serial = std::move(*serial);
+    e.unitName = std::move(*unitName);
+    e.unitVersion = std::move(*unitVersion);
+    e.packagePath = std::move(*path);
+    e.packageSize = *size;
+    e.packageSha256 = hexText(*sha);
+    e.packageName = std::move(*packageName);
+    e.packageVersion = std::move(*packageVersion);
+    e.blocksDone = static_cast<std::uint32_t>(*done);
+    e.blocksTotal = static_cast<std::uint32_t>(*total);
+    e.state = *state;
+    e.message = std::move(*message);
+    e.ended = *ended;
+    e.settingsSettled = f[17] == "1";
+    return e;
+}
+
+// Cuts a text to what the file keeps, so that what is written always reads back.
+std::string bounded(const std::string& text, std::size_t maxLength) {
+    return text.size() <= maxLength ? text : text.substr(0, maxLength);
+}
+
+} // namespace
+
+const char* stateName(UpdateState state) {
+    switch (state) {
+    case UpdateState::Running:
+        return "running";
+    case UpdateState::Failed:
+        return "failed";
+    case UpdateState::Unconfirmed:
+        return "unconfirmed";
+    case UpdateState::Refused:
+        return "refused";
+    case UpdateState::Completed:
+        return "completed";
+    }
+    return "running";
+}
+
+JournalParse parseJournal(std::span<const std::uint8_t> file) {
+    JournalParse out;
+    if (file.size() > kMaxJournalFileSize) {
+        out.error = "the file is too large";
+        return out;
+    }
+    const auto lines = textLines(file);
+    if (!lines || lines->empty()) {
+        out.error = "the file is cut short or holds foreign bytes";
+        return out;
+    }
+    if ((*lines)[0] != kHeader) {
+        out.error = "the file is not an update journal of this program";
+        return out;
+    }
+    if (lines->size() - 1 > kJournalEntries) {
+        out.error = "the file holds more entries than are kept";
+        return out;
+    }
+    for (std::size_t i = 1; i < lines->size(); ++i) {
+        const auto fields = lineFields((*lines)[i]);
+        auto entry = fields ? parseEntry(*fields) : std::nullopt;
+        // Ids only grow: a repeated or older id is not a file this program wrote.
+        if (!entry || (!out.entries.empty() && entry->id <= out.entries.back().id)) {
+            out.error = "entry " + std::to_string(i) + " is damaged";
+            return out;
+        }
+        out.entries.push_back(std::move(*entry));
+    }
+    out.ok = true;
+    return out;
+}
+
+std::string formatJournal(const std::vector<JournalEntry>& entries) {
+    std::string out(kHeader);
+    out += '\n';
+    for (const JournalEntry& e : entries) {
+        const auto sha = bytesFromHex(e.packageSha256, kShaSize);
+        const std::string fields[] = {
+            "entry",
+            std::to_string(e.id),
+            std::to_string(e.started),
+            escapeField(bounded(e.serial, kMaxJournalText)),
+            escapeField(bounded(e.unitName, kMaxJournalText)),
+            escapeField(bounded(e.unitVersion, kMaxJournalText)),
+            escapeField(bounded(e.packagePath, kMaxJournalPath)),
+            std::to_string(e.packageSize),
+            sha ? hexText(*sha) : std::string(kShaSize * 2, '0'),
+            escapeField(bounded(e.packageName, kMaxJournalText)),
+            escapeField(bounded(e.packageVersion, kMaxJournalText)),
+            e.snapshot ? hexText(rawBytes(*e.snapshot)) : std::string("-"),
+            std::to_string(std::min(e.blocksDone, e.blocksTotal)),
+            std::to_string(e.blocksTotal),
+            stateName(e.state),
+            escapeField(bounded(e.message, kMaxJournalText)),
+            std::to_string(e.ended),
+            e.settingsSettled ? "1" : "0",
+        };
+        for (const std::string& f : fields) {
+            if (&f != &fields[0]) {
+                out += ' ';
+            }
+            out += f;
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+UpdateJournal::UpdateJournal(std::filesystem::path file) : file_(std::move(file)) {}
+
+std::string UpdateJournal::load() {
+    std::lock_guard lock(mutex_);
+    entries_.clear();
+    if (file_.empty()) {
+        return {};
+    }
+    const ReadOutcome read = readStateFile(file_, kMaxJournalFileSize);
+    if (read.status == ReadOutcome::Status::Missing) {
+        return {};
+    }
+    std::string why = read.error;
+    if (read.status == ReadOutcome::Status::Read) {
+        JournalParse parsed = parseJournal(read.bytes);
+        if (parsed.ok) {
+            entries_ = std::move(parsed.entries);
+            return {};
+        }
+        why = parsed.error;
+    }
+    // Kept for a look, out of the way of the next write.
+    std::error_code ec;
+    const std::filesystem::path aside = file_.string() + ".damaged";
+    std::filesystem::rename(file_, aside, ec);
+    return "The update journal " + file_.string() + " is ignored: " + why + "." +
+           (ec ? std::string() : " It was moved to " + aside.string() + ".");
+}
+
+std::vector<JournalEntry> UpdateJournal::entries() const {
+    std::lock_guard lock(mutex_);
+    return entries_;
+}
+
+std::optional<JournalEntry> UpdateJournal::latestFor(const std::string& serial) const {
+    std::lock_guard lock(mutex_);
+    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+        if (it->serial == serial) {
+            return *it;
+        }
+    }
+    return std::nullopt;
+}
+
+UpdateJournal::Added UpdateJournal::add(JournalEntry entry) {
+    std::lock_guard lock(mutex_);
+    entry.id = entries_.empty() ? 1 : entries_.back().id + 1;
+    const std::uint64_t id = entry.id;
+    entries_.push_back(std::move(entry));
+    if (entries_.size() > kJournalEntries) {
+        entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(
+                                                                entries_.size() - kJournalEntries));
+    }
+    return {id, writeLocked()};
+}
+
+std::string UpdateJournal::change(std::uint64_t id,
+                                  const std::function<void(JournalEntry&)>& edit) {
+    std::lock_guard lock(mutex_);
+    const auto it = std::find_if(entries_.begin(), entries_.end(),
+                                 [id](const JournalEntry& e) { return e.id == id; });
+    if (it == entries_.end()) {
+        return {};
+    }
+    edit(*it);
+    it->id = id;
+    return writeLocked();
+}
+
+std::string UpdateJournal::writeLocked() {
+    if (file_.empty()) {
+        return {};
+    }
+    const std::string text = formatJournal(entries_);
+    const WriteOutcome w = replaceFile(
+        file_, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    return w.ok ? std::string() : w.error;
+}
+
+ProgressRecorder::ProgressRecorder(UpdateJournal& journal, std::uint64_t id,
+                                   std::chrono::milliseconds interval)
+    : journal_(journal), id_(id), interval_(interval),
+      thread_([this](std::stop_token stop) { loop(stop); }) {}
+
+ProgressRecorder::~ProgressRecorder() {
+    thread_.request_stop();
+    thread_.join();
+}
+
+void ProgressRecorder::blocksDone(std::uint32_t blocks) {
+    {
+        std::lock_guard lock(mutex_);
+        blocks_ = blocks;
+        unwritten_ = true;
+    }
+    changed_.notify_one();
+}
+
+std::string ProgressRecorder::lastError() const {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+
+void ProgressRecorder::loop(std::stop_token stop) {
+    for (;;) {
+        std::uint32_t blocks = 0;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, stop, [this] { return unwritten_; });
+            if (!unwritten_) {
+                return; // stopped with everything written
+            }
+            blocks = blocks_;
+            unwritten_ = false;
+        }
+        const std::string error =
+            journal_.change(id_, [blocks](JournalEntry& e) { e.blocksDone = blocks; });
+        if (!error.empty()) {
+            std::lock_guard lock(mutex_);
+            lastError_ = error;
+        }
+        if (stop.stop_requested()) {
+            continue; // write what came meanwhile, then end
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, stop, interval_, [] { return false; });
+    }
+}
+
+} // namespace qx::state
