@@ -92,8 +92,12 @@ public:
     void startJob(std::function<void(std::stop_token)> work);
     // On the background thread: waits until the worker has sent the post of `ticket` (or until
     // `giveUpAfter`), then delivers `done`.
-    void awaitTaken(LinkState::Ticket ticket, News::Kind done,
+    void awaitTaken(LinkState::Ticket ticket, News done,
                     std::chrono::milliseconds giveUpAfter = std::chrono::milliseconds::max());
+    // Closes the window as one of its own three ways out (the "Close" request sent, the unit's
+    // verdict shown), past the check that turns the Escape key and the desktop's close into
+    // "Close".
+    void closeWindow();
     // A run, a reset or a leave request is under way: nothing else may start.
     bool busy() const { return transferring || resetWaiting || leaving; }
     void endJob();
@@ -118,7 +122,10 @@ public:
     // Only touched on the user interface thread.
     bool transferring = false;
     bool resetWaiting = false;
-    bool leaving = false; // "Close" waits for its leave-update request to go out
+    bool leaving = false;           // "Close" waits for its leave-update request to go out
+    bool closingFromInside = false; // closeWindow() is under way
+    // Counts the showings, so that the end of a leave wait closes only the showing it began in.
+    int showing = 0;
     // The run has sent its finish request and waits for the unit's verdict; a verdict that
     // came in before the run's end was reported is kept until then.
     bool awaitingVerdict = false;
@@ -166,7 +173,10 @@ void Tfu::Private::takeNews() {
         case News::LeaveTaken:
             endJob();
             leaving = false;
-            q->reject();
+            // The window may have closed meanwhile (the unit's verdict) and been opened again.
+            if (item.value == showing) {
+                closeWindow();
+            }
             break;
         case News::Verdict:
             verdictArrived(item.value != 0);
@@ -386,7 +396,7 @@ void Tfu::Private::defClick() {
     // included; the answer, if any, arrives through resetAnswer.
     resetWaiting = true;
     const LinkState::Ticket ticket = link.post(cmd::kResetDefaults);
-    awaitTaken(ticket, News::ResetTaken);
+    awaitTaken(ticket, {News::ResetTaken, 0});
 }
 
 void Tfu::Private::cancelClick() {
@@ -399,12 +409,12 @@ void Tfu::Private::cancelClick() {
     // once the worker has sent it (or has had a second to).
     leaving = true;
     const LinkState::Ticket ticket = link.post(cmd::kLeaveUpdate);
-    awaitTaken(ticket, News::LeaveTaken, std::chrono::seconds(1));
+    awaitTaken(ticket, {News::LeaveTaken, showing}, std::chrono::seconds(1));
 }
 
 void Tfu::Private::tmrbTimer() {
     if (link.updateFinished) {
-        q->close();
+        closeWindow();
         return;
     }
     q->tmrb->setInterval(kTickMs);
@@ -413,7 +423,14 @@ void Tfu::Private::tmrbTimer() {
     }
 }
 
+void Tfu::Private::closeWindow() {
+    closingFromInside = true;
+    q->close();
+    closingFromInside = false;
+}
+
 void Tfu::Private::formShow() {
+    ++showing;
     link.updateFinished = false;
     link.updateInProgress = false;
     setBarError(false);
@@ -424,7 +441,7 @@ void Tfu::Private::startJob(std::function<void(std::stop_token)> work) {
     job = std::jthread(std::move(work));
 }
 
-void Tfu::Private::awaitTaken(LinkState::Ticket ticket, News::Kind done,
+void Tfu::Private::awaitTaken(LinkState::Ticket ticket, News done,
                               std::chrono::milliseconds giveUpAfter) {
     startJob([this, ticket, done, giveUpAfter](std::stop_token stop) {
         using namespace std::chrono;
@@ -434,7 +451,7 @@ void Tfu::Private::awaitTaken(LinkState::Ticket ticket, News::Kind done,
         while (!link.waitTaken(ticket, kStopPoll) && !stop.stop_requested() &&
                duration_cast<milliseconds>(steady_clock::now() - start) < giveUpAfter) {
         }
-        deliver({done, 0});
+        deliver(done);
     });
 }
 
@@ -524,10 +541,14 @@ bool Tfu::transferring() const {
 }
 
 void Tfu::done(int result) {
-    if (d->transferring) {
+    if (d->closingFromInside || !isVisible()) {
+        QDialog::done(result);
         return;
     }
-    QDialog::done(result);
+    // The Escape key, the desktop's close and any other request to close: the same as "Close",
+    // which sends the leave-update request once and closes when it has gone out. Refused while
+    // a run, a reset or that request is under way.
+    d->cancelClick();
 }
 
 void Tfu::showEvent(QShowEvent* event) {

@@ -47,8 +47,9 @@ public:
     // How long a run waits for the unit's verdict after its finish request.
     void setVerdictWait(std::chrono::milliseconds wait);
 
-    // The window is closed only when no transfer is under way (the Escape key and the close
-    // requests of the desktop included).
+    // The Escape key and the desktop's close request act as "Close": the leave-update request
+    // goes out once and the window closes when it has been sent. Refused while the window is
+    // busy.
     void done(int result) override;
 
     // Components, named as in the window's design (tests drive them).
