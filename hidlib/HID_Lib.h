@@ -117,8 +117,10 @@ HID_LIB_API void HID_LIB_CALL HIDGetDeviceInfo(uint8_t index, THIDdeviceInfo* in
 HID_LIB_API bool HID_LIB_CALL HIDopenDevice(uint8_t index);
 /* Closes the open device; true when one was open. */
 HID_LIB_API bool HID_LIB_CALL HIDcloseDevice(void);
-/* Writes one output report through the interrupt channel, waiting at most 200 ms.
-   Returns the element count, 0 on failure or for a query-only device. */
+/* Writes one output report through the interrupt channel, waiting at most 200 ms: the report's
+   first output-report-length bytes, or, when the device declares a longer output report, the
+   65 bytes followed by zeros up to its length. Returns the element count, 0 on failure or for a
+   query-only device. */
 HID_LIB_API uint8_t HID_LIB_CALL HIDwriteDevice(THIDreport report);
 /* Takes one input report if one is already waiting, without blocking. 0 when none. */
 HID_LIB_API uint8_t HID_LIB_CALL HIDreadDevice(THIDreport* report);
@@ -130,8 +132,13 @@ HID_LIB_API uint8_t HID_LIB_CALL HIDFeatureReportSize(void);
 HID_LIB_API uint8_t HID_LIB_CALL HIDOutputReportCount(uint8_t reportId);
 HID_LIB_API uint8_t HID_LIB_CALL HIDInputReportCount(uint8_t reportId);
 HID_LIB_API uint8_t HID_LIB_CALL HIDFeatureReportCount(uint8_t reportId);
-/* Report functions: `report` points at a buffer of at least the type's report length, report ID
-   first. Each returns the element count for that report ID on success, else 0. */
+/* Report functions over the control channel: `report` points at a 65-byte buffer (the size of a
+   THIDreport), report ID first, and no more than those 65 bytes are ever read or written,
+   whatever report length the device declares. A report of the type's length is transferred: a
+   shorter one is the buffer's first bytes; a longer one is sent as the 65 bytes followed by zeros,
+   and of a longer one received only the first 65 bytes are stored. An output report waits at
+   most 200 ms, as HIDwriteDevice does. Each returns the element count for that report ID on
+   success, else 0. */
 HID_LIB_API uint8_t HID_LIB_CALL HIDSetOutputReport(uint8_t* report);
 HID_LIB_API uint8_t HID_LIB_CALL HIDGetInputReport(uint8_t* report);
 HID_LIB_API uint8_t HID_LIB_CALL HIDSetFeatureReport(uint8_t* report);

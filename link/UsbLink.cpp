@@ -52,6 +52,11 @@ bool isBootProduct(const std::string& product) {
     return at != std::string::npos && at >= 1;
 }
 
+bool hasTransferReports(const THIDdeviceInfo& info) {
+    return info.outputReportLength == kTransferReportSize &&
+           info.inputReportLength == kTransferReportSize;
+}
+
 std::string textOf(const THIDstring& s) {
     return std::string(s.text, std::min<std::size_t>(s.length, sizeof s.text));
 }
@@ -136,11 +141,19 @@ void UsbLink::connectUnit() {
     const uint8_t count = port_->scanForDevices();
     view_.setControlsEnabled(false);
 
+    std::optional<THIDdeviceInfo> refused;
     for (uint8_t i = 0; i < count; ++i) {
         THIDdeviceInfo info;
         std::memset(&info, 0, sizeof info);
         port_->getDeviceInfo(i, &info);
         if (textOf(info.manufacturer) != kUnitManufacturer) {
+            continue;
+        }
+        // Only claims to be the unit: a unit further on may still be there.
+        if (!hasTransferReports(info)) {
+            if (!refused) {
+                refused = info;
+            }
             continue;
         }
         const std::string product = textOf(info.product);
@@ -170,7 +183,11 @@ void UsbLink::connectUnit() {
         return;
     }
     view_.setDeviceFields({}, {}, {});
-    view_.setUnitInaccessible({});
+    if (refused) {
+        view_.setUnitRefused(refused->outputReportLength, refused->inputReportLength);
+    } else {
+        view_.setUnitInaccessible({});
+    }
 }
 
 void UsbLink::stopWorker() {

@@ -31,7 +31,18 @@ public:
     // The unit is there but its device node cannot be opened; `path` is the node. Called with
     // an empty path when that is no longer the case.
     virtual void setUnitInaccessible(const std::string& path) { (void)path; }
+    // A device of the unit's maker whose reports are not the unit's 65-byte transfer reports
+    // (lengths in bytes, report ID included) is left alone; called when no other device of the
+    // maker could be connected instead. Cleared like the inaccessible unit, with an empty path.
+    virtual void setUnitRefused(uint16_t outputLength, uint16_t inputLength) {
+        (void)outputLength;
+        (void)inputLength;
+    }
 };
+
+// Whether a device's reports are the unit's transfer reports, so that every report the link
+// sends and reads fits them exactly: no report is cut short and none is read past its end.
+bool hasTransferReports(const THIDdeviceInfo& info);
 
 // "1.2" for 0x0102, "1.10" for 0x010A.
 std::string versionText(uint16_t releaseNumber);

@@ -29,4 +29,9 @@ void MainConnectionView::setUnitInaccessible(const std::string& path) {
     main_.showUnitHint(QString::fromStdString(hint.text), QString::fromStdString(hint.details));
 }
 
+void MainConnectionView::setUnitRefused(uint16_t outputLength, uint16_t inputLength) {
+    const UnitAccessHint hint = unitRefusedHint(outputLength, inputLength);
+    main_.showUnitHint(QString::fromStdString(hint.text), QString::fromStdString(hint.details));
+}
+
 } // namespace qx

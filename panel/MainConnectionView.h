@@ -18,6 +18,7 @@ public:
     void setUpdateButtonsEnabled(bool enabled) override;
     // A hint on the main window, never a message box: it may come with every device change.
     void setUnitInaccessible(const std::string& path) override;
+    void setUnitRefused(uint16_t outputLength, uint16_t inputLength) override;
 
 private:
     Tfmain& main_;

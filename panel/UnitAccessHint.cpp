@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <string>
 #include <system_error>
 #include <unistd.h>
 
@@ -55,6 +56,19 @@ UnitAccessHint unitAccessHint(const std::string& node, UnitAccessCause cause) {
                 " for reading and writing although this user may. Another program may hold the "
                 "unit, or it was unplugged meanwhile. " +
                 replug};
+}
+
+UnitAccessHint unitRefusedHint(unsigned outputLength, unsigned inputLength) {
+    const std::string lengths = "output reports of " + std::to_string(outputLength) +
+                                " bytes and input reports of " + std::to_string(inputLength) +
+                                " bytes";
+    return {"A device that names the unit's maker is not used: its reports are not the unit's "
+            "65 bytes (" +
+                std::to_string(outputLength) + " out, " + std::to_string(inputLength) + " in).",
+            "The device gives the unit's manufacturer string but declares " + lengths +
+                ". The unit exchanges reports of 65 bytes, the report ID included; a device with "
+                "other lengths is not driven, so that no report is cut short or sent with bytes "
+                "that do not belong to it. Plug in the unit itself."};
 }
 
 } // namespace qx

@@ -34,6 +34,10 @@ struct UnitAccessHint {
 
 UnitAccessHint unitAccessHint(const std::string& node, UnitAccessCause cause);
 
+// A device of the unit's maker left alone because its report lengths (bytes, report ID included)
+// are not the unit's 65.
+UnitAccessHint unitRefusedHint(unsigned outputLength, unsigned inputLength);
+
 } // namespace qx
 
 #endif

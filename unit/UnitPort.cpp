@@ -19,8 +19,8 @@ void describeUnit(const VirtualUnit& unit, THIDdeviceInfo& info) {
     std::memset(&info, 0, sizeof info);
     const Identity id = unit.identity();
     putString(info.path, std::string("virtual:unit0") + '\0');
-    info.outputReportLength = 65;
-    info.inputReportLength = 65;
+    info.outputReportLength = id.outputReportLength;
+    info.inputReportLength = id.inputReportLength;
     info.featureReportLength = 0;
     info.outputCaps[0] = {1, 1, 8, 64};
     info.inputCaps[0] = {1, 1, 8, 64};

@@ -13,13 +13,13 @@ namespace {
 const std::string kPathPrefix = "virtual/unit";
 
 // The unit's report descriptor as the parser summarises it: report ID 1, 64 vendor bytes each
-// way.
-hid::DescriptorCaps unitCaps() {
+// way (unless the identity declares other lengths).
+hid::DescriptorCaps unitCaps(const Identity& id) {
     hid::DescriptorCaps caps;
     const hid::ValueCap cap{0xFF00, 0x01, 0x01, false, 1, 8, 64};
-    caps.input.byteLength = 65;
+    caps.input.byteLength = id.inputReportLength;
     caps.input.valueCaps = {cap};
-    caps.output.byteLength = 65;
+    caps.output.byteLength = id.outputReportLength;
     caps.output.valueCaps = {cap};
     caps.numberedReports = true;
     return caps;
@@ -98,7 +98,7 @@ std::vector<hid::DeviceRecord> VirtualBackend::enumerate() {
         if (!id.serial.empty()) {
             r.serial = id.serial;
         }
-        r.caps = unitCaps();
+        r.caps = unitCaps(id);
         r.readWrite = s.openable;
         out.push_back(std::move(r));
     }

@@ -34,6 +34,10 @@ struct Identity {
     std::string bootProduct = "QX-77ZT (boot)";
     std::string serial = "QX7700000042";
     uint16_t version = 0x0102;
+    // Report lengths its descriptor declares, report ID included; another length makes it a
+    // device that only claims to be the unit.
+    uint16_t outputReportLength = 65;
+    uint16_t inputReportLength = 65;
 };
 
 struct Faults {

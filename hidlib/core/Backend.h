@@ -41,7 +41,9 @@ using Handle = int32_t; // >= 0 when valid
 
 // Every operation may be called from any thread, also at the same time on one handle. None of
 // them calls back into the library. Report buffers hold the report ID first (0 when the device
-// does not number its reports), except where read() says otherwise.
+// does not number its reports), except where read() says otherwise; those of write() and the
+// control-channel transfers belong to the library and are exactly the device's declared length
+// for that report type, so a backend may use all of them.
 class Backend {
 public:
     virtual ~Backend() = default;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #if __has_include(<pthread.h>)
 #include <pthread.h>
@@ -20,6 +21,33 @@ void nameThread([[maybe_unused]] std::thread& thread, [[maybe_unused]] const cha
     pthread_setname_np(thread.native_handle(), name);
 #endif
 }
+
+// One report of the device's own length, made from the caller's 65-byte record: a shorter report
+// takes the record's first bytes, a longer one is the record followed by zeros. Only the
+// record's 65 bytes are ever read from or written back to the caller.
+class ReportBuffer {
+public:
+    ReportBuffer(const uint8_t* record, size_t length) {
+        if (length <= sizeof(THIDreport)) {
+            std::memcpy(small_.data(), record, length);
+            bytes_ = std::span<uint8_t>(small_.data(), length);
+        } else {
+            large_.assign(length, 0);
+            std::memcpy(large_.data(), record, sizeof(THIDreport));
+            bytes_ = std::span<uint8_t>(large_);
+        }
+    }
+    std::span<uint8_t> bytes() const { return bytes_; }
+    // The received report's first bytes, as many as the record holds.
+    void copyTo(uint8_t* record) const {
+        std::memcpy(record, bytes_.data(), std::min(bytes_.size(), sizeof(THIDreport)));
+    }
+
+private:
+    std::array<uint8_t, sizeof(THIDreport)> small_{};
+    std::vector<uint8_t> large_;
+    std::span<uint8_t> bytes_;
+};
 
 } // namespace
 
@@ -167,13 +195,10 @@ std::shared_ptr<Library::OpenDevice> Library::openDevice() const {
 
 uint8_t Library::write(const THIDreport& report) {
     const auto device = openDevice();
-    if (!device || !device->readWrite || device->gone)
+    if (!device || !device->readWrite || device->gone || device->outputLength == 0)
         return 0;
-    const size_t length = std::min<size_t>(device->outputLength, sizeof report);
-    if (length == 0)
-        return 0;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&report);
-    if (!backend_.write(device->handle, {bytes, length}, kWriteTimeout))
+    ReportBuffer buffer(reinterpret_cast<const uint8_t*>(&report), device->outputLength);
+    if (!backend_.write(device->handle, buffer.bytes(), kWriteTimeout))
         return 0;
     return elementCount(device->outputCaps, device->outputLength, report.reportId);
 }
@@ -275,19 +300,21 @@ uint8_t Library::transfer(ReportType type, bool set, uint8_t* report) {
     }
     if (length == 0)
         return 0;
-    const std::span<uint8_t> bytes(report, length);
     // The requested ID: a get overwrites the buffer with the device's reply, whose first byte
     // need not echo it.
     const uint8_t reportId = report[0];
+    ReportBuffer buffer(report, length);
     bool ok = false;
     if (type == ReportType::Output)
-        ok = backend_.setOutputReport(device->handle, bytes);
+        ok = backend_.setOutputReport(device->handle, buffer.bytes());
     else if (type == ReportType::Input)
-        ok = backend_.getInputReport(device->handle, bytes);
+        ok = backend_.getInputReport(device->handle, buffer.bytes());
     else if (set)
-        ok = backend_.setFeatureReport(device->handle, bytes);
+        ok = backend_.setFeatureReport(device->handle, buffer.bytes());
     else
-        ok = backend_.getFeatureReport(device->handle, bytes);
+        ok = backend_.getFeatureReport(device->handle, buffer.bytes());
+    if (ok && !set)
+        buffer.copyTo(report);
     return ok ? elementCount(*caps, length, reportId) : 0;
 }
 

@@ -8,6 +8,9 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace qx {
 namespace {
@@ -28,7 +31,12 @@ struct FakeView : ConnectionView {
         version = v;
     }
     void setUpdateButtonsEnabled(bool e) override { updateButtons = e; }
-    void setUnitInaccessible(const std::string& path) override { inaccessible = path; }
+    void setUnitInaccessible(const std::string& path) override {
+        inaccessible = path;
+        refused.reset();
+    }
+    std::optional<std::pair<int, int>> refused;
+    void setUnitRefused(uint16_t out, uint16_t in) override { refused = {{out, in}}; }
 };
 
 struct BindingTest : ::testing::Test {
@@ -140,6 +148,41 @@ TEST_F(BindingTest, OnlyTheExactManufacturerIsTheUnit) {
         reconnect();
         EXPECT_FALSE(link.connected) << '"' << maker << '"';
         EXPECT_EQ(view.name, "") << '"' << maker << '"';
+    }
+}
+
+// A device that gives the unit's maker but declares other report lengths than the unit's 65 is
+// not driven (the link's 65-byte reports would be cut or padded), and the view is told why; a
+// real unit plugged in beside it is still found.
+TEST_F(BindingTest, ADeviceWithoutTheUnitsReportLengthsIsRefused) {
+    bind();
+    for (const auto& [out, in] : std::vector<std::pair<int, int>>{{0, 0},
+                                                                  {9, 65},
+                                                                  {64, 65},
+                                                                  {66, 65},
+                                                                  {128, 65},
+                                                                  {300, 300},
+                                                                  {65535, 65},
+                                                                  {65, 64},
+                                                                  {65, 128}}) {
+        SCOPED_TRACE(std::to_string(out) + " out, " + std::to_string(in) + " in");
+        bench->reset();
+        unit::Identity id;
+        id.outputReportLength = static_cast<uint16_t>(out);
+        id.inputReportLength = static_cast<uint16_t>(in);
+        bench->unit(0).setIdentity(id);
+        reconnect();
+        EXPECT_FALSE(link.connected);
+        EXPECT_FALSE(view.controls);
+        EXPECT_EQ(view.name, "");
+        EXPECT_EQ(view.refused, std::make_pair(out, in));
+
+        const int real = bench->addUnit(unit::Identity{});
+        bench->setPlugged(real, true);
+        reconnect();
+        EXPECT_TRUE(link.connected);
+        EXPECT_EQ(view.name, "QX-77ZT");
+        EXPECT_FALSE(view.refused.has_value());
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -267,6 +268,72 @@ TEST_F(LibraryTest, ReportFunctionsTransferTheTypesLength) {
     EXPECT_EQ(t[1].bytes.size(), 17u);
     EXPECT_EQ(t[1].bytes[1], 0xCD);
     EXPECT_EQ(t[2].op, "getFeature");
+}
+
+// Whatever report lengths a device declares, the report functions and HIDwriteDevice read and
+// write no more than the caller's 65 bytes (the buffers are on the heap, exactly 65 bytes, for
+// AddressSanitizer to watch), and the device gets a report of its own length: a shorter one is
+// the record's start, a longer one the record followed by zeros.
+TEST_F(LibraryTest, DeclaredReportLengthsNeverReachPastTheCallersRecord) {
+    constexpr size_t kRecord = sizeof(THIDreport);
+    auto pattern = [](size_t i, uint8_t seed) { return static_cast<uint8_t>(seed + i * 7); };
+    for (const size_t length : {0u, 9u, 64u, 65u, 66u, 300u, 65535u}) {
+        SCOPED_TRACE("declared length " + std::to_string(length));
+        auto dev = hidtest::unitRecord(path(0));
+        dev.caps->input.byteLength = static_cast<uint16_t>(length);
+        dev.caps->output.byteLength = static_cast<uint16_t>(length);
+        dev.caps->feature.byteLength = static_cast<uint16_t>(length);
+        backend.setDevices({dev});
+        ASSERT_EQ(lib->scan(), 1);
+        ASSERT_TRUE(lib->open(0));
+        const size_t before = backend.transfers().size();
+        const bool reports = length != 0;
+        const size_t kept = std::min(length, kRecord);
+
+        const auto record = std::make_unique<uint8_t[]>(kRecord);
+        for (size_t i = 0; i < kRecord; ++i)
+            record[i] = pattern(i, 1);
+        EXPECT_EQ(lib->setOutputReport(record.get()) != 0, reports);
+        EXPECT_EQ(lib->setFeatureReport(record.get()) != 0, reports);
+        THIDreport written;
+        std::memcpy(&written, record.get(), kRecord);
+        EXPECT_EQ(lib->write(written) != 0, reports);
+
+        Bytes reply(length + 1);
+        for (size_t i = 0; i < reply.size(); ++i)
+            reply[i] = pattern(i, 0x50);
+        backend.setGetReply(reply);
+        for (const bool feature : {false, true}) {
+            const auto got = std::make_unique<uint8_t[]>(kRecord);
+            std::memset(got.get(), 0xEE, kRecord);
+            got[0] = 1;
+            const uint8_t count =
+                feature ? lib->getFeatureReport(got.get()) : lib->getInputReport(got.get());
+            EXPECT_EQ(count != 0, reports) << feature;
+            for (size_t i = reports ? 0 : 1; i < kRecord; ++i)
+                ASSERT_EQ(got[i], i < kept ? reply[i] : 0xEE) << feature << " byte " << i;
+        }
+
+        Bytes input(length + 1, 0x33);
+        input[0] = 1;
+        backend.push(path(0), input);
+        THIDreport read;
+        lib->read(&read); // a longer input report is cut to the record
+        EXPECT_EQ(read.data[63], input.size() >= kRecord ? 0x33 : 0);
+
+        const auto t = backend.transfers();
+        ASSERT_EQ(t.size() - before, reports ? 5u : 0u);
+        for (size_t k = before; k < t.size(); ++k) {
+            SCOPED_TRACE(t[k].op);
+            ASSERT_EQ(t[k].bytes.size(), length);
+            if (t[k].op.rfind("get", 0) == 0)
+                continue;
+            for (size_t i = 0; i < length; ++i)
+                ASSERT_EQ(t[k].bytes[i], i < kRecord ? pattern(i, 1) : 0) << "byte " << i;
+        }
+        ASSERT_TRUE(lib->close());
+    }
+    EXPECT_EQ(backend.violations, 0);
 }
 
 TEST_F(LibraryTest, ATypeWithoutReportsTransfersNothing) {

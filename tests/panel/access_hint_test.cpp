@@ -70,5 +70,14 @@ TEST(UnitAccessHint, ProbeLooksForTheRuleInEveryFolder) {
     fs::remove_all(dir);
 }
 
+TEST(UnitAccessHint, ARefusedDeviceIsToldWithItsReportLengths) {
+    const auto hint = unitRefusedHint(128, 65);
+    EXPECT_NE(hint.text.find("not the unit's 65 bytes (128 out, 65 in)"), std::string::npos)
+        << hint.text;
+    EXPECT_NE(hint.details.find("output reports of 128 bytes and input reports of 65 bytes"),
+              std::string::npos)
+        << hint.details;
+}
+
 } // namespace
 } // namespace qx

@@ -228,6 +228,10 @@ TEST_F(LiveWindow, DISABLED_Screenshots) {
     w.Cont(false);
     QTest::qWait(50);
     w.grab().save(QStringLiteral("/tmp/panel-disconnected.png"));
+    const auto refused = unitRefusedHint(128, 65);
+    w.showUnitHint(QString::fromStdString(refused.text), QString::fromStdString(refused.details));
+    QTest::qWait(50);
+    w.grab().save(QStringLiteral("/tmp/panel-refused.png"));
 }
 
 } // namespace
