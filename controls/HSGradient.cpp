@@ -15,6 +15,11 @@ int CornerInset(int r, int d) {
 void DrawGradientBands(QImage& image, TColor from, TColor to, int left, int top, int right,
                        int bottom, int radius, const QPalette& palette) {
     const int h = bottom - top;
+    // A pressed low button moves its split row below its bottom edge: the section below it is
+    // empty, and its corner insets would take the root of a negative number.
+    if (h <= 0) {
+        return;
+    }
     const int thickness = h / kBands + 1;
     const bool roundTop = top <= 1;
     const TColor a = ResolveColor(from, palette);

@@ -228,13 +228,23 @@ void PaintButton(QImage& image, const THSButtonPaintState& s) {
         textRect = QRect(lay.textLeft, lay.textTop, lay.maxWidth, lay.textHeight);
         flags = CaptionTextFlags(s.alignment);
     }
-    if (!lay.caption.isEmpty() && textRect.width() > 0 && textRect.height() > 0) {
-        QPainter painter(&image);
-        painter.setFont(font);
-        painter.setPen(QColor::fromRgb(ToQRgb(textColor)));
-        painter.drawText(textRect, flags, lay.caption);
+    const auto drawCaption = [&] {
+        if (!lay.caption.isEmpty() && textRect.width() > 0 && textRect.height() > 0) {
+            QPainter painter(&image);
+            painter.setFont(font);
+            painter.setPen(QColor::fromRgb(ToQRgb(textColor)));
+            painter.drawText(textRect, flags, lay.caption);
+        }
+    };
+    // A shape button is its glyph with the caption written over it; the others place the two
+    // side by side or one above the other.
+    if (s.style == bsShape) {
+        DrawGlyphCell(image, s.glyph, lay.glyphX, lay.glyphY, x0, gh, gw);
+        drawCaption();
+    } else {
+        drawCaption();
+        DrawGlyphCell(image, s.glyph, lay.glyphX, lay.glyphY, x0, gh, gw);
     }
-    DrawGlyphCell(image, s.glyph, lay.glyphX, lay.glyphY, x0, gh, gw);
 
     if (s.hasPopupMenu) {
         const QImage arrow = ArrowImage();

@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QPainter>
 
+#include <cfenv>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -308,4 +310,66 @@ TEST(HSPaint, VeryLowModernRoundsBothSectionsAtTheTop) {
     EXPECT_EQ(PixelColor(img, 1, 1), TransparentKey);
     EXPECT_NE(PixelColor(img, 2, 1), TransparentKey);
     EXPECT_NE(PixelColor(img, 0, 5), TransparentKey);
+}
+
+TEST(HSPaint, ShapeWritesItsCaptionOverTheGlyph) {
+    // A red glyph filling most of the button; its bottom-left pixel is the see-through colour.
+    QImage glyph(80, 40, QImage::Format_RGB32);
+    glyph.fill(qRgb(200, 0, 0));
+    glyph.setPixel(0, 39, qRgb(255, 255, 255));
+    THSButtonPaintState s = ChromeButton(QStringLiteral("X"));
+    s.style = bsShape;
+    s.glyph = glyph;
+    s.numGlyphs = 1;
+    s.fontColor = RGBColor(0, 0, 200);
+    const QImage shape = RenderButtonImage(s);
+    const QRect glyphCell((96 - 80) / 2, (49 - 40) / 2, 80, 40);
+    int captionOnGlyph = 0;
+    int glyphShown = 0;
+    for (int y = glyphCell.top(); y <= glyphCell.bottom(); ++y) {
+        for (int x = glyphCell.left(); x <= glyphCell.right(); ++x) {
+            captionOnGlyph += PixelColor(shape, x, y) == RGBColor(0, 0, 200);
+            glyphShown += PixelColor(shape, x, y) == RGBColor(200, 0, 0);
+        }
+    }
+    EXPECT_GT(captionOnGlyph, 0) << "the glyph covers the caption";
+    EXPECT_GT(glyphShown, 80 * 40 / 2);
+}
+
+TEST(HSPaint, PressedLowButtonsHaveAnEmptyLowerSection) {
+    // Pressed, the split row moves two rows down: below the bottom edge of a bsModern button of
+    // height 2 or less, or a bsGlass button of height 4 or less.
+    struct Case {
+        THSButtonStyle style;
+        int height;
+    };
+    const Case cases[] = {{bsModern, 1}, {bsModern, 2}, {bsModern, 3}, {bsGlass, 1},
+                          {bsGlass, 2},  {bsGlass, 3},  {bsGlass, 4},  {bsGlass, 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "style " << int(c.style) << ", height " << c.height);
+        THSButtonPaintState s = ChromeButton();
+        s.style = c.style;
+        s.height = c.height;
+        s.border = 2;
+        s.flat = true;
+        s.down = true;
+        std::feclearexcept(FE_ALL_EXCEPT);
+        const QImage img = RenderButtonImage(s);
+        EXPECT_FALSE(std::fetestexcept(FE_INVALID)) << "a square root of a negative number";
+        ASSERT_EQ(img.height(), c.height);
+        // The upper section is drawn, rounded at its top corners, and fills the middle.
+        EXPECT_EQ(PixelColor(img, 0, 0), TransparentKey);
+        EXPECT_NE(PixelColor(img, 48, c.height - 1), TransparentKey);
+    }
+
+    // The band routine itself leaves the image alone for an empty or inverted rectangle.
+    QImage image(8, 8, QImage::Format_RGB32);
+    image.fill(qRgb(1, 2, 3));
+    const QImage before = image;
+    std::feclearexcept(FE_ALL_EXCEPT);
+    for (const int bottom : {4, 3, 0}) {
+        DrawGradientBands(image, clWhite, clBlack, 0, 4, 8, bottom, 3, QPalette());
+    }
+    EXPECT_FALSE(std::fetestexcept(FE_INVALID));
+    EXPECT_EQ(image, before);
 }
