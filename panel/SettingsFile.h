@@ -4,15 +4,24 @@
 #include "link/DeviceRecords.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace qx::panel {
 
-// Copies the file's leading bytes over the record: at most 18, fewer when the file is shorter.
-// Nothing in the content is checked. Returns the number of bytes copied.
-std::size_t applySettingsBytes(std::span<const uint8_t> file, DeviceSettings& s);
+// Why `bytes` cannot be taken as settings, or nullopt when they can: exactly 18 bytes, each
+// within the range the window shows for its field. A file the program saved always passes, since
+// saving checks the record the same way.
+std::optional<std::string> settingsProblem(std::span<const uint8_t> bytes);
+
+struct ParsedSettings {
+    std::optional<DeviceSettings> settings;
+    // Why the bytes were refused; empty when they were taken.
+    std::string problem;
+};
+ParsedSettings parseSettingsFile(std::span<const uint8_t> bytes);
 
 struct FileResult {
     bool ok = false;
@@ -20,11 +29,12 @@ struct FileResult {
     std::string error;
 };
 
-// Creates (or replaces) `path` and writes the record's 18 bytes.
+// Creates (or replaces) `path` and writes the record's 18 bytes. Anything but a regular file is
+// refused, so that a named pipe cannot block the window.
 FileResult writeSettingsFile(const std::string& path, const DeviceSettings& s);
 
-// Reads the leading bytes of `path` that a settings record can hold (at most 18; the rest of a
-// longer file is never read into memory).
+// Reads at most one byte more than a settings record holds: enough to tell a longer file, without
+// ever reading a large one into memory. Anything but a regular file is refused.
 struct FileBytes : FileResult {
     std::vector<uint8_t> bytes;
 };

@@ -573,15 +573,32 @@ void Tfmain::showFileError(const char* format, const QString& name, const std::s
                      QMessageBox::Ok);
 }
 
+void Tfmain::showFileRefusal(const QString& text) {
+    dialogs_.message(this, Dialogs::Icon::Warning, kCaption, text, QMessageBox::Ok);
+}
+
 void Tfmain::EXPClick() {
+    // The record starts as zeros that no unit ever reported; a file of them would load as
+    // settings nobody chose.
+    if (!link_.settingsReported()) {
+        showFileRefusal(QStringLiteral("No unit has reported its settings yet, so there is "
+                                       "nothing to save. Connect the unit and try again."));
+        return;
+    }
     const QString chosen = dialogs_.saveFileName(this, saveName_, kConfigFilter);
     if (chosen.isEmpty()) {
         return;
     }
     const QString name = QString::fromStdString(panel::withCfgExtension(chosen.toStdString()));
     saveName_ = name;
-    const panel::FileResult r =
-        panel::writeSettingsFile(QFile::encodeName(name).toStdString(), link_.settings());
+    const DeviceSettings s = link_.settings();
+    // Whatever is saved must load again.
+    if (const auto problem = panel::settingsProblem(rawBytes(s))) {
+        showFileRefusal(QStringLiteral("The settings cannot be saved: %1.")
+                            .arg(QString::fromStdString(*problem)));
+        return;
+    }
+    const panel::FileResult r = panel::writeSettingsFile(QFile::encodeName(name).toStdString(), s);
     if (!r.ok) {
         showFileError("Cannot create file \"%1\". %2", name, r.error);
     }
@@ -598,9 +615,17 @@ void Tfmain::IMPClick() {
         showFileError("Cannot open file \"%1\". %2", name, file.error);
         return;
     }
+    const panel::ParsedSettings parsed = panel::parseSettingsFile(file.bytes);
+    if (!parsed.settings) {
+        showFileRefusal(QStringLiteral("\"%1\" is not a settings file: %2. Nothing was sent to "
+                                       "the unit.")
+                            .arg(name, QString::fromStdString(parsed.problem)));
+        return;
+    }
     // So that the next refresh also updates the gain and source controls.
     clearActiveControl();
-    save([&file](DeviceSettings& s) { panel::applySettingsBytes(file.bytes, s); });
+    const DeviceSettings loaded = *parsed.settings;
+    save([&loaded](DeviceSettings& s) { s = loaded; });
 }
 
 void Tfmain::FCLOSEClick() {

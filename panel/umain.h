@@ -171,6 +171,8 @@ private:
     void buildMenu();
     void save(const std::function<void(DeviceSettings&)>& edit);
     void showFileError(const char* format, const QString& name, const std::string& error);
+    // A file command refused before anything was written or sent.
+    void showFileRefusal(const QString& text);
     // Greys the meter bars and readings while they show a reading the unit no longer confirms.
     void markMetersStale(bool stale);
 

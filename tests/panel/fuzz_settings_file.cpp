@@ -1,5 +1,5 @@
-// Settings file contents of any length copied over the record: never more than 18 bytes, never
-// past the end of the input.
+// Settings file contents of any length: taken only when exactly 18 bytes within their ranges,
+// then byte for byte, and never read past the end of the input.
 #include "panel/SettingsFile.h"
 
 #include <cstdlib>
@@ -9,17 +9,17 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An exact-size copy, so a read past the end of the input is caught.
     std::vector<uint8_t> file(data, data + size);
-    qx::DeviceSettings s;
-    std::memset(&s, 0xA5, sizeof s);
-    const std::size_t n = qx::panel::applySettingsBytes(file, s);
-    const auto raw = qx::rawBytes(s);
-    if (n != std::min(size, qx::kSettingsSize) || std::memcmp(raw.data(), file.data(), n) != 0) {
+    const qx::panel::ParsedSettings parsed = qx::panel::parseSettingsFile(file);
+    if (parsed.settings.has_value() == !parsed.problem.empty()) {
         std::abort();
     }
-    for (std::size_t i = n; i < qx::kSettingsSize; ++i) {
-        if (raw[i] != 0xA5) {
-            std::abort();
-        }
+    if (!parsed.settings) {
+        return 0;
+    }
+    const auto raw = qx::rawBytes(*parsed.settings);
+    if (size != qx::kSettingsSize || std::memcmp(raw.data(), file.data(), size) != 0 ||
+        qx::panel::settingsProblem(raw).has_value()) {
+        std::abort();
     }
     return 0;
 }

@@ -26,6 +26,8 @@
 #include <functional>
 #include <thread>
 
+#include <sys/stat.h>
+
 namespace qx {
 namespace {
 
@@ -429,36 +431,89 @@ struct FileCommands : WindowTest {
     QString path(const char* name) const { return QString::fromStdString((dir / name).string()); }
 };
 
-TEST_F(FileCommands, LoadReplacesTheFilesBytesClearsFocusAndWrites) {
-    struct Row {
-        std::size_t length;
-        std::size_t replaced;
-    };
-    for (const Row r : {Row{20, 18}, Row{5, 5}, Row{0, 0}}) {
-        SCOPED_TRACE(r.length);
-        DeviceSettings before = factoryDefaults();
-        show(before);
-        std::vector<char> content(r.length);
-        for (std::size_t i = 0; i < r.length; ++i) {
-            content[i] = static_cast<char>(0x60 + i);
-        }
-        std::ofstream(dir / "in.cfg", std::ios::binary)
-            .write(content.data(), static_cast<std::streamsize>(content.size()));
-        dialogs.nextOpenName = path("in.cfg");
-        w.srcL->setFocus();
-        EXPECT_EQ(postsDuring([&] { w.IMP->trigger(); }), 1);
-        EXPECT_EQ(lastPosted.command, cmd::kSettingsWrite);
-        EXPECT_EQ(w.focusWidget(), nullptr);
-        const DeviceSettings loaded = link.settings();
-        const auto now = rawBytes(loaded);
-        for (std::size_t i = 0; i < kSettingsSize; ++i) {
-            EXPECT_EQ(now[i], i < r.replaced ? 0x60 + i : kFactoryDefaults[i]) << i;
-        }
-        link.abandonSettingsWrite();
-    }
+TEST_F(FileCommands, LoadReplacesTheWholeRecordClearsFocusAndWrites) {
+    show(factoryDefaults());
+    DeviceSettings chosen = factoryDefaults();
+    chosen.preset = 2;
+    chosen.muteOn = 1;
+    chosen.gainRight = -20;
+    const auto raw = rawBytes(chosen);
+    std::ofstream(dir / "in.cfg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
+    dialogs.nextOpenName = path("in.cfg");
+    w.srcL->setFocus();
+    EXPECT_EQ(postsDuring([&] { w.IMP->trigger(); }), 1);
+    EXPECT_EQ(lastPosted.command, cmd::kSettingsWrite);
+    EXPECT_EQ(w.focusWidget(), nullptr);
+    EXPECT_EQ(link.settings(), chosen);
+    EXPECT_TRUE(dialogs.shown.empty());
     EXPECT_EQ(dialogs.openAsked.front().initialName, QStringLiteral("config.cfg"));
     EXPECT_EQ(dialogs.openAsked.front().filter, QStringLiteral("Config File (*.cfg)"));
-    EXPECT_EQ(dialogs.openAsked.back().initialName, path("in.cfg"));
+}
+
+// Anything but a settings file is refused with a message naming it; the record stays and nothing
+// is sent.
+TEST_F(FileCommands, LoadRefusesWhatIsNotASettingsFile) {
+    const DeviceSettings before = factoryDefaults();
+    show(before);
+    ASSERT_EQ(::mkfifo((dir / "pipe.cfg").c_str(), 0600), 0);
+    struct Row {
+        const char* name;
+        std::string content; // ignored for the pipe
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"short.cfg", std::string(5, '\0'), "it holds only 5 bytes, a settings file exactly 18"},
+        {"long.cfg", std::string(20, '\0'),
+         "it holds more than 18 bytes, a settings file exactly 18"},
+        {"notes.txt", "Studio A settings\n", "its preset (byte 0) is 83, outside 0 to 3"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::ofstream(dir / r.name, std::ios::binary) << r.content;
+        dialogs.nextOpenName = path(r.name);
+        dialogs.shown.clear();
+        EXPECT_EQ(postsDuring([&] { w.IMP->trigger(); }), 0);
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        EXPECT_EQ(dialogs.shown[0].text,
+                  QStringLiteral("\"%1\" is not a settings file: %2. Nothing was sent to the unit.")
+                      .arg(path(r.name), QLatin1String(r.reason)));
+        EXPECT_EQ(link.settings(), before);
+    }
+    dialogs.nextOpenName = path("pipe.cfg");
+    dialogs.shown.clear();
+    EXPECT_EQ(postsDuring([&] { w.IMP->trigger(); }), 0);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text,
+              QStringLiteral("Cannot open file \"%1\". Not a regular file: it is a named pipe")
+                  .arg(path("pipe.cfg")));
+    EXPECT_EQ(link.settings(), before);
+}
+
+// Before a unit has reported, the record holds zeros nobody chose: no file dialog, a message.
+// Once it has, what is saved loads back as it was.
+TEST_F(FileCommands, SaveWaitsForAUnitsSettingsAndWhatItSavesLoadsBack) {
+    LinkState fresh;
+    Tfmain blank{fresh, tfu, dialogs};
+    blank.EXP->trigger();
+    EXPECT_TRUE(dialogs.saveAsked.empty());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith(QStringLiteral("No unit has reported")));
+    dialogs.shown.clear();
+
+    DeviceSettings reported = factoryDefaults();
+    reported.muteOn = 2;
+    reported.gainLeft = 32;
+    reported.preset = 3;
+    show(reported);
+    dialogs.nextSaveName = path("kept.cfg");
+    w.EXP->trigger();
+    EXPECT_TRUE(dialogs.shown.empty());
+    dialogs.nextOpenName = path("kept.cfg");
+    show(factoryDefaults());
+    EXPECT_EQ(postsDuring([&] { w.IMP->trigger(); }), 1);
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(link.settings(), reported);
 }
 
 TEST_F(FileCommands, SaveAppendsTheExtensionAndOffersTheNameNextTime) {
