@@ -33,9 +33,8 @@ std::string dbText(double db) {
     return text;
 }
 
-std::string meterSentence(const std::string& side, int level, std::optional<double> peakDb,
-                          bool over) {
-    std::string text = side + " level " + readingText(level) + " dB";
+std::string meterValue(int level, std::optional<double> peakDb, bool over) {
+    std::string text = readingText(level) + " dB";
     if (peakDb) {
         text += ", peak " + dbText(*peakDb) + " dB";
     }
@@ -43,6 +42,11 @@ std::string meterSentence(const std::string& side, int level, std::optional<doub
         text += ", over";
     }
     return text;
+}
+
+std::string meterSentence(const std::string& side, int level, std::optional<double> peakDb,
+                          bool over) {
+    return side + " level " + meterValue(level, peakDb, over);
 }
 
 std::string isoLocalTime(int64_t wallMs) {

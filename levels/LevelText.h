@@ -18,8 +18,10 @@ std::string readingText(int level);
 // "-5.4", "0").
 std::string dbText(double db);
 
-// "Left level -22 dB, peak -16 dB, over": the peak only while a marker shows, "over" only
-// while the latch is set.
+// What a meter shows, "-22 dB, peak -16 dB, over": the peak only while a marker shows, "over"
+// only while the latch is set.
+std::string meterValue(int level, std::optional<double> peakDb, bool over);
+// The same after the meter's name: "Left level -22 dB, peak -16 dB, over".
 std::string meterSentence(const std::string& side, int level, std::optional<double> peakDb,
                           bool over);
 

@@ -1,5 +1,6 @@
 #include "panel/umain.h"
 
+#include "levels/LevelMeters.h"
 #include "panel/PanelModel.h"
 #include "panel/SettingsFile.h"
 #include "update/uu.h"
@@ -324,6 +325,8 @@ void Tfmain::buildMeters(QWidget* client) {
     levr = makeLabel(pnl1, "levr", QStringLiteral("-32"), {160, 19, 28, 16}, right);
     lbl2 = makeLabel(pnl1, "lbl2", QStringLiteral(" dB"), {185, 4, 20, 16});
     lbl3 = makeLabel(pnl1, "lbl3", QStringLiteral(" dB"), {185, 19, 20, 16});
+    levelMeters_ = new levels::LevelMeters(pnl1, {indl->geometry(), levl, QStringLiteral("Left")},
+                                           {indr->geometry(), levr, QStringLiteral("Right")});
 }
 
 void Tfmain::buildChoices(QWidget* client) {
@@ -414,6 +417,8 @@ void Tfmain::FormCreate() {
     for (std::size_t i = 1; i < order.size(); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
+    setTabOrder(levelMeters_->overlay(0), levelMeters_->overlay(1));
+    setTabOrder(levelMeters_->overlay(1), order.front());
 
     adjustSize();
     if (const QScreen* s = screen()) {
@@ -726,6 +731,7 @@ void Tfmain::refresh() {
 
     indl->resize(panel::shownBarWidth(st.levelLeft), indl->height());
     indr->resize(panel::shownBarWidth(st.levelRight), indr->height());
+    levelMeters_->show(st.levelLeft, st.levelRight);
 
     link_.editSettings([](DeviceSettings& r) { r.brightness &= 3; });
     checkOnly(brightnessGroup_, s.brightness & 3);

@@ -26,6 +26,10 @@ class QRadioButton;
 class QSpinBox;
 class QTimer;
 
+namespace qx::levels {
+class LevelMeters;
+}
+
 namespace qx {
 
 class Tfu;
@@ -89,6 +93,9 @@ public:
     bool isActiveControl(const QWidget* w) const;
     // Takes the focus away from every control of the window.
     void clearActiveControl();
+
+    // Peak markers, over latches and the level history of the two meters.
+    levels::LevelMeters* levelMeters() const { return levelMeters_; }
 
     // The name each file dialog offers next.
     QString saveFileName() const { return saveName_; }
@@ -189,6 +196,7 @@ private:
     // When a unit in normal mode was last connected: silence is counted from here until it
     // answers.
     LinkState::Clock::time_point connectedAt_{};
+    levels::LevelMeters* levelMeters_ = nullptr;
     QString saveName_;
     QString openName_;
     std::atomic<bool> refreshQueued_{false};

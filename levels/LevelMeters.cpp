@@ -1,0 +1,269 @@
+#include "levels/LevelMeters.h"
+
+#include "levels/LevelScale.h"
+#include "levels/LevelText.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace qx::levels {
+
+namespace {
+
+// The meter as a screen reader sees it: its name, and its reading as the value.
+class MeterAccessible : public QAccessibleWidget {
+public:
+    explicit MeterAccessible(MeterOverlay* w) : QAccessibleWidget(w, QAccessible::Indicator) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) {
+            return static_cast<const MeterOverlay*>(widget())->valueText();
+        }
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* meterAccessibleFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String("qx::levels::MeterOverlay") && object->isWidgetType()) {
+        return new MeterAccessible(static_cast<MeterOverlay*>(object));
+    }
+    return nullptr;
+}
+
+const QColor kOverColour(220, 0, 0);
+const QColor kMarkerColour(255, 255, 255);
+
+} // namespace
+
+Instant systemNow() {
+    return {PeakHold::Clock::now(), OverLatch::WallClock::now()};
+}
+
+int64_t toMs(PeakHold::Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+int64_t toMs(OverLatch::WallClock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+// ---- MeterOverlay -----------------------------------------------------------------------------
+
+MeterOverlay::MeterOverlay(LevelMeters& meters, int channel, QWidget* parent)
+    : QWidget(parent), meters_(meters), channel_(channel) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(meterAccessibleFactory);
+        return true;
+    }();
+    (void)factoryInstalled;
+    setAttribute(Qt::WA_TranslucentBackground);
+    setFocusPolicy(Qt::TabFocus);
+    setCursor(Qt::PointingHandCursor);
+}
+
+void MeterOverlay::setMarkerX(std::optional<int> x) {
+    if (x == markerX_) {
+        return;
+    }
+    markerX_ = x;
+    update();
+}
+
+QString MeterOverlay::valueText() const {
+    const QString sentence = meters_.sentence(channel_);
+    const QString name = accessibleName() + QLatin1Char(' ');
+    return sentence.startsWith(name) ? sentence.mid(name.size()) : sentence;
+}
+
+void MeterOverlay::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    if (markerX_) {
+        p.fillRect(*markerX_, 0, LevelMeters::kMarkerWidth, height(), kMarkerColour);
+    }
+    if (hasFocus() && keyboardFocus_) {
+        QPen pen(Qt::black, 1, Qt::DotLine);
+        p.setPen(pen);
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+}
+
+void MeterOverlay::mousePressEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) {
+        meters_.clearOver(channel_);
+    }
+    QWidget::mousePressEvent(e);
+}
+
+void MeterOverlay::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Space || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        meters_.clearOver(channel_);
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
+void MeterOverlay::focusInEvent(QFocusEvent* e) {
+    // Marked only when reached from the keyboard, so the window opens looking as before even
+    // though the bars come first in the tab order.
+    keyboardFocus_ = e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason ||
+                     e->reason() == Qt::ShortcutFocusReason;
+    update();
+    QWidget::focusInEvent(e);
+}
+
+void MeterOverlay::focusOutEvent(QFocusEvent* e) {
+    update();
+    QWidget::focusOutEvent(e);
+}
+
+// ---- LevelMeters ------------------------------------------------------------------------------
+
+LevelMeters::LevelMeters(QWidget* panel, const Meter& left, const Meter& right) : QObject(panel) {
+    const Meter meters[] = {left, right};
+    for (int ch = 0; ch < 2; ++ch) {
+        Channel& c = channels_[static_cast<std::size_t>(ch)];
+        const Meter& m = meters[ch];
+        c.side = m.side;
+        c.label = m.label;
+        c.overlay = new MeterOverlay(*this, ch, panel);
+        c.overlay->setObjectName(m.side.toLower() + QStringLiteral("Meter"));
+        c.overlay->setGeometry(m.barBox);
+        c.overlay->setAccessibleName(m.side + QStringLiteral(" level"));
+        c.overlay->setAccessibleDescription(
+            QStringLiteral("Click or press Space to clear an over"));
+        c.overlay->raise();
+        c.overlay->show();
+        c.label->installEventFilter(this);
+    }
+}
+
+std::size_t LevelMeters::channelIndex(int channel) {
+    if (channel != kLeft && channel != kRight) {
+        throw std::out_of_range("meter channel");
+    }
+    return static_cast<std::size_t>(channel);
+}
+
+MeterOverlay* LevelMeters::overlay(int channel) const {
+    return channels_.at(channelIndex(channel)).overlay;
+}
+
+std::optional<double> LevelMeters::peakDb(int channel) const {
+    return channels_.at(channelIndex(channel)).peakDb;
+}
+
+void LevelMeters::show(int left, int right) {
+    const Instant t = now_();
+    const int levels[] = {left, right};
+    for (std::size_t ch = 0; ch < 2; ++ch) {
+        Channel& c = channels_[ch];
+        c.level = levels[ch];
+        // Below the lowest reading there is no bar, and nothing to hold.
+        if (c.level >= kLowestBarLevel) {
+            c.peak.add(t.mono, levelDb(c.level).value_or(PeakHold::kFloorDb));
+        }
+        c.peakDb = c.peak.at(t.mono);
+        std::optional<int> x;
+        if (c.peakDb) {
+            const double end = barPosition(levelForDb(*c.peakDb));
+            const int box = c.overlay->width();
+            // The marker ends where the bar would end, inside the box.
+            x = std::clamp(static_cast<int>(std::lround(end)) - kMarkerWidth, 0,
+                           box - kMarkerWidth);
+        }
+        c.overlay->setMarkerX(x);
+        c.latch.note(c.level, t.wall);
+        if (c.latch.latched()) {
+            showLatch(c);
+        }
+        updateAccessibleValue(c);
+    }
+    history_.add(
+        {toMs(t.mono), toMs(t.wall), static_cast<int8_t>(left), static_cast<int8_t>(right)});
+    emit historyChanged();
+}
+
+void LevelMeters::clearOver(int channel) {
+    Channel& c = channels_.at(channelIndex(channel));
+    if (!c.latch.latched()) {
+        return;
+    }
+    c.latch.clear();
+    showLatch(c);
+    updateAccessibleValue(c);
+}
+
+QString LevelMeters::sentence(int channel) const {
+    const Channel& c = channels_.at(channelIndex(channel));
+    return QString::fromStdString(
+        meterSentence(c.side.toStdString(), c.level, c.peakDb, c.latch.latched()));
+}
+
+QString LevelMeters::overToolTip(int channel) const {
+    const OverLatch& latch = channels_.at(channelIndex(channel)).latch;
+    if (!latch.latched()) {
+        return {};
+    }
+    // hh:mm:ss.zzz of the local time.
+    const auto clock = [](OverLatch::WallClock::time_point t) {
+        return QString::fromStdString(isoLocalTime(toMs(t)).substr(11, 12));
+    };
+    QString text = QStringLiteral("Over at %1").arg(clock(*latch.first()));
+    if (latch.count() > 1) {
+        text += QStringLiteral(", last at %1 (%2 readings over)")
+                    .arg(clock(*latch.last()))
+                    .arg(latch.count());
+    }
+    return text + QStringLiteral("\nClick to clear");
+}
+
+void LevelMeters::showLatch(Channel& c) {
+    const QString tip = overToolTip(c.overlay->channel());
+    if (c.label->toolTip() != tip) {
+        c.label->setToolTip(tip);
+        c.overlay->setToolTip(tip);
+    }
+    if (c.latch.latched() == c.shownRed) {
+        return;
+    }
+    c.shownRed = c.latch.latched();
+    if (c.shownRed) {
+        // Kept to be put back as it was, explicit roles included.
+        c.labelPalette = c.label->palette();
+        QPalette red = c.labelPalette;
+        for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            red.setColor(group, QPalette::WindowText, kOverColour);
+        }
+        c.label->setPalette(red);
+    } else {
+        c.label->setPalette(c.labelPalette);
+    }
+}
+
+void LevelMeters::updateAccessibleValue(Channel& c) {
+    if (!QAccessible::isActive()) {
+        return;
+    }
+    QAccessibleValueChangeEvent ev(c.overlay, c.overlay->valueText());
+    QAccessible::updateAccessibility(&ev);
+}
+
+bool LevelMeters::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
+        for (std::size_t ch = 0; ch < 2; ++ch) {
+            if (watched == channels_[ch].label) {
+                clearOver(static_cast<int>(ch));
+            }
+        }
+    }
+    return QObject::eventFilter(watched, e);
+}
+
+} // namespace qx::levels
