@@ -188,10 +188,24 @@ bool LinkState::storeAnswer(bool ackBit, std::span<const uint8_t, kAnswerPayload
     {
         std::lock_guard lock(mailboxMutex_);
         refreshNeeded_ = true;
+        ++answersStored_;
         ++wakeGen_;
     }
     mailboxChanged_.notify_all();
     return true;
+}
+
+uint64_t LinkState::answersStored() const {
+    std::lock_guard lock(mailboxMutex_);
+    return answersStored_;
+}
+
+bool LinkState::waitForAnswer(uint64_t seen, bool acked, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mailboxMutex_);
+    // writeAcked_ is set before the answer is counted, so a counted answer sees it.
+    const auto fresh = [&] { return answersStored_ > seen && (!acked || writeAcked_.load()); };
+    mailboxChanged_.wait_for(lock, timeout, [&] { return shutDown_ || fresh(); });
+    return !shutDown_ && fresh();
 }
 
 bool LinkState::noteAnswer(bool ackBit) {

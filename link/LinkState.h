@@ -133,6 +133,14 @@ public:
     // none.
     std::optional<Clock::time_point> unconfirmedSince() const;
 
+    // How many answers have been stored so far; a caller that needs a fresh answer notes this
+    // first and waits for it to grow.
+    uint64_t answersStored() const;
+    // Waits until more than `seen` answers have been stored and, when `acked` is set, the last
+    // settings write has been acknowledged; false when `timeout` passed first or the link was
+    // shut down.
+    bool waitForAnswer(uint64_t seen, bool acked, std::chrono::milliseconds timeout);
+
     // ---- worker side ------------------------------------------------------------------------
     struct Job {
         LinkRequest request;
@@ -183,6 +191,7 @@ private:
     Ticket immediateSave_ = 0;
     std::atomic<bool> pending_{false};       // written under mailboxMutex_
     std::atomic<bool> refreshNeeded_{false}; // written under mailboxMutex_
+    uint64_t answersStored_ = 0;             // guarded by mailboxMutex_
 
     mutable std::mutex recordsMutex_;
     DeviceSettings settings_;                       // guarded by recordsMutex_

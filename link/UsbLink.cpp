@@ -146,7 +146,7 @@ void UsbLink::connectUnit() {
         THIDdeviceInfo info;
         std::memset(&info, 0, sizeof info);
         port_->getDeviceInfo(i, &info);
-        if (textOf(info.manufacturer) != kUnitManufacturer) {
+        if (textOf(info.manufacturer) != kUnitManufacturer || (unitFilter_ && !unitFilter_(info))) {
             continue;
         }
         // Only claims to be the unit: a unit further on may still be there.

@@ -74,6 +74,12 @@ public:
     // Runs the held-back reconnection once the transfer has ended; true when it did.
     bool reconnectIfDeferred();
 
+    // Narrows the units connectUnit takes to those `accept` approves (one serial number, say);
+    // the first approved unit of the maker is taken. Set before binding.
+    void setUnitFilter(std::function<bool(const THIDdeviceInfo&)> accept) {
+        unitFilter_ = std::move(accept);
+    }
+
     bool bound() const { return library_ != nullptr; }
     bool workerRunning() const { return worker_ && worker_->running(); }
     LoadedLibrary* library() const { return library_.get(); }
@@ -96,6 +102,7 @@ private:
     std::unique_ptr<HidPort> offlinePort_;
     std::unique_ptr<Tthr> worker_;
     std::string lastError_;
+    std::function<bool(const THIDdeviceInfo&)> unitFilter_;
     bool deferredChange_ = false; // user interface thread only
 };
 

@@ -1,0 +1,212 @@
+#include "cli/CliArgs.h"
+
+#include "cli/SettingKeys.h"
+
+#include <array>
+#include <utility>
+
+namespace qx::cli {
+
+namespace {
+
+struct CommandInfo {
+    Command command;
+    std::string_view name;
+    int minOperands;
+    int maxOperands;
+    std::string_view synopsis;
+    std::string_view description;
+};
+
+constexpr std::array<CommandInfo, 9> kCommands = {{
+    {Command::List, "list", 0, 0, "qx77zt list [--json]",
+     "Lists every unit found: device node, serial number, version, normal or boot mode, and\n"
+     "whether this user may open it (and if not, why)."},
+    {Command::Status, "status", 0, 0, "qx77zt status [--watch] [--json] [--serial S]",
+     "Shows the unit's levels and settings as it reports them. With --watch, shows them again\n"
+     "at each answer of the unit (ten times a second) until interrupted; with --json, one JSON\n"
+     "object per line."},
+    {Command::Get, "get", 0, 0, "qx77zt get [--json] [--serial S]",
+     "Shows the unit's settings as KEY=VALUE lines that `qx77zt set` takes back."},
+    {Command::Set, "set", 1, 64, "qx77zt set KEY=VALUE... [--json] [--serial S]",
+     "Changes settings and returns once the unit has acknowledged them. Keys and values:\n"
+     "  preset=1..4             mute=on|off          sum=on|off        dif=on|off\n"
+     "  dim=off|\"-20 dB\"|\"+20 dB\"  gain.left=-32..16    gain.right=-32..16\n"
+     "  source.left=\"SDI #1\"..\"SDI #16\"|\"ANALOG L\"|\"ANALOG R\" (and source.right), for the\n"
+     "  active preset\n"
+     "  ballistics=VU|PPM       brightness=10%|30%|50%|100%\n"
+     "  peakhold=OFF|Peak|TruePeak   scale=dB|dBFS\n"
+     "Names are matched regardless of case and spaces. Changes apply in the order given."},
+    {Command::Save, "save", 1, 1, "qx77zt save FILE.cfg [--serial S]",
+     "Writes the unit's settings to a settings file, the same 18 bytes the window writes."},
+    {Command::Load, "load", 1, 1, "qx77zt load FILE.cfg [--json] [--serial S]",
+     "Sends the settings of a settings file to the unit and waits for its acknowledgement."},
+    {Command::Defaults, "defaults", 0, 0, "qx77zt defaults [--json] [--serial S]",
+     "Sends the factory default settings (the window's \"Ddefault\") and waits for the unit's\n"
+     "acknowledgement."},
+    {Command::Update, "update", 1, 1, "qx77zt update PACKAGE.orbu [--json] [--serial S]",
+     "Checks the package against the unit, sends its flash and EEPROM images to a unit in boot\n"
+     "mode with a progress bar (plain progress lines when not on a terminal) and reports the\n"
+     "unit's verdict."},
+    {Command::Reset, "reset", 0, 0, "qx77zt reset [--json] [--serial S]",
+     "Asks a unit in boot mode to restore its default settings (the update window's\n"
+     "\"Set to default\") and waits for its answer."},
+}};
+
+const CommandInfo* infoOf(Command command) {
+    for (const CommandInfo& c : kCommands) {
+        if (c.command == command) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+const CommandInfo* infoNamed(std::string_view name) {
+    for (const CommandInfo& c : kCommands) {
+        if (c.name == name) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+ParsedArgs refused(std::string error) {
+    return {std::nullopt, std::move(error)};
+}
+
+} // namespace
+
+std::string_view commandName(Command command) {
+    const CommandInfo* info = infoOf(command);
+    return info ? info->name : std::string_view("qx77zt");
+}
+
+bool needsBootMode(Command command) {
+    return command == Command::Update || command == Command::Reset;
+}
+
+bool needsNormalMode(Command command) {
+    return command != Command::None && command != Command::List && !needsBootMode(command);
+}
+
+ParsedArgs parseArgs(const std::vector<std::string>& args) {
+    CliRequest r;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+            if (a == "--") {
+                optionsEnded = true;
+            } else if (a == "--json") {
+                r.json = true;
+            } else if (a == "--watch") {
+                r.watch = true;
+            } else if (a == "--help" || a == "-h") {
+                r.help = true;
+            } else if (a == "--serial" || a.starts_with("--serial=")) {
+                if (a == "--serial") {
+                    if (i + 1 == args.size()) {
+                        return refused("--serial needs a serial number");
+                    }
+                    r.serial = args[++i];
+                } else {
+                    r.serial = a.substr(9);
+                }
+                if (r.serial.empty()) {
+                    return refused("--serial needs a serial number");
+                }
+            } else {
+                return refused("unknown option \"" + a + "\"");
+            }
+            continue;
+        }
+        if (r.command == Command::None) {
+            if (a == "help") {
+                r.help = true;
+                continue;
+            }
+            const CommandInfo* info = infoNamed(a);
+            if (info == nullptr) {
+                return refused("unknown command \"" + a + "\" (see qx77zt --help)");
+            }
+            r.command = info->command;
+            continue;
+        }
+        r.operands.push_back(a);
+    }
+    if (r.help) {
+        r.operands.clear();
+        return {r, {}};
+    }
+    if (r.command == Command::None) {
+        return refused("no command given (see qx77zt --help)");
+    }
+    const CommandInfo& info = *infoOf(r.command);
+    const auto count = static_cast<int>(r.operands.size());
+    if (count < info.minOperands || count > info.maxOperands) {
+        return refused("usage: " + std::string(info.synopsis));
+    }
+    if (r.watch && r.command != Command::Status) {
+        return refused("--watch belongs to the status command");
+    }
+    if (r.command == Command::Set) {
+        for (const std::string& operand : r.operands) {
+            const ParsedChange change = parseSettingArgument(operand);
+            if (!change.change) {
+                return refused(change.error);
+            }
+        }
+    }
+    for (const std::string& operand : r.operands) {
+        if (operand.empty()) {
+            return refused("an empty argument is not a file name or a setting");
+        }
+    }
+    return {r, {}};
+}
+
+std::vector<std::string> argsOf(const CliRequest& request) {
+    std::vector<std::string> args;
+    if (request.command != Command::None) {
+        args.emplace_back(commandName(request.command));
+    }
+    if (request.json) {
+        args.emplace_back("--json");
+    }
+    if (request.watch) {
+        args.emplace_back("--watch");
+    }
+    if (request.help) {
+        args.emplace_back("--help");
+    }
+    if (!request.serial.empty()) {
+        args.push_back("--serial=" + request.serial);
+    }
+    if (!request.operands.empty()) {
+        args.emplace_back("--");
+        args.insert(args.end(), request.operands.begin(), request.operands.end());
+    }
+    return args;
+}
+
+std::string usageText(Command command) {
+    if (const CommandInfo* info = infoOf(command)) {
+        return "usage: " + std::string(info->synopsis) + "\n\n" + std::string(info->description) +
+               "\n\n--serial S chooses the unit with serial number S when several are plugged "
+               "in.\n";
+    }
+    std::string text = "usage: qx77zt COMMAND [OPTIONS] [ARGUMENTS]\n\n"
+                       "Controls a QX-77ZT unit from the command line. When the window program\n"
+                       "runs for this user, the request is handed to it; otherwise qx77zt drives\n"
+                       "the unit itself.\n\nCommands:\n";
+    for (const CommandInfo& c : kCommands) {
+        text += "  " + std::string(c.synopsis) + "\n";
+    }
+    text += "\nqx77zt COMMAND --help describes a command.\n"
+            "Exit status: 0 done and confirmed by the unit, 1 the unit refused or did not confirm\n"
+            "in time, 2 wrong usage or an unusable file, 3 no unit, 4 no permission to open it.\n";
+    return text;
+}
+
+} // namespace qx::cli

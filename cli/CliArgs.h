@@ -1,0 +1,53 @@
+// The command line of qx77zt: which command, its options and operands, checked before anything
+// touches a unit. The same parser reads the requests the window program takes over its socket.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qx::cli {
+
+enum class Command { None, List, Status, Get, Set, Save, Load, Defaults, Update, Reset };
+
+// Exit statuses, as the manual page lists them.
+enum ExitStatus : int {
+    kExitDone = 0,         // done, and confirmed by the unit
+    kExitUnitFailed = 1,   // the unit refused, did not confirm in time, or is in the wrong mode
+    kExitUsage = 2,        // wrong usage, or a file that cannot be used
+    kExitNoUnit = 3,       // no unit found
+    kExitNoPermission = 4, // a unit is there but this user may not open it
+};
+
+struct CliRequest {
+    Command command = Command::None;
+    bool json = false;
+    bool watch = false; // status only
+    bool help = false;
+    std::string serial; // empty: the first unit found
+    std::vector<std::string> operands;
+
+    friend bool operator==(const CliRequest&, const CliRequest&) = default;
+};
+
+struct ParsedArgs {
+    std::optional<CliRequest> request;
+    std::string error; // one line, when !request
+};
+
+// `args` without the program name.
+ParsedArgs parseArgs(const std::vector<std::string>& args);
+
+// The arguments that parse back into `request`; file operands are passed as they are.
+std::vector<std::string> argsOf(const CliRequest& request);
+
+std::string_view commandName(Command command);
+// The --help text of a command; Command::None gives the overview.
+std::string usageText(Command command);
+
+// Commands that need the unit in its boot loader, and those that need it running normally.
+bool needsBootMode(Command command);
+bool needsNormalMode(Command command);
+
+} // namespace qx::cli

@@ -1,0 +1,43 @@
+// qx77zt from its arguments to its exit status: usage and help, list, the hand-off to a running
+// window program, and otherwise driving the unit through a link of its own.
+#pragma once
+
+#include "cli/CliArgs.h"
+#include "cli/CliOutput.h"
+#include "link/UsbLink.h"
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace qx::cli {
+
+struct CliEnvironment {
+    // The HID library image this process loads when it drives the unit itself.
+    UsbLink::ImageSource image;
+    // Called once the library is loaded and before the units are scanned (tests set up the
+    // virtual units here).
+    std::function<void(LoadedLibrary&)> libraryLoaded;
+    // Called when the command has ended, before the library is unloaded again.
+    std::function<void(LoadedLibrary&)> libraryFinished;
+    // Gives the request to a running window program: its exit status, or nullopt when no window
+    // program runs for this user.
+    std::function<std::optional<int>(const CliRequest&, CliOutput&, std::stop_token)> handOff;
+    // Where the lock of processes driving the unit themselves lives.
+    std::string lockDir;
+    std::chrono::milliseconds answerLimit{3000};
+    std::chrono::milliseconds verdictLimit{20000};
+};
+
+int runCli(const std::vector<std::string>& args, const CliEnvironment& env, CliOutput& out,
+           std::stop_token stop = {});
+
+// The two parts runCli chooses between, for a parsed request.
+int runList(const CliRequest& request, const CliEnvironment& env, CliOutput& out);
+int runSelfDriven(const CliRequest& request, const CliEnvironment& env, CliOutput& out,
+                  std::stop_token stop);
+
+} // namespace qx::cli

@@ -1,0 +1,86 @@
+// qx77zt: the command line of the QX-77ZT control program.
+#include "cli/CliMain.h"
+#include "link/EmbeddedImage.h"
+
+#include <QCoreApplication>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace {
+
+class StandardOutput : public qx::cli::CliOutput {
+public:
+    void write(bool error, std::string_view text) override {
+        std::FILE* stream = error ? stderr : stdout;
+        std::fwrite(text.data(), 1, text.size(), stream);
+        std::fflush(stream);
+    }
+    bool terminal() const override { return ::isatty(STDOUT_FILENO) == 1; }
+};
+
+// ^C, a hang-up or SIGTERM ends a --watch cleanly; a transfer under way is finished first. The
+// signals are taken by a thread of their own, so no handler runs in the middle of the link's
+// work; a second one ends the process at once.
+class StopOnSignal {
+public:
+    StopOnSignal() {
+        sigemptyset(&set_);
+        for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+            sigaddset(&set_, s);
+        }
+        // Before any other thread starts, so that all of them leave these signals to this one.
+        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~StopOnSignal() {
+        done_ = true;
+        thread_.join();
+    }
+    std::stop_token token() const { return source_.get_token(); }
+
+private:
+    void run() {
+        const timespec tick{0, 100'000'000};
+        while (!done_) {
+            const int s = sigtimedwait(&set_, nullptr, &tick);
+            if (s <= 0) {
+                continue;
+            }
+            if (source_.stop_requested()) {
+                std::_Exit(128 + s);
+            }
+            source_.request_stop();
+        }
+    }
+
+    sigset_t set_;
+    std::stop_source source_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    StopOnSignal stop;
+    // The HID library watches device changes from the loading thread's event dispatcher, and the
+    // library image is a resource: both want the application object.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qx77zt"));
+
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        args.emplace_back(argv[i]);
+    }
+    qx::cli::CliEnvironment env;
+    env.image = &qx::embeddedHidImage;
+    StandardOutput out;
+    return qx::cli::runCli(args, env, out, stop.token());
+}
