@@ -1,5 +1,6 @@
 #include "app/ProgramMain.h"
 
+#include "app/ActivationGate.h"
 #include "app/DemoControlWindow.h"
 #include "app/QuitOnSignal.h"
 #include "app/QuitWhenIdle.h"
@@ -15,6 +16,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -91,13 +93,10 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         link, view, &embeddedHidImage, [&mainWindow] { mainWindow.requestRefresh(); },
         &updateWindow, &errors);
 
-    QObject::connect(&instance, &SingleInstance::activationRequested, &mainWindow, [&mainWindow] {
-        mainWindow.showNormal();
-        mainWindow.raise();
-        mainWindow.activateWindow();
-    });
+    QObject::connect(&instance, &SingleInstance::activationRequested, &mainWindow,
+                     [&mainWindow] { bringForward(mainWindow); });
 
-    mainWindow.onActivate = [&] {
+    const std::function<void()> bringUpLink = [&] {
         if (!usb.bindLibrary()) {
             dialogs.message(&updateWindow, Dialogs::Icon::Error, QStringLiteral("Update firmware"),
                             QStringLiteral("Failed to initialize USB!"),
@@ -115,6 +114,10 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
             }
         }
     };
+    // The link comes up on the first activation and again when a dialog of the program hands the
+    // focus back, never under a firmware transfer.
+    ActivationGate activation(
+        mainWindow, [&updateWindow] { return updateWindow.transferring(); }, bringUpLink);
     mainWindow.onClose = [&] {
         usb.stopWorker();
         if (demoWindow) {
