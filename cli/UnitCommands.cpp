@@ -209,7 +209,13 @@ private:
             return kExitUnitFailed;
         }
         const std::string& file = r_.operands.front();
-        const panel::FileResult written = panel::writeSettingsFile(file, c_.link.settings());
+        const DeviceSettings settings = c_.link.settings();
+        // Whatever is saved must load again.
+        if (const auto problem = panel::settingsProblem(rawBytes(settings))) {
+            out_.fail("the settings cannot be saved: " + *problem);
+            return kExitUnitFailed;
+        }
+        const panel::FileResult written = panel::writeSettingsFile(file, settings);
         if (!written.ok) {
             out_.fail("cannot create file \"" + file + "\": " + written.error);
             return kExitUsage;
@@ -224,7 +230,14 @@ private:
             out_.fail("cannot open file \"" + file + "\": " + read.error);
             return kExitUsage;
         }
-        return write([&read](DeviceSettings& s) { panel::applySettingsBytes(read.bytes, s); });
+        const panel::ParsedSettings parsed = panel::parseSettingsFile(read.bytes);
+        if (!parsed.settings) {
+            out_.fail("\"" + file + "\" is not a settings file: " + parsed.problem +
+                      "; nothing was sent to the unit");
+            return kExitUsage;
+        }
+        const DeviceSettings loaded = *parsed.settings;
+        return write([&loaded](DeviceSettings& s) { s = loaded; });
     }
 
     int reset() {

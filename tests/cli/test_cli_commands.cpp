@@ -281,17 +281,17 @@ TEST_F(CliCommands, SaveWritesTheRecordAndLoadSendsItBack) {
               kExitDone);
     EXPECT_EQ(loaded, expected);
 
-    // A short file changes only the leading bytes it holds.
+    // A file that is not a settings record sends nothing.
     const std::string shortFile = path("short.cfg");
     std::ofstream(shortFile, std::ios::binary).write("\x01\x07", 2);
-    EXPECT_EQ(
-        run({"load", shortFile}, {}, [&](unit::VirtualBench& b) { loaded = first(b).settings(); })
-            .status,
-        kExitDone);
-    DeviceSettings shortExpected = factoryDefaults();
-    shortExpected.preset = 1;
-    shortExpected.source[0] = 7;
-    EXPECT_EQ(loaded, shortExpected);
+    unsigned writes = 1;
+    const CliRun refused = run({"load", shortFile}, {}, [&](unit::VirtualBench& b) {
+        const auto byCommand = first(b).counters().byCommand;
+        writes = byCommand.count(cmd::kSettingsWrite) ? byCommand.at(cmd::kSettingsWrite) : 0;
+    });
+    EXPECT_EQ(refused.status, kExitUsage);
+    EXPECT_NE(refused.err.find("is not a settings file"), std::string::npos) << refused.err;
+    EXPECT_EQ(writes, 0u);
 
     const CliRun missing = run({"load", path("missing.cfg")});
     EXPECT_EQ(missing.status, kExitUsage);
