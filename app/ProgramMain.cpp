@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,6 +66,30 @@ private:
     std::vector<std::string> queued_; // guarded by mutex_
 };
 
+// The exit status of a later copy, which leaves: silently when the first copy has been asked to
+// come forward, with a message when it could not be reached. Nothing for the first copy.
+std::optional<int> laterCopyStatus(SingleInstance& instance) {
+    switch (instance.claim()) {
+    case SingleInstance::Outcome::First:
+        if (!instance.listening()) {
+            qWarning("QX-77ZT: a later copy cannot bring this one forward: %s",
+                     qPrintable(instance.error()));
+        }
+        return std::nullopt;
+    case SingleInstance::Outcome::Delivered:
+        return 0;
+    case SingleInstance::Outcome::GaveUp:
+        break;
+    }
+    qWarning("QX-77ZT: another copy is running but does not answer: %s",
+             qPrintable(instance.error()));
+    QtDialogs().message(nullptr, Dialogs::Icon::Warning, QStringLiteral("QX-77ZT"),
+                        QStringLiteral("QX-77ZT is already running but does not answer. Close "
+                                       "it, or end it, and start the program again."),
+                        QMessageBox::Ok);
+    return 1;
+}
+
 } // namespace
 
 int runProgram(int argc, char** argv, const ProgramOptions& options) {
@@ -74,9 +99,10 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     QApplication::setDesktopFileName(QStringLiteral("qx77zt"));
 
     // A running copy is shown instead; this one leaves before touching the HID library.
-    SingleInstance instance(QStringLiteral("Tfmain-QX-77ZT"));
-    if (!instance.claim()) {
-        return 0;
+    SingleInstance instance(
+        QString::fromLatin1(options.demo ? kDemoInstanceKey : kProgramInstanceKey));
+    if (const std::optional<int> status = laterCopyStatus(instance)) {
+        return *status;
     }
 
     LinkState link;

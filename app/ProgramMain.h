@@ -4,6 +4,12 @@
 
 namespace qx {
 
+// The names a copy answers to for later copies, from the main window's class and caption. The
+// demo has a name of its own, so that it runs beside the real program and the real program never
+// hands over to it.
+inline constexpr const char* kProgramInstanceKey = "Tfmain-QX-77ZT";
+inline constexpr const char* kDemoInstanceKey = "Tfmain-QX-77ZT-demo";
+
 struct ProgramOptions {
     // The demo carries the virtual HID library and shows the virtual unit's control window.
     bool demo = false;

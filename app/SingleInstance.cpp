@@ -10,53 +10,89 @@ namespace qx {
 
 namespace {
 const QByteArray kShowRequest = "show\n";
-}
+// A later copy tries this often, a connect timeout and a pause apart (about six seconds).
+constexpr int kAttempts = 20;
+constexpr int kConnectTimeoutMs = 250;
+constexpr int kPauseMs = 50;
+constexpr int kWriteTimeoutMs = 1000;
+} // namespace
 
 QString SingleInstance::endpointName(const QString& key) {
     return key + QLatin1Char('-') + QString::number(::getuid());
 }
 
 SingleInstance::SingleInstance(const QString& key, QObject* parent)
-    : QObject(parent), name_(endpointName(key)) {}
+    : QObject(parent), name_(endpointName(key)) {
+    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    connect(&server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* peer = server_.nextPendingConnection()) {
+            connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
+                if (peer->readAll().contains(kShowRequest)) {
+                    emit activationRequested();
+                }
+                peer->disconnectFromServer();
+            });
+            connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+        }
+    });
+}
 
 SingleInstance::~SingleInstance() {
     server_.close();
 }
 
-bool SingleInstance::claim() {
+SingleInstance::Outcome SingleInstance::claim() {
     // The lock decides who is first, so two copies started together cannot both listen; a lock
     // left by a copy that died is taken over.
     lock_ = std::make_unique<QLockFile>(QDir::temp().filePath(name_ + QStringLiteral(".lock")));
     if (lock_->tryLock(0)) {
-        QLocalServer::removeServer(name_); // a socket left by a copy that died
-        server_.setSocketOptions(QLocalServer::UserAccessOption);
-        connect(&server_, &QLocalServer::newConnection, this, [this] {
-            while (QLocalSocket* peer = server_.nextPendingConnection()) {
-                connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-                    if (peer->readAll().contains(kShowRequest)) {
-                        emit activationRequested();
-                    }
-                    peer->disconnectFromServer();
-                });
-                connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-            }
-        });
-        server_.listen(name_);
-        return true;
+        listen();
+        return Outcome::First;
     }
     lock_.reset();
+    return deliverShowRequest() ? Outcome::Delivered : Outcome::GaveUp;
+}
+
+void SingleInstance::listen() {
+    if (server_.listen(name_)) {
+        return;
+    }
+    // The endpoint of a copy that was killed stays behind and takes the name: with the lock
+    // ours, no living copy listens there, so it goes and the name is taken again.
+    if (server_.serverError() == QAbstractSocket::AddressInUseError) {
+        QLocalServer::removeServer(name_);
+        if (server_.listen(name_)) {
+            return;
+        }
+    }
+    error_ = server_.errorString();
+}
+
+bool SingleInstance::deliverShowRequest() {
     // The first copy may still be starting: give it a moment to listen.
-    for (int attempt = 0; attempt < 20; ++attempt) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (attempt > 0) {
+            QThread::msleep(kPauseMs);
+        }
         QLocalSocket socket;
         socket.connectToServer(name_);
-        if (socket.waitForConnected(250)) {
-            socket.write(kShowRequest);
-            socket.waitForBytesWritten(1000);
-            socket.disconnectFromServer();
-            break;
+        if (!socket.waitForConnected(kConnectTimeoutMs)) {
+            continue;
         }
-        QThread::msleep(50);
+        socket.write(kShowRequest);
+        // Written into the connection means the first copy reads it; anything less is tried
+        // again.
+        while (socket.bytesToWrite() > 0) {
+            if (!socket.waitForBytesWritten(kWriteTimeoutMs)) {
+                break;
+            }
+        }
+        if (socket.bytesToWrite() == 0) {
+            socket.disconnectFromServer();
+            return true;
+        }
     }
+    error_ = QStringLiteral("no answer on \"%1\"").arg(name_);
     return false;
 }
 

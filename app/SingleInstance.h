@@ -14,13 +14,25 @@ namespace qx {
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
+    enum class Outcome {
+        First,     // this is the first copy; see listening()
+        Delivered, // another copy runs and has been asked to show itself
+        GaveUp,    // another copy holds the lock but could not be reached
+    };
+
     // `key` names the endpoint; the user's id is added, so each user has a copy of their own.
     explicit SingleInstance(const QString& key, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // True when this is the first copy, which then listens for later ones. False when another
-    // copy runs; that copy has been asked to show itself.
-    bool claim();
+    // Decides whether this is the first copy. The first copy listens for later ones; a later
+    // copy asks the first to show itself, trying for a few seconds while it may still be
+    // starting.
+    Outcome claim();
+
+    // The first copy listens for later ones. When it could not (error() says why), it runs on,
+    // but a later copy cannot bring it forward and says so.
+    bool listening() const { return server_.isListening(); }
+    QString error() const { return error_; }
 
     static QString endpointName(const QString& key);
 
@@ -29,7 +41,11 @@ signals:
     void activationRequested();
 
 private:
+    void listen();
+    bool deliverShowRequest();
+
     QString name_;
+    QString error_;
     std::unique_ptr<QLockFile> lock_;
     QLocalServer server_;
 };

@@ -1,6 +1,7 @@
 // The demo program run as its own process, as a desktop starts it: a second copy and the end of
 // the session. Each test gives its copies a private runtime, temporary and home folder, so they
 // never meet the copies of another test or one the user has open.
+#include "app/ProgramMain.h"
 #include "app/SingleInstance.h"
 
 #include <QDateTime>
@@ -29,7 +30,8 @@ namespace {
 constexpr int kPatienceMs = 30000;
 constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-const QString kInstanceKey = QStringLiteral("Tfmain-QX-77ZT");
+const QString kDemoKey = QString::fromLatin1(kDemoInstanceKey);
+const QString kProgramKey = QString::fromLatin1(kProgramInstanceKey);
 
 QStringList threadNames(qint64 pid) {
     QStringList names;
@@ -73,7 +75,8 @@ protected:
     // Starts a copy of the demo program. The stop signals reach it handled the default way and
     // unblocked, as from a desktop, whatever the test runner was started with; `ignoredSignal`
     // (when not 0) starts ignored, as under nohup.
-    QProcess& start(int ignoredSignal = 0) {
+    QProcess& start(int ignoredSignal = 0,
+                    const QString& program = QStringLiteral(QX_DEMO_PROGRAM)) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR", "HOME"}) {
@@ -88,7 +91,7 @@ protected:
                                                        threadSanitizerSuppressions());
 
         auto copy = std::make_unique<QProcess>();
-        copy->setProgram(QStringLiteral(QX_DEMO_PROGRAM));
+        copy->setProgram(program);
         copy->setProcessEnvironment(env);
         copy->setWorkingDirectory(session_.path());
         copy->setStandardOutputFile(QProcess::nullDevice());
@@ -130,10 +133,12 @@ protected:
         return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
     }
 
-    QString endpointPath() const {
-        return session_.filePath(SingleInstance::endpointName(kInstanceKey));
+    QString endpointPath(const QString& key = kDemoKey) const {
+        return session_.filePath(SingleInstance::endpointName(key));
     }
-    QString lockPath() const { return endpointPath() + QStringLiteral(".lock"); }
+    QString lockPath(const QString& key = kDemoKey) const {
+        return endpointPath(key) + QStringLiteral(".lock");
+    }
 
     // Waits until the copy has bound the library and opened the virtual unit: its link worker and
     // the library's reader thread are running. False when it ended or never got there.
@@ -193,6 +198,43 @@ TEST_F(ProgramProcess, ALaterCopyAsksTheRunningOneToComeForwardAndLeaves) {
 // the ordinary way: status 0, no report from the sanitizers or Qt, and its teardown has run (its
 // lock and its endpoint are gone).
 class ProgramStopSignal : public ProgramProcess, public ::testing::WithParamInterface<int> {};
+
+TEST_F(ProgramProcess, DemoAndProgramRunSideBySideEachWithItsOwnLaterCopies) {
+    QProcess& demo = start();
+    ASSERT_TRUE(waitUntilConnected(demo)) << errorsOf(0).toStdString();
+
+    // The real program does not hand over to the demo: it claims a name of its own and runs.
+    QProcess& program = start(0, QStringLiteral(QX_REAL_PROGRAM));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return program.state() == QProcess::NotRunning ||
+                   (QFile::exists(endpointPath(kProgramKey)) &&
+                    QFile::exists(lockPath(kProgramKey)));
+        },
+        kPatienceMs));
+    ASSERT_EQ(program.state(), QProcess::Running) << "the program left:\n"
+                                                  << errorsOf(1).toStdString();
+
+    // Each one's later copy finds its own first copy.
+    for (const QString& path : {QStringLiteral(QX_DEMO_PROGRAM), QStringLiteral(QX_REAL_PROGRAM)}) {
+        QProcess& later = start(0, path);
+        ASSERT_TRUE(later.waitForFinished(kPatienceMs)) << path.toStdString() << " stayed";
+        EXPECT_EQ(later.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(later.exitCode(), 0) << path.toStdString();
+    }
+    EXPECT_EQ(demo.state(), QProcess::Running);
+    EXPECT_EQ(program.state(), QProcess::Running);
+
+    for (QProcess* first : {&demo, &program}) {
+        ASSERT_EQ(::kill(static_cast<pid_t>(first->processId()), SIGTERM), 0);
+        ASSERT_TRUE(first->waitForFinished(kPatienceMs));
+        EXPECT_EQ(first->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(first->exitCode(), 0);
+    }
+    for (std::size_t i = 0; i < copies_.size(); ++i) {
+        expectCleanErrors(errorsOf(i));
+    }
+}
 
 TEST_P(ProgramStopSignal, FirstCopyOutlivesALaterOneAndEndsCleanly) {
     QProcess& first = start();
