@@ -2,6 +2,7 @@
 
 #include "levels/LevelMeters.h"
 #include "panel/PanelModel.h"
+#include "panel/ScreenCentring.h"
 #include "panel/SettingsFile.h"
 #include "update/uu.h"
 
@@ -17,7 +18,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
-#include <QScreen>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -421,11 +421,7 @@ void Tfmain::FormCreate() {
     setTabOrder(levelMeters_->overlay(1), order.front());
 
     adjustSize();
-    if (const QScreen* s = screen()) {
-        const QRect g = s->geometry();
-        move(panel::centredStart(g.x(), g.width(), width()),
-             panel::centredStart(g.y(), g.height(), height()));
-    }
+    panel::centreOnScreen(*this);
     // The design's sizes fit its own font; a wider fallback font must not clip a caption.
     for (QLabel* l :
          {lbl5, lbl10, lbl1, lbl4, lbl9, lbl6, lbl7, lbl8, lbl2, lbl3, Label1, Label2, Label3}) {

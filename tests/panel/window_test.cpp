@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyle>
@@ -21,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -579,6 +581,21 @@ TEST_F(WindowTest, UpdateWindowOpensCentredOverTheMainWindowThenReconnects) {
     const QRect upd = tfu.frameGeometry();
     EXPECT_EQ(shownAt, QPoint(panel::centredStart(main.x(), main.width(), upd.width()),
                               panel::centredStart(main.y(), main.height(), upd.height())));
+}
+
+TEST_F(WindowTest, SitsCentredOnItsScreenFrameIncluded) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.frameGeometry().size() != w.size(); }))
+        << "the window is never framed here";
+    const QRect screen = w.screen()->geometry();
+    // Centres match within the pixel that halving an odd size loses.
+    const auto centred = [&] {
+        const QPoint off = w.frameGeometry().center() - screen.center();
+        return std::abs(off.x()) <= 1 && std::abs(off.y()) <= 1;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(centred, 1000))
+        << "frame " << w.frameGeometry().x() << "," << w.frameGeometry().y() << " "
+        << w.frameGeometry().width() << "x" << w.frameGeometry().height() << " on a screen of "
+        << screen.width() << "x" << screen.height();
 }
 
 TEST_F(WindowTest, LayoutAndStartState) {
