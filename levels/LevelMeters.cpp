@@ -1,5 +1,6 @@
 #include "levels/LevelMeters.h"
 
+#include "levels/LevelHistoryWindow.h"
 #include "levels/LevelScale.h"
 #include "levels/LevelText.h"
 
@@ -197,6 +198,15 @@ void LevelMeters::clearOver(int channel) {
     c.latch.clear();
     showLatch(c);
     updateAccessibleValue(c);
+}
+
+void LevelMeters::showHistory(QWidget* owner, Dialogs& dialogs) {
+    if (historyWindow_ == nullptr) {
+        historyWindow_ = new LevelHistoryWindow(*this, dialogs, owner);
+    }
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
 }
 
 QString LevelMeters::sentence(int channel) const {

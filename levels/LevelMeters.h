@@ -21,7 +21,13 @@
 
 class QLabel;
 
+namespace qx {
+class Dialogs;
+}
+
 namespace qx::levels {
+
+class LevelHistoryWindow;
 
 // One moment on both clocks; tests drive a fake one.
 struct Instant {
@@ -85,6 +91,10 @@ public:
     void show(int left, int right);
     // Acknowledges the over of one channel: its label returns to its own colour.
     void clearOver(int channel);
+    // Opens the "Level history" window (made on first use, as a window of `owner`) or brings it
+    // forward.
+    void showHistory(QWidget* owner, Dialogs& dialogs);
+    LevelHistoryWindow* historyWindow() const { return historyWindow_; }
 
     const LevelRing& history() const { return history_; }
     const OverLatch& latch(int channel) const { return channels_.at(channelIndex(channel)).latch; }
@@ -121,6 +131,7 @@ private:
     std::array<Channel, 2> channels_;
     LevelRing history_;
     TimeSource now_ = systemNow;
+    LevelHistoryWindow* historyWindow_ = nullptr;
 };
 
 } // namespace qx::levels

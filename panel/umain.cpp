@@ -398,6 +398,8 @@ void Tfmain::buildMenu() {
     N4->setObjectName(QStringLiteral("N4"));
     EXP = N4->addAction(QStringLiteral("Save to file"), this, &Tfmain::EXPClick);
     IMP = N4->addAction(QStringLiteral("Load from file"), this, &Tfmain::IMPClick);
+    HIST = N4->addAction(QStringLiteral("Level history"), this,
+                         [this] { levelMeters_->showHistory(this, dialogs_); });
     FCLOSE = N4->addAction(QStringLiteral("Close"), this, &Tfmain::FCLOSEClick);
     UPD = mm->addAction(QStringLiteral("Update firmware"), this, &Tfmain::UPDClick);
     DEF = mm->addAction(QStringLiteral("Ddefault"), this, &Tfmain::DEFClick);
@@ -405,6 +407,7 @@ void Tfmain::buildMenu() {
     EXP->setObjectName(QStringLiteral("EXP"));
     IMP->setObjectName(QStringLiteral("IMP"));
     FCLOSE->setObjectName(QStringLiteral("FCLOSE"));
+    HIST->setObjectName(QStringLiteral("HIST"));
     UPD->setObjectName(QStringLiteral("UPD"));
     DEF->setObjectName(QStringLiteral("DEF"));
     INF->setObjectName(QStringLiteral("INF"));

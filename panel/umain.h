@@ -156,6 +156,7 @@ public:
     QAction* EXP = nullptr;
     QAction* IMP = nullptr;
     QAction* FCLOSE = nullptr;
+    QAction* HIST = nullptr;
     QAction* UPD = nullptr;
     QAction* DEF = nullptr;
     QAction* INF = nullptr;

@@ -1,4 +1,5 @@
 // The meters' memory on a fake clock: times are plain milliseconds from an arbitrary start.
+#include "levels/HistoryView.h"
 #include "levels/LevelRing.h"
 #include "levels/LevelScale.h"
 #include "levels/LevelText.h"
@@ -9,6 +10,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <locale>
 #include <optional>
 #include <string>
@@ -301,6 +303,92 @@ TEST(LevelText, CsvUsesTheDotInEveryLocale) {
     std::locale::global(previous);
 
     EXPECT_EQ(historyCsv(LevelRing{}), "time,left_db,right_db,over_left,over_right\n");
+}
+
+TEST(HistoryView, ZoomAndScrollStayWithinTheTenMinutes) {
+    constexpr int64_t now = 1'000'000;
+    constexpr int64_t oldest = now - 300'000; // five minutes recorded
+    struct Step {
+        const char* what;
+        std::function<void(HistoryView&)> act;
+        int64_t span;
+        bool live;
+        int64_t end;
+    };
+    const std::vector<Step> steps = {
+        {"starts live over two minutes", [](HistoryView&) {}, 120'000, true, now},
+        {"zoom in", [](HistoryView& v) { v.zoom(0.5); }, 60'000, true, now},
+        {"no closer than 10 s", [](HistoryView& v) { v.zoom(0.01); }, 10'000, true, now},
+        {"back in time", [](HistoryView& v) { v.scrollBy(-30'000, now, oldest); }, 10'000, false,
+         now - 30'000},
+        {"not before the oldest reading", [](HistoryView& v) { v.scrollBy(-900'000, now, oldest); },
+         10'000, false, oldest + 10'000},
+        {"no wider than ten minutes", [](HistoryView& v) { v.zoom(100); }, 600'000, false,
+         oldest + 10'000},
+        {"reaching now follows again", [](HistoryView& v) { v.scrollBy(2'000'000, now, oldest); },
+         600'000, true, now},
+        {"scrolled away, then told to follow",
+         [](HistoryView& v) {
+             v.zoom(0.1);
+             v.scrollTo(now - 100'000, now, oldest);
+             v.follow();
+         },
+         60'000, true, now},
+    };
+    HistoryView view;
+    for (const Step& s : steps) {
+        s.act(view);
+        EXPECT_EQ(view.spanMs(), s.span) << s.what;
+        EXPECT_EQ(view.live(), s.live) << s.what;
+        EXPECT_EQ(view.endMs(now), s.end) << s.what;
+        EXPECT_EQ(view.startMs(now), s.end - s.span) << s.what;
+    }
+}
+
+TEST(HistoryView, ColumnsKeepPeaksOversAndGaps) {
+    LevelRing ring;
+    // Ten seconds into ten columns of one second: a short over in column 2, the unit away from
+    // 4.0 to 6.5 s, and nothing after 8 s while "now" is 10 s.
+    for (int64_t ms = 0; ms <= 8000; ms += 100) {
+        if (ms > 4000 && ms < 6500) {
+            continue;
+        }
+        const int left = ms == 2300 ? 13 : -20 + static_cast<int>(ms / 1000);
+        ring.add(sample(ms, left, -30));
+    }
+    const std::vector<HistoryColumn> cols = gatherColumns(ring, 0, 10'000, 10, 10'000);
+    ASSERT_EQ(cols.size(), 10u);
+    struct Expect {
+        bool has;
+        int min, max;
+        bool over, gap, breakBefore;
+    };
+    const Expect expect[10] = {
+        {true, -20, -20, false, false, false}, {true, -19, -19, false, false, false},
+        {true, -18, 13, true, false, false},   {true, -17, -17, false, false, false},
+        {true, -16, -16, false, true, false},  {false, 0, 0, false, true, false},
+        {true, -14, -14, false, true, true},   {true, -13, -13, false, false, false},
+        {true, -12, -12, false, true, false},  {false, 0, 0, false, true, false},
+    };
+    for (std::size_t c = 0; c < 10; ++c) {
+        const Expect& e = expect[c];
+        EXPECT_EQ(cols[c].left.has, e.has) << c;
+        if (e.has) {
+            EXPECT_EQ(cols[c].left.min, e.min) << c;
+            EXPECT_EQ(cols[c].left.max, e.max) << c;
+            EXPECT_EQ(cols[c].right.max, -30) << c;
+        }
+        EXPECT_EQ(cols[c].left.over, e.over) << c;
+        EXPECT_FALSE(cols[c].right.over) << c;
+        EXPECT_EQ(cols[c].gap, e.gap) << c;
+        EXPECT_EQ(cols[c].breakBefore, e.breakBefore) << c;
+    }
+    // A view before every reading, and degenerate sizes.
+    const std::vector<HistoryColumn> early = gatherColumns(ring, -20'000, -10'000, 4, 10'000);
+    EXPECT_EQ(early.size(), 4u);
+    EXPECT_FALSE(early[3].left.has);
+    EXPECT_TRUE(gatherColumns(ring, 0, 10'000, 0, 10'000).empty());
+    EXPECT_EQ(gatherColumns(ring, 5, 5, 3, 10'000).size(), 3u);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The meters' memory on the main window: peak markers in the bar boxes, the over latch on the
 // reading labels, and what a screen reader is told, on a fake clock.
+#include "levels/LevelHistoryWindow.h"
 #include "levels/LevelMeters.h"
 #include "panel/umain.h"
 #include "tests/panel/ScriptedDialogs.h"
@@ -7,8 +8,13 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
+#include <QMenu>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -16,6 +22,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 // Readable failure messages.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -203,6 +211,151 @@ TEST_F(MetersOnWindow, TheBarsComeFirstInTheTabOrder) {
     EXPECT_EQ(QApplication::focusWidget(), meters().overlay(LevelMeters::kRight));
     QTest::keyClick(&w, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(w.rb_vu));
+}
+
+struct HistoryOnWindow : MetersOnWindow {
+    levels::LevelHistoryWindow* open() {
+        w.HIST->trigger();
+        levels::LevelHistoryWindow* h = meters().historyWindow();
+        EXPECT_NE(h, nullptr);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(h));
+        return h;
+    }
+    // Twenty seconds of readings at 10 Hz with one over on the left at 5 s and the unit away
+    // from 12 to 15 s.
+    void record() {
+        for (int k = 0; k < 200; ++k) {
+            advance(100);
+            if (k >= 120 && k < 150) {
+                continue;
+            }
+            answer(k == 50 ? 13 : -20, -9);
+        }
+    }
+    static std::string read(const QString& name) {
+        std::ifstream in(name.toStdString(), std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+};
+
+TEST_F(HistoryOnWindow, OpensFromTheFileMenuAsAResizableWindow) {
+    const QList<QAction*> file = w.N4->actions();
+    const qsizetype at = file.indexOf(w.HIST);
+    ASSERT_GT(at, 0);
+    EXPECT_EQ(w.HIST->text(), QStringLiteral("Level history"));
+    EXPECT_EQ(file.at(at + 1), w.FCLOSE) << "just above Close";
+
+    const QSize mainSize = w.size();
+    levels::LevelHistoryWindow* h = open();
+    EXPECT_EQ(h->windowTitle(), QStringLiteral("Level history"));
+    EXPECT_TRUE(h->isWindow());
+    EXPECT_NE(h->minimumSize(), h->maximumSize());
+    h->resize(900, 500);
+    EXPECT_EQ(h->size(), QSize(900, 500));
+    // Opening again brings the same window forward.
+    w.HIST->trigger();
+    EXPECT_EQ(meters().historyWindow(), h);
+    EXPECT_EQ(w.size(), mainSize) << "the main window keeps its size";
+}
+
+TEST_F(HistoryOnWindow, KeyboardZoomsScrollsAndCloses) {
+    record();
+    levels::LevelHistoryWindow* h = open();
+    h->plot->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h->plot->hasFocus(); }));
+    const levels::HistoryView& view = h->plot->view();
+    struct Key {
+        Qt::Key key;
+        int64_t span;
+        bool live;
+    };
+    // Twenty seconds recorded: scrolling means something only in a narrower view.
+    for (const Key k : {Key{Qt::Key_Plus, 60'000, true}, Key{Qt::Key_Home, 60'000, true},
+                        Key{Qt::Key_Plus, 30'000, true}, Key{Qt::Key_Plus, 15'000, true},
+                        Key{Qt::Key_Left, 15'000, false}, Key{Qt::Key_End, 15'000, true},
+                        Key{Qt::Key_Home, 15'000, false}, Key{Qt::Key_Right, 15'000, false},
+                        Key{Qt::Key_PageDown, 15'000, true}}) {
+        QTest::keyClick(h->plot, k.key);
+        EXPECT_EQ(view.spanMs(), k.span) << k.key;
+        EXPECT_EQ(view.live(), k.live) << k.key;
+        EXPECT_EQ(h->liveButton->isEnabled(), !k.live) << k.key;
+    }
+    // The scroll bar follows the view, and moving it moves the view.
+    EXPECT_EQ(h->scroll->value(), h->scroll->maximum());
+    h->scroll->setValue(0);
+    EXPECT_FALSE(view.live());
+    EXPECT_EQ(view.startMs(levels::toMs(clock.mono)), levels::toMs(clock.mono) - 19'900);
+    h->scroll->setValue(h->scroll->maximum());
+    EXPECT_TRUE(view.live());
+    QTest::keyClick(h, Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !h->isVisible(); }));
+}
+
+TEST_F(HistoryOnWindow, ScreenReaderNamesEveryControlAndSummarisesThePlot) {
+    record();
+    levels::LevelHistoryWindow* h = open();
+    for (QWidget* c : h->findChildren<QWidget*>()) {
+        if (c->focusPolicy() != Qt::NoFocus) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(c);
+            ASSERT_NE(a, nullptr);
+            EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << c->objectName().toStdString();
+        }
+    }
+    QAccessibleInterface* plot = QAccessible::queryAccessibleInterface(h->plot);
+    EXPECT_EQ(plot->text(QAccessible::Name), QStringLiteral("Level history plot"));
+    // The clock stands at 15:42:27.300 after twenty seconds; the view shows two minutes.
+    EXPECT_EQ(plot->text(QAccessible::Value),
+              QStringLiteral("15:40:27 to now, left peak 8 dB with 1 over, right peak -5.4 dB, "
+                             "1 gap"));
+    QTest::keyClick(h->plot, Qt::Key_Plus);
+    QTest::keyClick(h->plot, Qt::Key_Plus);
+    QTest::keyClick(h->plot, Qt::Key_Plus);
+    QTest::keyClick(h->plot, Qt::Key_Plus); // 10 s: from 15:42:17.300, after the over
+    EXPECT_EQ(plot->text(QAccessible::Value),
+              QStringLiteral("15:42:17 to now, left peak -22 dB, right peak -5.4 dB, 1 gap"));
+}
+
+TEST_F(HistoryOnWindow, ExportsCsvAndPng) {
+    record();
+    levels::LevelHistoryWindow* h = open();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+
+    struct Case {
+        const char* name;
+        QString chosen;
+        bool csv;
+        bool written;
+        QString file;
+    };
+    const Case cases[] = {
+        {"csv, suffix added", dir.filePath(QStringLiteral("levels")), true, true,
+         dir.filePath(QStringLiteral("levels.csv"))},
+        {"png as named", dir.filePath(QStringLiteral("plot.png")), false, true,
+         dir.filePath(QStringLiteral("plot.png"))},
+        {"cancelled", QString(), true, false, QString()},
+        {"folder missing", dir.filePath(QStringLiteral("no/such/levels.csv")), true, false,
+         dir.filePath(QStringLiteral("no/such/levels.csv"))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dialogs.shown.clear();
+        dialogs.nextSaveName = c.chosen;
+        EXPECT_EQ(c.csv ? h->exportCsv() : h->exportPng(), c.written);
+        EXPECT_EQ(QFile::exists(c.file), c.written);
+        EXPECT_EQ(dialogs.shown.size(), !c.written && !c.chosen.isEmpty() ? 1u : 0u);
+    }
+    const std::string csv = read(dir.filePath(QStringLiteral("levels.csv")));
+    EXPECT_TRUE(csv.starts_with("time,left_db,right_db,over_left,over_right\n"
+                                "2026-12-10T15:42:07.400+00:00,-22,-5.4,0,0\n"));
+    EXPECT_NE(csv.find("2026-12-10T15:42:12.400+00:00,8,-5.4,1,0\n"), std::string::npos);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 170);
+
+    const QImage png(dir.filePath(QStringLiteral("plot.png")));
+    EXPECT_EQ(png.size(), h->plot->size());
+    EXPECT_EQ(dialogs.saveAsked.back().filter, QStringLiteral("CSV file (*.csv)"));
 }
 
 } // namespace
