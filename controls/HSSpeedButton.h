@@ -18,11 +18,16 @@
 
 #include <memory>
 
+class QPainter;
+
 #include <QAction>
 #include <QMenu>
 
 // Style actually stored for a requested one: bsModern needs more than 8 bits per pixel.
 THSButtonStyle EffectiveButtonStyle(THSButtonStyle requested, int depthBits);
+
+// The keyboard focus mark, drawn over a finished button image inside rectangle `r`.
+void PaintFocusMark(QPainter& painter, const QRect& r);
 
 // The accelerator character of a caption: the one after a single "&" ("&&" is a literal "&");
 // a null QChar when there is none.
@@ -125,10 +130,17 @@ protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
     void enterEvent(QEnterEvent* e) override;
     void leaveEvent(QEvent* e) override;
+    // Space, Return and Enter press the button as the left mouse button does; the menu key and
+    // Shift+F10 as the right one does.
+    void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
 
 private:
     void repaintRule();
     void handlePress(QMouseEvent* e);
+    // A press and release of `button` in the button's centre, as the mouse makes them.
+    void pressFromKeyboard(Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
     void actionChange();
     void takeActionImage();
     bool parentShowing() const;

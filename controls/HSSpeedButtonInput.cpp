@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QEnterEvent>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMouseEvent>
@@ -97,6 +98,49 @@ void THSSpeedButton::mousePressEvent(QMouseEvent* e) {
 void THSSpeedButton::mouseDoubleClickEvent(QMouseEvent* e) {
     // The second press of a double click is an ordinary press.
     handlePress(e);
+}
+
+void THSSpeedButton::keyPressEvent(QKeyEvent* e) {
+    const int key = e->key();
+    const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+    Qt::MouseButton button = Qt::NoButton;
+    if ((key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        mods == Qt::NoModifier) {
+        button = Qt::LeftButton;
+    } else if ((key == Qt::Key_Menu && mods == Qt::NoModifier) ||
+               (key == Qt::Key_F10 && mods == Qt::ShiftModifier)) {
+        button = Qt::RightButton;
+    }
+    if (button == Qt::NoButton) {
+        QWidget::keyPressEvent(e);
+        return;
+    }
+    e->accept();
+    // A held key presses once.
+    if (!e->isAutoRepeat()) {
+        pressFromKeyboard(button, e->modifiers());
+    }
+}
+
+void THSSpeedButton::pressFromKeyboard(Qt::MouseButton button, Qt::KeyboardModifiers modifiers) {
+    const QPointF centre = QRectF(rect()).center();
+    const QPointF global = mapToGlobal(centre);
+    QMouseEvent press(QEvent::MouseButtonPress, centre, global, button, button, modifiers);
+    handlePress(&press);
+    repaint();
+    QMouseEvent release(QEvent::MouseButtonRelease, centre, global, button, Qt::NoButton,
+                        modifiers);
+    mouseReleaseEvent(&release);
+}
+
+void THSSpeedButton::focusInEvent(QFocusEvent* e) {
+    QWidget::focusInEvent(e);
+    update();
+}
+
+void THSSpeedButton::focusOutEvent(QFocusEvent* e) {
+    QWidget::focusOutEvent(e);
+    update();
 }
 
 void THSSpeedButton::mouseMoveEvent(QMouseEvent* e) {

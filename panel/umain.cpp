@@ -394,16 +394,16 @@ void Tfmain::buildMenu() {
     menuFont.setBold(false);
     mm->setFont(menuFont);
     mm->setStyleSheet(QStringLiteral("QMenuBar::item { padding: 2px 4px; }"));
-    N4 = mm->addMenu(QStringLiteral("File"));
+    N4 = mm->addMenu(QStringLiteral("&File"));
     N4->setObjectName(QStringLiteral("N4"));
-    EXP = N4->addAction(QStringLiteral("Save to file"), this, &Tfmain::EXPClick);
-    IMP = N4->addAction(QStringLiteral("Load from file"), this, &Tfmain::IMPClick);
-    HIST = N4->addAction(QStringLiteral("Level history"), this,
+    EXP = N4->addAction(QStringLiteral("&Save to file"), this, &Tfmain::EXPClick);
+    IMP = N4->addAction(QStringLiteral("&Load from file"), this, &Tfmain::IMPClick);
+    HIST = N4->addAction(QStringLiteral("Level &history"), this,
                          [this] { levelMeters_->showHistory(this, dialogs_); });
-    FCLOSE = N4->addAction(QStringLiteral("Close"), this, &Tfmain::FCLOSEClick);
-    UPD = mm->addAction(QStringLiteral("Update firmware"), this, &Tfmain::UPDClick);
-    DEF = mm->addAction(QStringLiteral("Ddefault"), this, &Tfmain::DEFClick);
-    INF = mm->addAction(QStringLiteral("About"), this, &Tfmain::INFClick);
+    FCLOSE = N4->addAction(QStringLiteral("&Close"), this, &Tfmain::FCLOSEClick);
+    UPD = mm->addAction(QStringLiteral("&Update firmware"), this, &Tfmain::UPDClick);
+    DEF = mm->addAction(QStringLiteral("&Ddefault"), this, &Tfmain::DEFClick);
+    INF = mm->addAction(QStringLiteral("&About"), this, &Tfmain::INFClick);
     EXP->setObjectName(QStringLiteral("EXP"));
     IMP->setObjectName(QStringLiteral("IMP"));
     FCLOSE->setObjectName(QStringLiteral("FCLOSE"));
@@ -414,14 +414,7 @@ void Tfmain::buildMenu() {
 }
 
 void Tfmain::FormCreate() {
-    // Tab order: meters, ballistics, brightness, peak hold, scale, then each column gain first.
-    const std::vector<QWidget*> order = {rb_vu, rb_ppm, brg0,    brg1,  brg2, brg3,  peak0, peak1,
-                                         peak2, rb_db,  rb_dbfs, gainL, srcL, gainR, srcR};
-    for (std::size_t i = 1; i < order.size(); ++i) {
-        setTabOrder(order[i - 1], order[i]);
-    }
-    setTabOrder(levelMeters_->overlay(0), levelMeters_->overlay(1));
-    setTabOrder(levelMeters_->overlay(1), order.front());
+    setUpKeyboard();
 
     adjustSize();
     panel::centreOnScreen(*this);

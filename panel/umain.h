@@ -177,6 +177,8 @@ private:
     void buildMeters(QWidget* client);
     void buildChoices(QWidget* client);
     void buildMenu();
+    // Tab order, and the keys 1 to 4 for the presets.
+    void setUpKeyboard();
     void save(const std::function<void(DeviceSettings&)>& edit);
     void showFileError(const char* format, const QString& name, const std::string& error);
     // A file command refused before anything was written or sent.

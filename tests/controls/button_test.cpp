@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTest>
 
@@ -239,4 +240,94 @@ TEST(HSSpeedButton, ActionIconBecomesTheGlyph) {
     own.setGlyph(QImage(32, 16, QImage::Format_RGB32));
     own.setAction(&act);
     EXPECT_EQ(own.numGlyphs(), 2);
+}
+
+// The keyboard presses a button as the mouse does, with the same events in the same order; a
+// click does not take the focus away from another control.
+TEST(HSSpeedButton, KeysPressLikeTheMouseButtons) {
+    Shown w;
+    THSSpeedButton b(&w.parent);
+    QWidget other(&w.parent);
+    other.setFocusPolicy(Qt::StrongFocus);
+    w.show();
+    std::vector<std::string> log;
+    auto note = [&](const char* what) { log.push_back(what + std::string(b.down() ? "+" : "-")); };
+    QObject::connect(&b, &THSSpeedButton::mouseDown,
+                     [&](Qt::MouseButton btn, Qt::KeyboardModifiers, QPoint) {
+                         note(btn == Qt::LeftButton ? "downL" : "downR");
+                     });
+    QObject::connect(&b, &THSSpeedButton::clicked, [&] { note("click"); });
+    QObject::connect(&b, &THSSpeedButton::mouseUp,
+                     [&](Qt::MouseButton, Qt::KeyboardModifiers, QPoint) { note("up"); });
+
+    other.setFocus();
+    QTest::mouseClick(&b, Qt::LeftButton);
+    EXPECT_TRUE(other.hasFocus());
+    const std::vector<std::string> left = {"downL-", "click+", "up+"};
+    const std::vector<std::string> right = {"downR-", "up-"};
+    EXPECT_EQ(log, left);
+
+    struct Row {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const std::vector<std::string>* expected;
+    };
+    const Row rows[] = {
+        {Qt::Key_Space, {}, &left},
+        {Qt::Key_Return, {}, &left},
+        {Qt::Key_Enter, Qt::KeypadModifier, &left},
+        {Qt::Key_Menu, {}, &right},
+        {Qt::Key_F10, Qt::ShiftModifier, &right},
+        {Qt::Key_F10, {}, nullptr},
+        {Qt::Key_Space, Qt::ControlModifier, nullptr},
+        {Qt::Key_A, {}, nullptr},
+    };
+    b.setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(b.hasFocus());
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.key);
+        log.clear();
+        QTest::keyClick(&b, r.key, r.modifiers);
+        EXPECT_EQ(log, r.expected ? *r.expected : std::vector<std::string>{});
+        EXPECT_FALSE(b.down());
+    }
+    // Holding the key presses once.
+    log.clear();
+    QTest::keyPress(&b, Qt::Key_Space);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
+    QCoreApplication::sendEvent(&b, &repeat);
+    EXPECT_EQ(log, left);
+}
+
+// The focus mark is drawn only while the button has the focus, in black and white so that every
+// scheme shows it.
+TEST(HSSpeedButton, FocusMarkIsPlainlyVisible) {
+    Shown w;
+    THSSpeedButton b(&w.parent);
+    b.setGeometry(10, 10, 96, 49);
+    b.setButtonStyle(bsModern);
+    w.show();
+    for (THSColorStyle scheme : {lcsChrome, lcsGreen, lcsRed, lcsGold, lcsBlue}) {
+        SCOPED_TRACE(scheme);
+        b.setColorStyle(scheme);
+        w.parent.setFocus();
+        const QImage plain = b.grab().toImage();
+        b.setFocus(Qt::TabFocusReason);
+        const QImage marked = b.grab().toImage();
+        int black = 0;
+        int white = 0;
+        int changed = 0;
+        // The left edge of the mark, three pixels in.
+        for (int y = 6; y < b.height() - 6; ++y) {
+            for (int x = 2; x <= 3; ++x) {
+                const QRgb p = marked.pixel(x, y);
+                black += p == qRgb(0, 0, 0);
+                white += p == qRgb(255, 255, 255);
+                changed += p != plain.pixel(x, y);
+            }
+        }
+        EXPECT_GE(black, 15);
+        EXPECT_GE(white, 15);
+        EXPECT_GE(changed, 30);
+    }
 }

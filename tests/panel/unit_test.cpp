@@ -197,6 +197,11 @@ TEST_F(LiveWindow, DISABLED_Screenshots) {
     ASSERT_TRUE(until([&] { return w.dim->colorStyle() == lcsGold && link.writeAcked(); }));
     QTest::qWait(300);
     w.grab().save(QStringLiteral("/tmp/panel-connected.png"));
+    for (THSSpeedButton* b : {w.but1, w.mute, w.sum}) {
+        b->setFocus(Qt::TabFocusReason);
+        w.grab().save(QStringLiteral("/tmp/panel-focus-%1.png").arg(b->objectName()));
+    }
+    w.clearActiveControl();
     const auto hint = unitAccessHint("/dev/hidraw3", UnitAccessCause::RuleMissing);
     w.showUnitHint(QString::fromStdString(hint.text), QString::fromStdString(hint.details));
     QTest::qWait(50);

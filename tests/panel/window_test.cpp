@@ -1,6 +1,7 @@
 // The main window's handlers, display and menu commands, driven with real input events. The link
 // has no worker here, so every post stays in the mailbox where the test can count and read it.
 #include "ScriptedDialogs.h"
+#include "levels/LevelMeters.h"
 #include "panel/MainConnectionView.h"
 #include "panel/PanelModel.h"
 #include "panel/UnitAccessHint.h"
@@ -8,6 +9,7 @@
 #include "update/uu.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -635,9 +637,33 @@ TEST_F(WindowTest, LayoutAndStartState) {
         }
         EXPECT_LE(b->geometry().right(), b->parentWidget()->width());
     }
-    // Tab order: the choice panels first, then each column with its gain before its source.
-    QWidget* expected[] = {w.rb_vu, w.rb_ppm, w.brg0,    w.brg1,  w.brg2, w.brg3,  w.peak0, w.peak1,
-                           w.peak2, w.rb_db,  w.rb_dbfs, w.gainL, w.srcL, w.gainR, w.srcR};
+    // Tab order: the buttons, presets first, then each column with its gain before its source,
+    // the two meters, then the choice panels.
+    QWidget* expected[] = {w.but0,
+                           w.but1,
+                           w.but2,
+                           w.but3,
+                           w.mute,
+                           w.sum,
+                           w.dif,
+                           w.dim,
+                           w.gainL,
+                           w.srcL,
+                           w.gainR,
+                           w.srcR,
+                           w.levelMeters()->overlay(0),
+                           w.levelMeters()->overlay(1),
+                           w.rb_vu,
+                           w.rb_ppm,
+                           w.brg0,
+                           w.brg1,
+                           w.brg2,
+                           w.brg3,
+                           w.peak0,
+                           w.peak1,
+                           w.peak2,
+                           w.rb_db,
+                           w.rb_dbfs};
     for (std::size_t i = 1; i < std::size(expected); ++i) {
         QWidget* next = expected[i - 1]->nextInFocusChain();
         while (next != expected[i] &&
@@ -687,6 +713,127 @@ TEST_F(WindowTest, SourceListsFollowThePresetUnlessTheirDropDownIsOpen) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.srcL->view()->isVisible(); }));
     w.refresh();
     EXPECT_EQ(w.srcL->currentText(), QStringLiteral("SDI #3"));
+}
+
+// From the keyboard alone: Tab visits every control, presets first (a radio group once, at its
+// checked choice; its arrows move inside); the speed buttons answer Space and the menu key as the
+// mouse buttons; the keys 1 to 4 pick presets unless a gain editor takes them as typing; the menus
+// have mnemonics.
+TEST_F(WindowTest, EveryControlWorksFromTheKeyboard) {
+    show(factoryDefaults());
+    QApplication::setActiveWindow(&w);
+    w.but0->setFocus(Qt::TabFocusReason);
+    std::vector<QWidget*> visited;
+    for (QWidget* f = QApplication::focusWidget();
+         f != nullptr && std::find(visited.begin(), visited.end(), f) == visited.end();
+         f = QApplication::focusWidget()) {
+        visited.push_back(f);
+        QTest::keyClick(f, Qt::Key_Tab);
+    }
+    const std::vector<QWidget*> tabStops = {w.but0,
+                                            w.but1,
+                                            w.but2,
+                                            w.but3,
+                                            w.mute,
+                                            w.sum,
+                                            w.dif,
+                                            w.dim,
+                                            w.gainL,
+                                            w.srcL,
+                                            w.gainR,
+                                            w.srcR,
+                                            w.levelMeters()->overlay(0),
+                                            w.levelMeters()->overlay(1),
+                                            w.rb_vu,
+                                            w.brg3,
+                                            w.peak1,
+                                            w.rb_db};
+    EXPECT_EQ(visited, tabStops);
+
+    struct Row {
+        const char* what;
+        THSSpeedButton* button;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        std::function<bool(const DeviceSettings&)> done;
+    };
+    const Row rows[] = {
+        {"Space on a preset",
+         w.but2,
+         Qt::Key_Space,
+         {},
+         [](const DeviceSettings& s) { return s.preset == 2; }},
+        {"Return on mute",
+         w.mute,
+         Qt::Key_Return,
+         {},
+         [](const DeviceSettings& s) { return s.muteOn == 1; }},
+        {"Enter on sum", w.sum, Qt::Key_Enter, Qt::KeypadModifier,
+         [](const DeviceSettings& s) { return s.monitorMode == 1; }},
+        {"Space on difference",
+         w.dif,
+         Qt::Key_Space,
+         {},
+         [](const DeviceSettings& s) { return s.monitorMode == 2; }},
+        {"the menu key lifts",
+         w.dim,
+         Qt::Key_Menu,
+         {},
+         [](const DeviceSettings& s) { return s.dimMode == 2; }},
+        {"Shift+F10 lifts", w.dim, Qt::Key_F10, Qt::ShiftModifier,
+         [](const DeviceSettings& s) { return s.dimMode == 2; }},
+        {"Space dims",
+         w.dim,
+         Qt::Key_Space,
+         {},
+         [](const DeviceSettings& s) { return s.dimMode == 1; }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        show(factoryDefaults());
+        r.button->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(postsDuring([&] { QTest::keyClick(r.button, r.key, r.modifiers); }), 1);
+        EXPECT_TRUE(r.done(link.settings()));
+        EXPECT_FALSE(r.button->down());
+    }
+    EXPECT_EQ(w.dim->caption(), QStringLiteral("-20 dB"));
+
+    show(factoryDefaults());
+    w.srcR->setFocus();
+    for (Qt::Key key : {Qt::Key_4, Qt::Key_2}) {
+        EXPECT_EQ(postsDuring([&] { QTest::keyClick(w.srcR, key); }), 1);
+    }
+    EXPECT_EQ(link.settings().preset, 1);
+    show(factoryDefaults());
+    w.gainL->setFocus();
+    w.gainL->findChild<QLineEdit*>()->selectAll();
+    QTest::keyClick(w.gainL, Qt::Key_3);
+    EXPECT_EQ(w.gainL->value(), 3);
+    EXPECT_EQ(link.settings().preset, 0) << "typed into the gain, not taken as a preset";
+    w.Cont(false);
+    w.setFocus();
+    EXPECT_EQ(postsDuring([&] { QTest::keyClick(&w, Qt::Key_3); }), 0) << "disabled presets";
+    w.Cont(true);
+
+    // Mnemonics: a distinct one on the menu bar and one in the "File" menu for each command.
+    std::vector<QKeySequence> bar;
+    for (QAction* a : w.mm->actions()) {
+        bar.push_back(QKeySequence::mnemonic(a->text()));
+        EXPECT_FALSE(bar.back().isEmpty()) << a->text().toStdString();
+    }
+    std::vector<QKeySequence> file;
+    for (QAction* a : w.N4->actions()) {
+        file.push_back(QKeySequence::mnemonic(a->text()));
+        EXPECT_FALSE(file.back().isEmpty()) << a->text().toStdString();
+    }
+    for (auto* list : {&bar, &file}) {
+        std::sort(list->begin(), list->end());
+        EXPECT_EQ(std::adjacent_find(list->begin(), list->end()), list->end());
+    }
+    dialogs.answers = {QMessageBox::Cancel};
+    QTest::keyClick(&w, Qt::Key_D, Qt::AltModifier);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("Set default values?"));
 }
 
 TEST_F(WindowTest, RefreshRequestsFromAnotherThreadAreMergedAndNeverLost) {
