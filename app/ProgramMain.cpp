@@ -5,6 +5,7 @@
 #include "app/QuitOnSignal.h"
 #include "app/QuitWhenIdle.h"
 #include "app/SingleInstance.h"
+#include "cli/WindowCliService.h"
 #include "link/EmbeddedImage.h"
 #include "link/USB.h"
 #include "panel/MainConnectionView.h"
@@ -113,11 +114,28 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     WindowErrorSink errors(mainWindow, dialogs);
     std::unique_ptr<DemoControlWindow> demoWindow;
 
+    // The unit's update and reset answers reach the update window and any qx77zt request.
+    cli::AnswerBox commandAnswers;
+    cli::AnswerFanOut answers(updateWindow, commandAnswers);
     // Declared after the windows so that it goes first at exit: the worker and the library's
     // reader stop before the windows they report to are destroyed.
     UsbLink usb(
-        link, view, &embeddedHidImage, [&mainWindow] { mainWindow.requestRefresh(); },
-        &updateWindow, &errors);
+        link, view, &embeddedHidImage, [&mainWindow] { mainWindow.requestRefresh(); }, &answers,
+        &errors);
+    // qx77zt's requests run on this program's link. Declared after it, so that requests still
+    // running end before the link does.
+    cli::WindowCliService commands(link, commandAnswers, [&] {
+        cli::WindowUnit unit;
+        unit.connected = link.connected;
+        unit.inaccessible = mainWindow.unitHint().toStdString();
+        unit.unit = {updateWindow.deviceName().toStdString(),
+                     updateWindow.deviceSerial().toStdString(),
+                     updateWindow.deviceVersion().toStdString(), link.bootMode};
+        return unit;
+    });
+    instance.takeConnection = [&commands](QLocalSocket* peer, const QByteArray& received) {
+        return commands.take(peer, received);
+    };
 
     QObject::connect(&instance, &SingleInstance::activationRequested, &mainWindow,
                      [&mainWindow] { bringForward(mainWindow); });
@@ -165,11 +183,12 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     // loop of a modal dialog that may be open, and any loop started after it. Declared after the
     // link: its handlers are given back first, so a second signal during a slow teardown ends the
     // process the usual way.
-    QuitWhenIdle quit([&updateWindow] { return updateWindow.transferring(); },
-                      [&mainWindow] {
-                          mainWindow.close();
-                          QCoreApplication::exit(0);
-                      });
+    QuitWhenIdle quit(
+        [&updateWindow, &link] { return updateWindow.transferring() || link.transferRunning; },
+        [&mainWindow] {
+            mainWindow.close();
+            QCoreApplication::exit(0);
+        });
     QuitOnSignal endOfSession;
     QObject::connect(&endOfSession, &QuitOnSignal::received, &quit, &QuitWhenIdle::request);
 

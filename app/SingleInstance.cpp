@@ -27,7 +27,12 @@ SingleInstance::SingleInstance(const QString& key, QObject* parent)
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* peer = server_.nextPendingConnection()) {
             connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-                if (peer->readAll().contains(kShowRequest)) {
+                const QByteArray received = peer->readAll();
+                if (takeConnection && takeConnection(peer, received)) {
+                    disconnect(peer, &QLocalSocket::readyRead, this, nullptr);
+                    return;
+                }
+                if (received.contains(kShowRequest)) {
                     emit activationRequested();
                 }
                 peer->disconnectFromServer();

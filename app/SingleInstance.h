@@ -7,7 +7,10 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
+
+class QLocalSocket;
 
 namespace qx {
 
@@ -35,6 +38,10 @@ public:
     QString error() const { return error_; }
 
     static QString endpointName(const QString& key);
+
+    // Offered every later connection with the bytes it sent first; returns true when it takes
+    // the connection over (a command-line request), which is then no longer read here.
+    std::function<bool(QLocalSocket*, const QByteArray&)> takeConnection;
 
 signals:
     // A later copy asked this one to show itself.

@@ -1,5 +1,7 @@
 // qx77zt: the command line of the QX-77ZT control program.
+#include "app/SingleInstance.h"
 #include "cli/CliMain.h"
+#include "cli/WindowHandOff.h"
 #include "link/EmbeddedImage.h"
 
 #include <QCoreApplication>
@@ -81,6 +83,13 @@ int main(int argc, char** argv) {
     }
     qx::cli::CliEnvironment env;
     env.image = &qx::embeddedHidImage;
+    // The window program listens where a second copy of it would knock.
+    env.handOff = [](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
+                     std::stop_token token) {
+        return qx::cli::handToWindow(
+            qx::SingleInstance::endpointName(QStringLiteral(QX_WINDOW_INSTANCE_KEY)), request,
+            output, token);
+    };
     StandardOutput out;
     return qx::cli::runCli(args, env, out, stop.token());
 }

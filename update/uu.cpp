@@ -100,6 +100,9 @@ public:
     void closeWindow();
     // A run, a reset or a leave request is under way: nothing else may start.
     bool busy() const { return transferring || resetWaiting || leaving; }
+    // A transfer this window did not start (a command-line request) runs on the link: says so
+    // and returns true.
+    bool refusedForOtherTransfer();
     void endJob();
     void runEnded(RunOutcome outcome);
     void showVerdict(bool success);
@@ -265,8 +268,17 @@ void Tfu::Private::setTransferring(bool on) {
     q->cancel->setEnabled(!on);
 }
 
+bool Tfu::Private::refusedForOtherTransfer() {
+    if (transferring || !link.transferRunning) {
+        return false;
+    }
+    dialogs.message(q, Dialogs::Icon::Error, kUpdateCaption,
+                    QStringLiteral("A firmware update is already running."), QMessageBox::Ok);
+    return true;
+}
+
 void Tfu::Private::selectClick() {
-    if (busy()) {
+    if (busy() || refusedForOtherTransfer()) {
         return;
     }
     // Disabling the focused button would hand the focus to the next field, which then shows its
@@ -389,7 +401,7 @@ void Tfu::Private::verdictMissing() {
 }
 
 void Tfu::Private::defClick() {
-    if (busy()) {
+    if (busy() || refusedForOtherTransfer()) {
         return;
     }
     // Until the worker has taken the reset, nothing else may be posted over it, the keep-alive

@@ -1,0 +1,211 @@
+#include "cli/WindowCliService.h"
+
+#include "cli/HandOffProtocol.h"
+
+#include <QLocalSocket>
+#include <QPointer>
+#include <QTimer>
+
+#include <deque>
+#include <mutex>
+#include <span>
+#include <thread>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qx::cli {
+
+// One request: reads it, runs it on a thread of its own and sends what it prints back. Lives on
+// the user interface thread; ends itself once the command has ended, whether or not the peer is
+// still there.
+class WindowCliService::Session : public QObject, public CliOutput {
+    Q_OBJECT
+public:
+    Session(WindowCliService& service, QLocalSocket* peer, const QByteArray& received)
+        : QObject(&service), service_(service), peer_(peer) {
+        connect(this, &Session::answerQueued, this, &Session::flush, Qt::QueuedConnection);
+        connect(peer, &QLocalSocket::readyRead, this, [this] { receive(peer_->readAll()); });
+        connect(peer, &QLocalSocket::disconnected, this, &Session::peerGone);
+        QTimer::singleShot(service.requestPatience, this, [this] {
+            if (!started_) {
+                refuse("the request did not arrive in time");
+            }
+        });
+        receive(received);
+    }
+
+    ~Session() override {
+        if (command_.joinable()) {
+            command_.request_stop();
+            command_.join();
+        }
+    }
+
+    // CliOutput, on the command's thread.
+    void write(bool error, std::string_view text) override {
+        queue(encodeAnswer(error ? AnswerKind::Err : AnswerKind::Out, text));
+    }
+
+signals:
+    void answerQueued();
+
+private:
+    void queue(std::vector<uint8_t> frame) {
+        {
+            std::lock_guard lock(mutex_);
+            queued_.push_back(std::move(frame));
+        }
+        emit answerQueued();
+    }
+
+    void receive(const QByteArray& bytes) {
+        if (started_ || refused_) {
+            return;
+        }
+        // Never more than a request can hold: the rest is not even buffered.
+        const std::size_t room = kRequestMagic.size() + 4 + kMaxRequestBody + 1 - buffer_.size();
+        buffer_.insert(buffer_.end(), bytes.begin(),
+                       bytes.begin() +
+                           std::min<qsizetype>(bytes.size(), static_cast<qsizetype>(room)));
+        const DecodedRequest decoded = decodeRequest(buffer_);
+        if (decoded.status == DecodedRequest::Refused) {
+            refuse(decoded.error);
+        } else if (decoded.status == DecodedRequest::Complete) {
+            start(decoded.args);
+        }
+    }
+
+    void refuse(const std::string& why) {
+        refused_ = true;
+        write(true, "qx77zt: the window program refused the request: " + why + "\n");
+        finish(kExitUsage);
+    }
+
+    void finish(int status) {
+        queue(encodeAnswer(AnswerKind::Exit, std::string(1, static_cast<char>(status))));
+        done_ = true;
+    }
+
+    void start(const std::vector<std::string>& args) {
+        const ParsedArgs parsed = parseArgs(args);
+        if (!parsed.request) {
+            write(true, "qx77zt: " + parsed.error + "\n");
+            finish(kExitUsage);
+            return;
+        }
+        const CliRequest& r = *parsed.request;
+        if (r.help || r.command == Command::List || r.command == Command::None) {
+            write(true, "qx77zt: the window program runs only commands for its unit\n");
+            finish(kExitUsage);
+            return;
+        }
+        const WindowUnit unit = service_.unit_();
+        if (!unit.inaccessible.empty()) {
+            write(true, "qx77zt: " + unit.inaccessible + "\n");
+            finish(kExitNoPermission);
+            return;
+        }
+        if (!unit.connected) {
+            write(true, "qx77zt: no QX-77ZT unit found (the window program has none)\n");
+            finish(kExitNoUnit);
+            return;
+        }
+        if (!r.serial.empty() && r.serial != unit.unit.serial) {
+            write(true, "qx77zt: the window program drives unit \"" + unit.unit.serial +
+                            "\", not \"" + r.serial + "\"\n");
+            finish(kExitNoUnit);
+            return;
+        }
+        started_ = true;
+        command_ = std::jthread([this, r, unit](std::stop_token stop) {
+            UnitContext context{service_.link_, service_.answers_, unit.unit};
+            context.answerLimit = service_.answerLimit;
+            context.verdictLimit = service_.verdictLimit;
+            const int status = runUnitCommand(r, context, *this, stop);
+            queue(encodeAnswer(AnswerKind::Exit, std::string(1, static_cast<char>(status))));
+            ended_ = true;
+            emit answerQueued();
+        });
+    }
+
+    void flush() {
+        std::deque<std::vector<uint8_t>> frames;
+        {
+            std::lock_guard lock(mutex_);
+            frames.swap(queued_);
+        }
+        if (peer_) {
+            for (const std::vector<uint8_t>& f : frames) {
+                peer_->write(reinterpret_cast<const char*>(f.data()),
+                             static_cast<qint64>(f.size()));
+            }
+        }
+        if (done_ || ended_) {
+            if (peer_) {
+                peer_->disconnectFromServer();
+            }
+            deleteLater();
+        }
+    }
+
+    void peerGone() {
+        // A --watch ends when its peer goes; any other command finishes what it started.
+        if (command_.joinable()) {
+            command_.request_stop();
+        } else {
+            deleteLater();
+        }
+    }
+
+    WindowCliService& service_;
+    QPointer<QLocalSocket> peer_;
+    std::vector<uint8_t> buffer_;
+    bool started_ = false; // user interface thread only
+    bool refused_ = false;
+    bool done_ = false;
+    std::atomic<bool> ended_{false};
+    std::mutex mutex_;
+    std::deque<std::vector<uint8_t>> queued_; // guarded by mutex_
+    std::jthread command_;
+};
+
+WindowCliService::WindowCliService(LinkState& link, AnswerBox& answers,
+                                   std::function<WindowUnit()> unit, QObject* parent)
+    : QObject(parent), link_(link), answers_(answers), unit_(std::move(unit)) {}
+
+WindowCliService::~WindowCliService() {
+    // Sessions are children: deleting them here joins their commands before the link goes.
+    qDeleteAll(findChildren<Session*>(QString(), Qt::FindDirectChildrenOnly));
+}
+
+long WindowCliService::peerUid(qintptr descriptor) {
+    ucred cred{};
+    socklen_t size = sizeof cred;
+    if (descriptor < 0 ||
+        ::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 ||
+        size != sizeof cred) {
+        return -1;
+    }
+    return static_cast<long>(cred.uid);
+}
+
+bool WindowCliService::take(QLocalSocket* peer, const QByteArray& received) {
+    const auto bytes = std::span(reinterpret_cast<const uint8_t*>(received.constData()),
+                                 static_cast<std::size_t>(received.size()));
+    if (!mayBeRequest(bytes)) {
+        return false;
+    }
+    // The socket's folder and mode keep other users out already; this holds even where they
+    // do not (a shared temporary folder).
+    if (peerUid(peer->socketDescriptor()) != static_cast<long>(::getuid())) {
+        peer->abort();
+        return true;
+    }
+    new Session(*this, peer, received);
+    return true;
+}
+
+} // namespace qx::cli
+
+#include "WindowCliService.moc"

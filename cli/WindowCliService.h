@@ -1,0 +1,57 @@
+// The window program's side of the hand-off: takes qx77zt's requests from its local socket and
+// runs them on its own link, one thread per request, so the window keeps drawing meanwhile and
+// shows every change as the unit confirms it.
+#pragma once
+
+#include "cli/AnswerBox.h"
+#include "cli/UnitCommands.h"
+#include "link/LinkState.h"
+
+#include <QByteArray>
+#include <QObject>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+class QLocalSocket;
+
+namespace qx::cli {
+
+// What the window knows of its unit when a request arrives.
+struct WindowUnit {
+    bool connected = false;
+    // The window's hint when the unit is there but cannot be opened; empty otherwise.
+    std::string inaccessible;
+    ConnectedUnit unit;
+};
+
+class WindowCliService : public QObject {
+    Q_OBJECT
+public:
+    // `unit` is asked on the user interface thread.
+    WindowCliService(LinkState& link, AnswerBox& answers, std::function<WindowUnit()> unit,
+                     QObject* parent = nullptr);
+    // Waits for the requests still running (a transfer runs to its end).
+    ~WindowCliService() override;
+
+    // Offered each new connection with what it sent first; true when it is a request (or may
+    // still become one), which this service then answers. A peer of another user is refused.
+    bool take(QLocalSocket* peer, const QByteArray& received);
+
+    // How long a peer may take to send its whole request.
+    std::chrono::milliseconds requestPatience{5000};
+    std::chrono::milliseconds answerLimit{3000};
+    std::chrono::milliseconds verdictLimit{20000};
+
+    // The user id of the process at the other end of a local socket, or -1.
+    static long peerUid(qintptr descriptor);
+
+private:
+    class Session;
+    LinkState& link_;
+    AnswerBox& answers_;
+    std::function<WindowUnit()> unit_;
+};
+
+} // namespace qx::cli

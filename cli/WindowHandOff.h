@@ -1,0 +1,22 @@
+// qx77zt's side of the hand-off: when the window program runs for this user, its local socket
+// takes the request, so that only one program ever drives the unit.
+#pragma once
+
+#include "cli/CliArgs.h"
+#include "cli/CliOutput.h"
+
+#include <QString>
+
+#include <chrono>
+#include <optional>
+#include <stop_token>
+
+namespace qx::cli {
+
+// Sends `request` to the window program listening on `endpoint` and relays its answer. nullopt
+// when nobody listens there (no window program runs); otherwise the exit status. A --watch ends
+// when `stop` is requested.
+std::optional<int> handToWindow(const QString& endpoint, const CliRequest& request, CliOutput& out,
+                                std::stop_token stop);
+
+} // namespace qx::cli

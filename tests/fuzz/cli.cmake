@@ -1,0 +1,8 @@
+# The requests the window program takes from its local socket, and the answers qx77zt reads back.
+qx_add_fuzzer(fuzz_cli_request SOURCES
+    ${PROJECT_SOURCE_DIR}/tests/cli/fuzz_cli_request.cpp
+    ${PROJECT_SOURCE_DIR}/cli/HandOffProtocol.cpp
+    ${PROJECT_SOURCE_DIR}/cli/CliArgs.cpp
+    ${PROJECT_SOURCE_DIR}/cli/SettingKeys.cpp
+    ${PROJECT_SOURCE_DIR}/panel/PanelModel.cpp
+    ${PROJECT_SOURCE_DIR}/link/DeviceRecords.cpp)
