@@ -1,4 +1,5 @@
 // qx77zt: the command line of the QX-77ZT control program.
+#include "app/ProgramMain.h"
 #include "app/SingleInstance.h"
 #include "cli/CliMain.h"
 #include "cli/WindowHandOff.h"
@@ -87,7 +88,7 @@ int main(int argc, char** argv) {
     env.handOff = [](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
                      std::stop_token token) {
         return qx::cli::handToWindow(
-            qx::SingleInstance::endpointName(QStringLiteral(QX_WINDOW_INSTANCE_KEY)), request,
+            qx::SingleInstance::endpointName(QString::fromLatin1(qx::kProgramInstanceKey)), request,
             output, token);
     };
     StandardOutput out;
