@@ -1,12 +1,23 @@
 # qx_embed_hid_module(target module): carries the built HID library `module` inside `target` as
-# the Qt resource ":/HID". The resource is rebuilt whenever the module is.
+# the Qt resource ":/HID". The resource is rebuilt whenever the module is. Outside sanitizer
+# builds the module goes in without its debug information, which a stripped program could not
+# shed from a resource; the module in the build tree keeps it.
 function(qx_embed_hid_module target module)
     set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}_hid)
+    if(QX_SANITIZE STREQUAL "" AND CMAKE_OBJCOPY)
+        set(image ${dir}/HID_Lib.so)
+        add_custom_command(OUTPUT ${image}
+            COMMAND ${CMAKE_OBJCOPY} --strip-debug $<TARGET_FILE:${module}> ${image}
+            DEPENDS ${module}
+            VERBATIM)
+    else()
+        set(image $<TARGET_FILE:${module}>)
+    endif()
     file(GENERATE OUTPUT ${dir}/hid.qrc CONTENT
-"<RCC><qresource prefix=\"/\"><file alias=\"HID\">$<TARGET_FILE:${module}></file></qresource></RCC>\n")
+"<RCC><qresource prefix=\"/\"><file alias=\"HID\">${image}</file></qresource></RCC>\n")
     add_custom_command(OUTPUT ${dir}/qrc_hid.cpp
         COMMAND Qt6::rcc --name hid_${target} -o ${dir}/qrc_hid.cpp ${dir}/hid.qrc
-        DEPENDS ${dir}/hid.qrc ${module}
+        DEPENDS ${dir}/hid.qrc ${module} ${image}
         COMMENT "Embedding ${module} in ${target}"
         VERBATIM)
     set_source_files_properties(${dir}/qrc_hid.cpp PROPERTIES SKIP_AUTOGEN ON)
