@@ -248,6 +248,12 @@ std::string UpdateJournal::change(std::uint64_t id,
     return writeLocked();
 }
 
+std::string UpdateJournal::drop(std::uint64_t id) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(entries_, [id](const JournalEntry& e) { return e.id == id; });
+    return writeLocked();
+}
+
 std::string UpdateJournal::writeLocked() {
     if (file_.empty()) {
         return {};

@@ -99,6 +99,8 @@ public:
     Added add(JournalEntry entry);
     // Changes the entry `id` (if still kept) and writes; returns the write's failure.
     std::string change(std::uint64_t id, const std::function<void(JournalEntry&)>& edit);
+    // Removes the entry `id` and writes; returns the write's failure.
+    std::string drop(std::uint64_t id);
     const std::filesystem::path& file() const { return file_; }
 
 private:

@@ -187,11 +187,9 @@ PackageReadResult readUpdatePackage(std::span<const std::uint8_t> file,
     return result;
 }
 
-PackageReadResult readUpdatePackageFile(const std::filesystem::path& path,
-                                        std::string_view deviceField) {
+PackageFileRead readPackageFileBytes(const std::filesystem::path& path) {
     const auto refused = [&path](const std::string& reason) {
-        PackageReadResult result;
-        result.verdict = PackageVerdict::Unreadable;
+        PackageFileRead result;
         result.message =
             "Cannot read the update package \"" + path.string() + "\": " + reason + ".";
         return result;
@@ -227,7 +225,22 @@ PackageReadResult readUpdatePackageFile(const std::filesystem::path& path,
         }
     }
     bytes.resize(got);
-    return readUpdatePackage(bytes, deviceField);
+    PackageFileRead result;
+    result.ok = true;
+    result.bytes = std::move(bytes);
+    return result;
+}
+
+PackageReadResult readUpdatePackageFile(const std::filesystem::path& path,
+                                        std::string_view deviceField) {
+    PackageFileRead file = readPackageFileBytes(path);
+    if (!file.ok) {
+        PackageReadResult result;
+        result.verdict = PackageVerdict::Unreadable;
+        result.message = std::move(file.message);
+        return result;
+    }
+    return readUpdatePackage(file.bytes, deviceField);
 }
 
 } // namespace qx

@@ -95,6 +95,15 @@ bool packageFitsDevice(const Tinf& header, std::string_view deviceField);
 PackageReadResult readUpdatePackage(std::span<const std::uint8_t> file,
                                     std::string_view deviceField);
 
+struct PackageFileRead {
+    bool ok = false;
+    std::vector<std::uint8_t> bytes; // the whole file when ok
+    std::string message;             // why it could not be read, when !ok
+};
+
+// Loads a package file whole, refusing anything but a regular file.
+PackageFileRead readPackageFileBytes(const std::filesystem::path& path);
+
 // The same for a file on disk. The file is loaded first; a file that cannot be opened or read is
 // refused as Unreadable with the system's reason in the message.
 PackageReadResult readUpdatePackageFile(const std::filesystem::path& path,

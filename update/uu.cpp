@@ -1,5 +1,8 @@
 #include "update/uu.h"
 
+#include "update/JournalDialog.h"
+#include "update/RecoveryOffer.h"
+#include "update/UpdateLog.h"
 #include "update/UpdatePackage.h"
 #include "update/UpdateRun.h"
 
@@ -28,6 +31,8 @@ namespace {
 const QString kUpdateCaption = QStringLiteral("Update firmware");
 const QString kUnitAnswerCaption = QStringLiteral("Обновление программного обеспечения");
 
+constexpr int kWidth = 147;
+constexpr int kHeight = 317; // to the bottom of "Update history"
 constexpr int kFirstTickMs = 2000;
 constexpr int kTickMs = 200;
 constexpr int kClosingTickMs = 100;
@@ -73,6 +78,15 @@ public:
 
     void buildControls();
     void selectClick();
+    // The update run of the package `fileName`, whose bytes are `file`.
+    void startRun(const QString& fileName, PackageFileRead file);
+    void refuse(const PackageReadResult& read);
+    void runAgain();
+    void showHistory();
+    // Offers the unfinished update of a unit in its boot loader, or takes the offer away.
+    void refreshOffer(bool bootUnit);
+    void relayout();
+    void noteJournalTrouble(const std::string& error);
     void defClick();
     void cancelClick();
     void tmrbTimer();
@@ -121,6 +135,10 @@ public:
     QLabel* Label5 = nullptr;
     QLabel* vers = nullptr;
     QPalette barNormal;
+    std::unique_ptr<UpdateLog> log = std::make_unique<UpdateLog>(nullptr, nullptr);
+    std::optional<state::JournalEntry> offered;
+    std::uint64_t announcedId = 0;
+    JournalDialog* journalDialog = nullptr;
 
     // Only touched on the user interface thread.
     bool transferring = false;
@@ -193,7 +211,6 @@ void Tfu::Private::takeNews() {
 
 void Tfu::Private::buildControls() {
     q->setWindowTitle(QStringLiteral("Update FW"));
-    q->setFixedSize(147, 286);
     q->setFont(windowFont());
     QPalette pal = q->palette();
     pal.setColor(QPalette::Window, kBackground);
@@ -233,8 +250,16 @@ void Tfu::Private::buildControls() {
     QWidget::setTabOrder(q->select, q->dev_name);
     QWidget::setTabOrder(q->dev_name, q->dev_serial);
     QWidget::setTabOrder(q->dev_serial, q->dev_version);
+    q->hist = new QPushButton(QStringLiteral("Update history"), q);
+    q->hist->setGeometry(10, 282, 127, 25);
+    q->hist->setAutoDefault(false);
+    q->offer = new RecoveryOffer(q);
+    q->setFixedSize(kWidth, kHeight);
+
     QWidget::setTabOrder(q->dev_version, q->cancel);
     QWidget::setTabOrder(q->cancel, q->def);
+    QWidget::setTabOrder(q->def, q->hist);
+    QWidget::setTabOrder(q->hist, q->offer->run);
 
     q->tmrb = new QTimer(q);
     q->tmrb->setInterval(kFirstTickMs);
@@ -246,6 +271,8 @@ void Tfu::Private::buildControls() {
     connect(q->cancel, &QPushButton::clicked, q, [this] { cancelClick(); });
     connect(q->select, &QPushButton::clicked, q, [this] { selectClick(); });
     connect(q->def, &QPushButton::clicked, q, [this] { defClick(); });
+    connect(q->hist, &QPushButton::clicked, q, [this] { showHistory(); });
+    connect(q->offer->run, &QPushButton::clicked, q, [this] { runAgain(); });
     connect(q->tmrb, &QTimer::timeout, q, [this] { tmrbTimer(); });
     connect(
         q, &Tfu::newsArrived, q, [this] { takeNews(); }, Qt::QueuedConnection);
@@ -294,30 +321,66 @@ void Tfu::Private::selectClick() {
         link.updateInProgress = false;
         return;
     }
-    link.updateInProgress = true;
+    startRun(fileName, readPackageFileBytes(
+                           std::filesystem::path(QFile::encodeName(fileName).toStdString())));
+}
 
-    PackageReadResult read =
-        readUpdatePackageFile(std::filesystem::path(QFile::encodeName(fileName).toStdString()),
-                              q->dev_name->text().toStdString());
+void Tfu::Private::refuse(const PackageReadResult& read) {
+    const bool mismatch = read.verdict == PackageVerdict::NameMismatch;
+    if (mismatch) {
+        setBarError(true);
+    }
+    dialogs.message(q, Dialogs::Icon::Error, kUpdateCaption, QString::fromStdString(read.message),
+                    QMessageBox::Ok);
+    if (mismatch) {
+        setBarError(false);
+    }
+    q->select->setEnabled(true);
+    q->def->setEnabled(true);
+    link.updateInProgress = false;
+}
+
+void Tfu::Private::startRun(const QString& fileName, PackageFileRead file) {
+    link.updateInProgress = true;
+    PackageReadResult read;
+    if (file.ok) {
+        read = readUpdatePackage(file.bytes, q->dev_name->text().toStdString());
+    } else {
+        read.verdict = PackageVerdict::Unreadable;
+        read.message = file.message;
+    }
     if (read.verdict != PackageVerdict::Accepted) {
-        const bool mismatch = read.verdict == PackageVerdict::NameMismatch;
-        if (mismatch) {
-            setBarError(true);
-        }
-        dialogs.message(q, Dialogs::Icon::Error, kUpdateCaption,
-                        QString::fromStdString(read.message), QMessageBox::Ok);
-        if (mismatch) {
-            setBarError(false);
-        }
-        q->select->setEnabled(true);
-        q->def->setEnabled(true);
-        link.updateInProgress = false;
+        refuse(read);
         return;
+    }
+
+    const QByteArray bytes(reinterpret_cast<const char*>(file.bytes.data()),
+                           static_cast<qsizetype>(file.bytes.size()));
+    const std::string journalError =
+        log->begin({q->dev_serial->text().toStdString(), q->dev_name->text().toStdString(),
+                    q->dev_version->text().toStdString()},
+                   fileName, bytes, read.package);
+    if (!journalError.empty()) {
+        const auto answer = dialogs.message(
+            q, Dialogs::Icon::Warning, kUpdateCaption,
+            QStringLiteral("No update journal can be kept: %1.\n\nWithout it, an update that is "
+                           "cut off cannot be offered again. Go on with the update?")
+                .arg(QString::fromStdString(journalError)),
+            QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            log->drop();
+            q->select->setEnabled(true);
+            q->def->setEnabled(true);
+            link.updateInProgress = false;
+            return;
+        }
     }
 
     setBarError(false);
     q->pb->setValue(0);
     earlyVerdict.reset();
+    q->offer->hide();
+    relayout();
     setTransferring(true);
     auto images = std::make_shared<UpdateImages>(
         UpdateImages{std::move(read.package.flash), std::move(read.package.eeprom)});
@@ -326,11 +389,76 @@ void Tfu::Private::selectClick() {
         const RunOutcome outcome = run.run(
             *images,
             [this](int percent) {
+                log->blockDone();
                 deliver({News::Progress, percent});
             },
             stop);
         deliver({News::RunEnded, static_cast<int>(outcome)});
     });
+}
+
+void Tfu::Private::runAgain() {
+    if (busy() || !offered) {
+        return;
+    }
+    const state::JournalEntry entry = *offered;
+    const QString path = QString::fromStdString(entry.packagePath);
+    PackageFileRead file = readPackageFileBytes(entry.packagePath);
+    const QByteArray bytes(reinterpret_cast<const char*>(file.bytes.data()),
+                           static_cast<qsizetype>(file.bytes.size()));
+    const QString changed = packageChangeReason(entry, file.ok, bytes);
+    if (!changed.isEmpty()) {
+        dialogs.message(q, Dialogs::Icon::Warning, kUpdateCaption,
+                        changed + QStringLiteral(" Choose the package to write."), QMessageBox::Ok);
+        selectClick();
+        return;
+    }
+    q->setFocus(Qt::OtherFocusReason);
+    q->select->setEnabled(false);
+    q->def->setEnabled(false);
+    startRun(path, std::move(file));
+}
+
+void Tfu::Private::showHistory() {
+    if (journalDialog == nullptr) {
+        journalDialog = new JournalDialog(q);
+    }
+    journalDialog->show(log->entries(), log->currentId());
+}
+
+void Tfu::Private::refreshOffer(bool bootUnit) {
+    offered = bootUnit ? log->unfinishedFor(q->dev_serial->text().toStdString()) : std::nullopt;
+    if (!offered) {
+        q->offer->hide();
+        relayout();
+        return;
+    }
+    q->offer->offer(recoveryText(*offered));
+    q->offer->show();
+    relayout();
+    if (offered->id != announcedId) {
+        announcedId = offered->id;
+        emit q->recoveryOffered();
+    }
+}
+
+void Tfu::Private::relayout() {
+    int height = kHeight;
+    if (q->offer->isVisibleTo(q)) {
+        q->offer->move(10, kHeight);
+        height += q->offer->height() + 10;
+    }
+    q->setFixedSize(kWidth, height);
+}
+
+void Tfu::Private::noteJournalTrouble(const std::string& error) {
+    if (error.empty()) {
+        return;
+    }
+    dialogs.message(q, Dialogs::Icon::Warning, kUpdateCaption,
+                    QStringLiteral("The update journal could not be written: %1.")
+                        .arg(QString::fromStdString(error)),
+                    QMessageBox::Ok);
 }
 
 void Tfu::Private::runEnded(RunOutcome outcome) {
@@ -354,16 +482,19 @@ void Tfu::Private::runEnded(RunOutcome outcome) {
     case RunOutcome::FlashFailed:
     case RunOutcome::EepromFailed:
     case RunOutcome::TooLarge:
-    case RunOutcome::FinishFailed:
-        dialogs.message(q, Dialogs::Icon::Error, kUpdateCaption,
-                        outcome == RunOutcome::EepromFailed
-                            ? QStringLiteral("Update failed. Try again.")
-                            : QStringLiteral("Update failed. Try again.."),
-                        QMessageBox::Ok);
+    case RunOutcome::FinishFailed: {
+        const QString text = outcome == RunOutcome::EepromFailed
+                                 ? QStringLiteral("Update failed. Try again.")
+                                 : QStringLiteral("Update failed. Try again..");
+        const std::string journalError = log->end(state::UpdateState::Failed, text.toStdString());
+        dialogs.message(q, Dialogs::Icon::Error, kUpdateCaption, text, QMessageBox::Ok);
+        noteJournalTrouble(journalError);
         q->select->setEnabled(true);
         q->def->setEnabled(true);
         link.updateInProgress = false;
+        refreshOffer(link.bootMode && link.connected);
         return;
+    }
     case RunOutcome::Stopped:
         return;
     }
@@ -374,12 +505,16 @@ void Tfu::Private::verdictArrived(bool success) {
         earlyVerdict = success; // the run's end is still on its way
         return;
     }
+    std::string journalError;
     if (awaitingVerdict) {
         verdictTimer->stop();
         awaitingVerdict = false;
         earlyVerdict.reset();
         setTransferring(false);
+        journalError =
+            log->end(success ? state::UpdateState::Completed : state::UpdateState::Refused);
     }
+    noteJournalTrouble(journalError);
     showVerdict(success);
 }
 
@@ -389,15 +524,18 @@ void Tfu::Private::verdictMissing() {
     }
     awaitingVerdict = false;
     setTransferring(false);
+    const std::string journalError = log->end(state::UpdateState::Unconfirmed);
     // Sent is not written: without the unit's word the update is not reported as done, and the
     // window stays open for another try.
     dialogs.message(q, Dialogs::Icon::Warning, kUpdateCaption,
                     QStringLiteral("Every block was sent, but the unit did not confirm the "
                                    "update. Check the unit and run the update again."),
                     QMessageBox::Ok);
+    noteJournalTrouble(journalError);
     q->select->setEnabled(true);
     q->def->setEnabled(true);
     link.updateInProgress = false;
+    refreshOffer(link.bootMode && link.connected);
 }
 
 void Tfu::Private::defClick() {
@@ -508,6 +646,10 @@ void Tfu::setDeviceFields(const QString& name, const QString& serial, const QStr
     dev_name->setText(name);
     dev_serial->setText(serial);
     dev_version->setText(version);
+    // The offer belongs to the unit it was made for.
+    if (d->offered && serial.toStdString() != d->offered->serial) {
+        d->refreshOffer(false);
+    }
 }
 
 void Tfu::setUpdateButtonsEnabled(bool enabled) {
@@ -518,6 +660,11 @@ void Tfu::setUpdateButtonsEnabled(bool enabled) {
     }
     select->setEnabled(enabled);
     def->setEnabled(enabled);
+    d->refreshOffer(enabled);
+}
+
+void Tfu::setStateStore(state::UpdateJournal* journal, state::SettingsMemory* memory) {
+    d->log = std::make_unique<UpdateLog>(journal, memory);
 }
 
 QString Tfu::deviceName() const {

@@ -20,6 +20,13 @@ class QTimer;
 
 namespace qx {
 
+namespace state {
+class SettingsMemory;
+class UpdateJournal;
+} // namespace state
+
+class RecoveryOffer;
+
 class Tfu : public QDialog, public AnswerSink {
     Q_OBJECT
 public:
@@ -28,7 +35,12 @@ public:
 
     // Written by the device connection, on the user interface thread.
     void setDeviceFields(const QString& name, const QString& serial, const QString& version);
+    // Enabled for a unit in its boot loader, which is then also offered an unfinished update of
+    // its own from the journal.
     void setUpdateButtonsEnabled(bool enabled);
+    // Where transfers are journalled and where the unit's settings before an update come from;
+    // either may be null. Set before the first run.
+    void setStateStore(state::UpdateJournal* journal, state::SettingsMemory* memory);
     QString deviceName() const;
     QString deviceSerial() const;
     QString deviceVersion() const;
@@ -60,9 +72,13 @@ public:
     QProgressBar* pb = nullptr;
     QPushButton* select = nullptr;
     QPushButton* def = nullptr;
+    QPushButton* hist = nullptr;    // the list of the last updates
+    RecoveryOffer* offer = nullptr; // shown while the unit has an unfinished update
     QTimer* tmrb = nullptr;
 
 Q_SIGNALS:
+    // The connected unit has an unfinished update in the journal; raised once for each entry.
+    void recoveryOffered();
     // Raised on any thread when news for the window is queued; taken on the window's thread.
     void newsArrived(QPrivateSignal);
 

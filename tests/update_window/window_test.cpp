@@ -26,8 +26,9 @@ TEST(WindowDesign, MatchesItsDesignAtCreation) {
     ScriptedDialogs dialogs;
     Tfu tfu(link, dialogs);
     EXPECT_EQ(tfu.windowTitle(), QStringLiteral("Update FW"));
-    EXPECT_EQ(tfu.minimumSize(), QSize(147, 286));
-    EXPECT_EQ(tfu.maximumSize(), QSize(147, 286));
+    // The design's 147 × 286, and a row below for "Update history".
+    EXPECT_EQ(tfu.minimumSize(), QSize(147, 317));
+    EXPECT_EQ(tfu.maximumSize(), QSize(147, 317));
     const Qt::WindowFlags flags = tfu.windowFlags();
     EXPECT_TRUE(flags & Qt::CustomizeWindowHint);
     EXPECT_TRUE(flags & Qt::WindowTitleHint);
@@ -47,6 +48,7 @@ TEST(WindowDesign, MatchesItsDesignAtCreation) {
           Place{tfu.pb, {10, 197, 127, 17}, {}},
           Place{tfu.select, {10, 220, 127, 25}, QStringLiteral("Select file")},
           Place{tfu.def, {10, 251, 127, 25}, QStringLiteral("Set to default")},
+          Place{tfu.hist, {10, 282, 127, 25}, QStringLiteral("Update history")},
           Place{tfu.dev_name, {6, 23, 114, 21}, {}}, Place{tfu.dev_serial, {6, 73, 114, 21}, {}},
           Place{tfu.dev_version, {6, 123, 114, 21}, {}}}) {
         EXPECT_EQ(p.w->geometry(), p.rect) << p.w->metaObject()->className();

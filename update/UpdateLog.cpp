@@ -1,0 +1,136 @@
+#include "update/UpdateLog.h"
+
+#include "update/UpdateRun.h"
+
+#include <QCryptographicHash>
+#include <QFileInfo>
+
+#include <ctime>
+
+namespace qx {
+
+std::string sha256Hex(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
+}
+
+std::uint32_t blockCount(std::size_t flashSize, std::size_t eepromSize) {
+    const auto blocks = [](std::size_t n) { return (n + kUpdateBlockSize - 1) / kUpdateBlockSize; };
+    return static_cast<std::uint32_t>(blocks(flashSize) + blocks(eepromSize));
+}
+
+UpdateLog::UpdateLog(state::UpdateJournal* journal, state::SettingsMemory* memory)
+    : journal_(journal), memory_(memory) {}
+
+UpdateLog::~UpdateLog() = default;
+
+std::string UpdateLog::begin(const UnitFacts& unit, const QString& packagePath,
+                             const QByteArray& file, const UpdatePackage& package) {
+    recorder_.reset();
+    id_ = 0;
+    blocks_ = 0;
+    beginError_.clear();
+    if (journal_ == nullptr) {
+        return {};
+    }
+    state::JournalEntry e;
+    e.started = static_cast<std::int64_t>(std::time(nullptr));
+    e.serial = unit.serial;
+    e.unitName = unit.name;
+    e.unitVersion = unit.version;
+    e.packagePath = QFileInfo(packagePath).absoluteFilePath().toStdString();
+    e.packageSize = static_cast<std::uint64_t>(file.size());
+    e.packageSha256 = sha256Hex(file);
+    e.packageName = package.header.name;
+    e.packageVersion = std::to_string(package.header.version.major) + "." +
+                       std::to_string(package.header.version.minor);
+    if (memory_ != nullptr) {
+        e.snapshot = memory_->find(unit.serial);
+    }
+    e.blocksTotal = blockCount(package.flash.size(), package.eeprom.size());
+    const state::UpdateJournal::Added added = journal_->add(std::move(e));
+    id_ = added.id;
+    beginError_ = added.error;
+    recorder_ = std::make_unique<state::ProgressRecorder>(*journal_, id_);
+    return added.error;
+}
+
+void UpdateLog::blockDone() {
+    const std::uint32_t n = ++blocks_;
+    if (recorder_) {
+        recorder_->blocksDone(n);
+    }
+}
+
+std::string UpdateLog::end(state::UpdateState state, const std::string& message) {
+    if (journal_ == nullptr || id_ == 0) {
+        return {};
+    }
+    std::string error = recorder_ ? recorder_->lastError() : std::string();
+    recorder_.reset(); // writes its last count first
+    const std::string endError = journal_->change(id_, [&](state::JournalEntry& e) {
+        e.blocksDone = blocks_;
+        e.state = state;
+        e.message = message;
+        e.ended = static_cast<std::int64_t>(std::time(nullptr));
+    });
+    id_ = 0;
+    if (!endError.empty()) {
+        error = endError;
+    }
+    // A journal that could not be written at the start was accepted by the operator then.
+    return beginError_.empty() ? error : std::string();
+}
+
+void UpdateLog::drop() {
+    recorder_.reset();
+    if (journal_ != nullptr && id_ != 0) {
+        journal_->drop(id_);
+    }
+    id_ = 0;
+}
+
+std::optional<state::JournalEntry> UpdateLog::unfinishedFor(const std::string& serial) const {
+    if (journal_ == nullptr || serial.empty()) {
+        return std::nullopt;
+    }
+    std::optional<state::JournalEntry> e = journal_->latestFor(serial);
+    if (!e || !state::unfinished(e->state) || e->id == id_) {
+        return std::nullopt;
+    }
+    return e;
+}
+
+std::vector<state::JournalEntry> UpdateLog::entries() const {
+    return journal_ != nullptr ? journal_->entries() : std::vector<state::JournalEntry>();
+}
+
+QString packageChangeReason(const state::JournalEntry& entry, bool readable,
+                            const QByteArray& file) {
+    const QString path = QString::fromStdString(entry.packagePath);
+    if (!readable) {
+        return QStringLiteral("The package %1 of the unfinished update cannot be read any more.")
+            .arg(path);
+    }
+    if (static_cast<std::uint64_t>(file.size()) != entry.packageSize ||
+        sha256Hex(file) != entry.packageSha256) {
+        return QStringLiteral("The package %1 has changed since the unfinished update: it is not "
+                              "the one that was being written.")
+            .arg(path);
+    }
+    return {};
+}
+
+QString recoveryText(const state::JournalEntry& entry) {
+    const QString what =
+        state::unfinished(entry.state) && entry.state == state::UpdateState::Running
+            ? QStringLiteral("was cut off")
+            : QStringLiteral("did not finish");
+    return QStringLiteral("The last update of this unit %1: %2, version %3, %4 of %5 blocks "
+                          "written. Run it again from the start?")
+        .arg(what, QFileInfo(QString::fromStdString(entry.packagePath)).fileName(),
+             QString::fromStdString(entry.packageVersion))
+        .arg(entry.blocksDone)
+        .arg(entry.blocksTotal);
+}
+
+} // namespace qx
