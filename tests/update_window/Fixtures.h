@@ -50,17 +50,19 @@ public:
     std::vector<ShownMessage> messages;
     std::function<void(const ShownMessage&)> onMessage;
     std::deque<QString> files; // answers to the open dialog; "" cancels
+    // The answer to a question offering Yes and No.
+    QMessageBox::StandardButton questionAnswer = QMessageBox::No;
     std::function<void()> onOpen;
     QString openFilter;
 
     QMessageBox::StandardButton message(QWidget*, Icon icon, const QString& caption,
                                         const QString& text,
-                                        QMessageBox::StandardButtons) override {
+                                        QMessageBox::StandardButtons buttons) override {
         messages.push_back({icon, caption, text});
         if (onMessage) {
             onMessage(messages.back());
         }
-        return QMessageBox::Ok;
+        return buttons.testFlag(QMessageBox::Yes) ? questionAnswer : QMessageBox::Ok;
     }
     QString openFileName(QWidget*, const QString&, const QString& filter) override {
         openFilter = filter;
