@@ -139,8 +139,13 @@ void VirtualUnit::handleFrame(std::span<const uint8_t> frame, Clock::time_point 
         break;
     case kFinish: {
         const uint8_t verdict = (updateOk_ && anyBlockWritten_) ? 1 : 0;
+        // The settings live in the EEPROM: a new EEPROM image brings the factory values back.
+        if (verdict != 0 && eepromWritten_) {
+            settings_ = factoryDefaults();
+        }
         updateOk_ = true;
         anyBlockWritten_ = false;
+        eepromWritten_ = false;
         queueAnswer(kFinish, std::span<const uint8_t>(&verdict, 1), now);
         break;
     }
@@ -169,6 +174,7 @@ void VirtualUnit::handleBlockWrite(std::span<const uint8_t> payload, bool flashM
         return;
     }
     std::vector<uint8_t>& memory = flashMemory ? flash_ : eeprom_;
+    eepromWritten_ = eepromWritten_ || !flashMemory;
     if (flashMemory) {
         const std::size_t block = adr / kBlockSize;
         if (!erased_[block]) {
@@ -284,6 +290,7 @@ void VirtualUnit::restart(bool boot) {
     tx_.clear();
     updateOk_ = true;
     anyBlockWritten_ = false;
+    eepromWritten_ = false;
 }
 
 void VirtualUnit::setRestartHandler(std::function<void(bool)> handler) {

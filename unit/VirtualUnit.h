@@ -125,6 +125,7 @@ private:
     std::vector<bool> erased_; // flash blocks erased since their last write
     bool updateOk_ = true;
     bool anyBlockWritten_ = false;
+    bool eepromWritten_ = false; // since the last finish: the settings go back to the factory's
     Counters counters_;
     std::vector<uint8_t> lastFrame_;
     std::function<void(bool)> restartHandler_;

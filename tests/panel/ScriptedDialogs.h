@@ -4,6 +4,7 @@
 #include "update/Dialogs.h"
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 namespace qx::test {
@@ -28,11 +29,16 @@ public:
     std::vector<Shown> shown;
     std::vector<Asked> saveAsked;
     std::vector<Asked> openAsked;
+    // Runs while a message is up, before it is answered.
+    std::function<void(const Shown&)> onShown;
 
     QMessageBox::StandardButton message(QWidget*, Icon icon, const QString& caption,
                                         const QString& text,
                                         QMessageBox::StandardButtons buttons) override {
         shown.push_back({icon, caption, text, buttons});
+        if (onShown) {
+            onShown(shown.back());
+        }
         if (answers.empty()) {
             return QMessageBox::Ok;
         }
