@@ -2,6 +2,7 @@
 
 #include "app/ActivationGate.h"
 #include "app/DemoControlWindow.h"
+#include "app/ProgramState.h"
 #include "app/QuitOnSignal.h"
 #include "app/QuitWhenIdle.h"
 #include "app/SingleInstance.h"
@@ -112,6 +113,7 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     Tfmain mainWindow(link, updateWindow, dialogs);
     MainConnectionView view(mainWindow, updateWindow);
     WindowErrorSink errors(mainWindow, dialogs);
+    ProgramState kept(options.demo, link, mainWindow, updateWindow, dialogs);
     std::unique_ptr<DemoControlWindow> demoWindow;
 
     // The unit's update and reset answers reach the update window and any qx77zt request.

@@ -43,19 +43,19 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
 
 } // namespace
 
-std::filesystem::path stateFolder(const char* xdgStateHome, const char* home) {
+std::filesystem::path stateFolder(const char* xdgStateHome, const char* home, const char* folder) {
     // The base directory specification ignores a relative value.
     if (xdgStateHome != nullptr && xdgStateHome[0] == '/') {
-        return std::filesystem::path(xdgStateHome) / kProgramFolder;
+        return std::filesystem::path(xdgStateHome) / folder;
     }
     if (home != nullptr && home[0] == '/') {
-        return std::filesystem::path(home) / ".local" / "state" / kProgramFolder;
+        return std::filesystem::path(home) / ".local" / "state" / folder;
     }
     return {};
 }
 
-std::filesystem::path stateFolderFromEnvironment() {
-    return stateFolder(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
+std::filesystem::path stateFolderFromEnvironment(const char* folder) {
+    return stateFolder(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"), folder);
 }
 
 WriteOutcome replaceFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {

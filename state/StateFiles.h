@@ -16,12 +16,13 @@ namespace qx::state {
 // The program's own folder under the user's state folder.
 inline constexpr const char* kProgramFolder = "qx77zt";
 
-// `$XDG_STATE_HOME/qx77zt` when that variable holds an absolute path, else
-// `$HOME/.local/state/qx77zt`; empty when neither gives a place. Pass the variables' values
+// `$XDG_STATE_HOME/<folder>` when that variable holds an absolute path, else
+// `$HOME/.local/state/<folder>`; empty when neither gives a place. Pass the variables' values
 // (nullptr for unset).
-std::filesystem::path stateFolder(const char* xdgStateHome, const char* home);
+std::filesystem::path stateFolder(const char* xdgStateHome, const char* home,
+                                  const char* folder = kProgramFolder);
 // The same from the process environment.
-std::filesystem::path stateFolderFromEnvironment();
+std::filesystem::path stateFolderFromEnvironment(const char* folder = kProgramFolder);
 
 struct WriteOutcome {
     bool ok = false;

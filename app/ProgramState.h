@@ -1,0 +1,34 @@
+// What the program keeps between runs, brought to its windows: the update journal and the
+// settings each unit last confirmed are read from the state folder at start; an unfinished
+// update of a unit found in its boot loader opens the update window with its offer; the settings
+// an update reset are offered back in the main window.
+#pragma once
+
+#include "link/LinkState.h"
+#include "panel/SettingsRestore.h"
+#include "state/SettingsMemory.h"
+#include "state/UpdateJournal.h"
+#include "update/Dialogs.h"
+
+#include <QStringList>
+
+namespace qx {
+
+class Tfmain;
+class Tfu;
+
+class ProgramState {
+public:
+    // The demo keeps its own folder, so that its virtual unit never mixes with real ones.
+    ProgramState(bool demo, LinkState& link, Tfmain& mainWindow, Tfu& updateWindow,
+                 Dialogs& dialogs);
+    ProgramState(const ProgramState&) = delete;
+    ProgramState& operator=(const ProgramState&) = delete;
+
+private:
+    state::UpdateJournal journal_;
+    state::SettingsMemory memory_;
+    SettingsRestore restore_;
+};
+
+} // namespace qx
