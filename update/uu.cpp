@@ -398,7 +398,7 @@ void Tfu::Private::startRun(const QString& fileName, PackageFileRead file) {
 }
 
 void Tfu::Private::runAgain() {
-    if (busy() || !offered) {
+    if (busy() || !offered || refusedForOtherTransfer()) {
         return;
     }
     const state::JournalEntry entry = *offered;
