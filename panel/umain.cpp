@@ -1,6 +1,7 @@
 #include "panel/umain.h"
 
 #include "levels/LevelMeters.h"
+#include "panel/MainWindowAccess.h"
 #include "panel/PanelModel.h"
 #include "panel/ScreenCentring.h"
 #include "panel/SettingsFile.h"
@@ -415,6 +416,7 @@ void Tfmain::buildMenu() {
 
 void Tfmain::FormCreate() {
     setUpKeyboard();
+    nameMainWindowControls(*this);
 
     adjustSize();
     panel::centreOnScreen(*this);

@@ -213,6 +213,57 @@ TEST_F(MetersOnWindow, TheBarsComeFirstInTheTabOrder) {
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(w.rb_vu));
 }
 
+TEST_F(MetersOnWindow, EveryControlHasANameAndTheSpeedButtonsSayWhetherTheyAreOn) {
+    for (QWidget* c : w.findChildren<QWidget*>()) {
+        // The editor inside a spin box is spoken as part of the spin box.
+        if ((c->focusPolicy() == Qt::NoFocus && !c->inherits("THSSpeedButton")) ||
+            c->parentWidget()->inherits("QAbstractSpinBox")) {
+            continue;
+        }
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(c);
+        ASSERT_NE(a, nullptr);
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << c->objectName().toStdString();
+    }
+    struct Case {
+        QWidget* button;
+        const char* name;
+        const char* before;
+        const char* after;
+    };
+    DeviceSettings s = factoryDefaults();
+    s.preset = 0;
+    s.muteOn = 0;
+    s.monitorMode = 0;
+    std::array<uint8_t, kAnswerPayloadSize> a{};
+    const auto show = [&](const DeviceSettings& settings) {
+        std::memcpy(a.data(), &settings, kSettingsSize);
+        ASSERT_TRUE(link.storeAnswer(false, a));
+        w.refresh();
+    };
+    show(s);
+    const Case cases[] = {{w.but0, "Preset 1", "on", "off"},
+                          {w.but2, "Preset 3", "off", "on"},
+                          {w.mute, "Mute", "off", "on"},
+                          {w.dif, "Difference", "off", "on"},
+                          {w.sum, "Sum", "off", "off"}};
+    for (const Case& c : cases) {
+        QAccessibleInterface* i = QAccessible::queryAccessibleInterface(c.button);
+        EXPECT_EQ(i->text(QAccessible::Name), QString::fromLatin1(c.name));
+        EXPECT_EQ(i->text(QAccessible::Value), QString::fromLatin1(c.before)) << c.name;
+        EXPECT_EQ(i->state().checked, std::string(c.before) == "on") << c.name;
+    }
+    s.preset = 2;
+    s.muteOn = 1;
+    s.monitorMode = 2;
+    show(s);
+    for (const Case& c : cases) {
+        QAccessibleInterface* i = QAccessible::queryAccessibleInterface(c.button);
+        EXPECT_EQ(i->text(QAccessible::Value), QString::fromLatin1(c.after)) << c.name;
+    }
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(w.brg1)->text(QAccessible::Name),
+              QStringLiteral("Brightness 30%"));
+}
+
 struct HistoryOnWindow : MetersOnWindow {
     levels::LevelHistoryWindow* open() {
         w.HIST->trigger();
