@@ -1,7 +1,7 @@
 #!/bin/bash
 # Inside the test machine: everything the vm lane checks, in one boot. The round-trip proof first
 # (the gadget's raw paths), then the program's link and the HID library end to end, then the
-# program itself.
+# program itself, then its command line.
 #
 #   tools/vm/lane-job.sh BUILD_DIR
 set -uo pipefail
@@ -22,4 +22,5 @@ part() {
 part "round-trip proof" "$here/proof.sh" "$build/tests/vm/vm_hid_roundtrip"
 part "end to end" "$here/e2e.sh" "$build"
 part "the program" "$here/program.sh" "$build"
+part "the command line" "$here/cli.sh" "$build"
 exit "$status"
