@@ -9,6 +9,7 @@
 #include "cli/WindowCliService.h"
 #include "link/EmbeddedImage.h"
 #include "link/USB.h"
+#include "panel/DesignFont.h"
 #include "panel/MainConnectionView.h"
 #include "panel/umain.h"
 #include "update/Dialogs.h"
@@ -99,6 +100,8 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     QApplication::setApplicationName(QStringLiteral("QX_77ZT"));
     QApplication::setApplicationDisplayName(QStringLiteral("QX-77ZT"));
     QApplication::setDesktopFileName(QStringLiteral("qx77zt"));
+    // Before any window is made: both take the design font when it is there.
+    panel::loadDesignFont();
 
     // A running copy is shown instead; this one leaves before touching the HID library.
     SingleInstance instance(

@@ -1,6 +1,8 @@
 #include "panel/umain.h"
 
 #include "levels/LevelMeters.h"
+#include "panel/CompactControls.h"
+#include "panel/DesignFont.h"
 #include "panel/MainWindowAccess.h"
 #include "panel/PanelModel.h"
 #include "panel/ScreenCentring.h"
@@ -12,7 +14,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
 #include <QLayout>
@@ -35,27 +36,12 @@ namespace qx {
 
 namespace {
 
+using panel::windowFont;
+
 constexpr auto kTag = "tag";
 const QString kCaption = QStringLiteral("QX-77ZT");
 const QString kConfigFilter = QStringLiteral("Config File (*.cfg)");
 const QString kConfigName = QStringLiteral("config.cfg");
-
-// The design font where the machine has it, else the closest narrow sans-serif bold.
-QFont windowFont(int pixels) {
-    const QStringList families = QFontDatabase::families();
-    QFont font;
-    if (families.contains(QStringLiteral("Tahoma"))) {
-        font.setFamily(QStringLiteral("Tahoma"));
-    } else if (families.contains(QStringLiteral("DejaVu Sans Condensed"))) {
-        font.setFamily(QStringLiteral("DejaVu Sans Condensed"));
-    } else {
-        font.setFamily(QStringLiteral("DejaVu Sans"));
-        font.setStretch(QFont::Condensed);
-    }
-    font.setPixelSize(pixels);
-    font.setBold(true);
-    return font;
-}
 
 int tagOf(const QObject* o) {
     return o->property(kTag).toInt();
@@ -420,6 +406,12 @@ void Tfmain::FormCreate() {
 
     adjustSize();
     panel::centreOnScreen(*this);
+    auto* compact = new panel::CompactControls();
+    compact->setParent(this);
+    for (QWidget* c : std::initializer_list<QWidget*>{srcL, srcR, rb_vu, rb_ppm, brg0, brg1, brg2,
+                                                      brg3, peak0, peak1, peak2, rb_db, rb_dbfs}) {
+        c->setStyle(compact);
+    }
     // The design's sizes fit its own font; a wider fallback font must not clip a caption.
     for (QLabel* l :
          {lbl5, lbl10, lbl1, lbl4, lbl9, lbl6, lbl7, lbl8, lbl2, lbl3, Label1, Label2, Label3}) {

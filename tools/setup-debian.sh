@@ -9,7 +9,7 @@ packages=(
     libudev-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format
-    xvfb xauth fonts-dejavu-core
+    xvfb xauth fonts-dejavu-core fonts-wine
 )
 # Extra lanes append their own needs here (see tools/setup-extra.d/).
 if [ -d "$(dirname "$0")/setup-extra.d" ]; then

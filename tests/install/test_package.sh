@@ -29,7 +29,7 @@ if grep -q '^./etc/' <<<"$files"; then
     fail "the package must not ship files under /etc"
 fi
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in libudev1 libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
+for d in libudev1 fonts-wine libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
     grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
 dpkg-deb -I "$deb" postinst | grep -q "udevadm control --reload-rules" || fail "postinst does not reload udev rules"

@@ -2,6 +2,7 @@
 // has no worker here, so every post stays in the mailbox where the test can count and read it.
 #include "ScriptedDialogs.h"
 #include "levels/LevelMeters.h"
+#include "panel/DesignFont.h"
 #include "panel/MainConnectionView.h"
 #include "panel/PanelModel.h"
 #include "panel/UnitAccessHint.h"
@@ -11,6 +12,8 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -19,6 +22,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTimer>
 
@@ -600,22 +604,9 @@ TEST_F(WindowTest, SitsCentredOnItsScreenFrameIncluded) {
         << screen.width() << "x" << screen.height();
 }
 
-TEST_F(WindowTest, LayoutAndStartState) {
-    EXPECT_EQ(w.windowTitle(), QStringLiteral("QX-77ZT"));
-    EXPECT_EQ(w.centralWidget()->size(), QSize(247, 536));
-    EXPECT_EQ(w.minimumSize(), w.maximumSize());
-    EXPECT_FALSE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(w.but3->geometry(), QRect(132, 82, 96, 49));
-    EXPECT_EQ(w.srcR->geometry(), QRect(4, 100, 91, 24));
-    EXPECT_EQ(w.srcL->count(), 18);
-    EXPECT_EQ(w.srcL->itemText(16), QStringLiteral("ANALOG L"));
-    EXPECT_EQ(w.gainL->minimum(), -32);
-    EXPECT_EQ(w.gainL->maximum(), 16);
-    EXPECT_EQ(w.levl->text(), QStringLiteral("-32"));
-    EXPECT_EQ(w.tmr->interval(), 100);
-    // No caption is clipped, whichever font the machine gave (the level readings have a fixed
-    // box and are checked by their text).
+// No caption is clipped or crowds its neighbour, whichever font the window got (the level
+// readings have a fixed box and are checked by their text).
+void expectCaptionsFit(Tfmain& w) {
     for (QLabel* l : w.findChildren<QLabel*>()) {
         if (l != w.levl && l != w.levr && l->pixmap().isNull() && !l->text().isEmpty() &&
             l->isVisibleTo(&w)) {
@@ -637,6 +628,36 @@ TEST_F(WindowTest, LayoutAndStartState) {
         }
         EXPECT_LE(b->geometry().right(), b->parentWidget()->width());
     }
+    // Every source name fits the list's text field ("ANALOG R" must not lose its last letter).
+    for (QComboBox* c : {w.srcL, w.srcR}) {
+        QStyleOptionComboBox opt;
+        opt.initFrom(c);
+        const int room =
+            c->style()
+                ->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, c)
+                .width();
+        for (int i = 0; i < c->count(); ++i) {
+            EXPECT_LE(c->fontMetrics().horizontalAdvance(c->itemText(i)), room)
+                << c->itemText(i).toStdString();
+        }
+    }
+}
+
+TEST_F(WindowTest, LayoutAndStartState) {
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("QX-77ZT"));
+    EXPECT_EQ(w.centralWidget()->size(), QSize(247, 536));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(w.but3->geometry(), QRect(132, 82, 96, 49));
+    EXPECT_EQ(w.srcR->geometry(), QRect(4, 100, 91, 24));
+    EXPECT_EQ(w.srcL->count(), 18);
+    EXPECT_EQ(w.srcL->itemText(16), QStringLiteral("ANALOG L"));
+    EXPECT_EQ(w.gainL->minimum(), -32);
+    EXPECT_EQ(w.gainL->maximum(), 16);
+    EXPECT_EQ(w.levl->text(), QStringLiteral("-32"));
+    EXPECT_EQ(w.tmr->interval(), 100);
+    expectCaptionsFit(w);
     // Tab order: the buttons, presets first, then each column with its gain before its source,
     // the two meters, then the choice panels.
     QWidget* expected[] = {w.but0,
@@ -872,6 +893,86 @@ TEST_F(WindowTest, UnreachableUnitShowsAHintWithoutAMessageBox) {
     EXPECT_TRUE(w.toolTip().isEmpty());
     QTest::qWait(1);
     EXPECT_EQ(w.height(), height);
+}
+
+} // namespace
+} // namespace qx
+
+namespace qx {
+namespace {
+
+// Removes the fonts a test added, so later tests see the machine's own.
+struct AddedFonts {
+    QList<int> ids;
+    ~AddedFonts() {
+        for (int id : ids) {
+            QFontDatabase::removeApplicationFont(id);
+        }
+    }
+};
+
+bool designFontShipped() {
+    return fs::exists(fs::path(panel::designFontFolder().toStdString()) / "tahoma.ttf") &&
+           fs::exists(fs::path(panel::designFontFolder().toStdString()) / "tahomabd.ttf");
+}
+
+// The design font lives outside the desktop's font folders: loaded from there, the window takes
+// it, bold included, and every caption still fits.
+TEST(DesignFont, LoadedFromItsFolderTheWindowTakesIt) {
+    EXPECT_TRUE(panel::loadDesignFont(QStringLiteral("/nonexistent")).isEmpty());
+    if (!designFontShipped()) {
+        GTEST_SKIP() << "fonts-wine is not installed";
+    }
+    AddedFonts added{panel::loadDesignFont()};
+    ASSERT_TRUE(QFontDatabase::families().contains(QStringLiteral("Tahoma")));
+    EXPECT_TRUE(panel::loadDesignFont().isEmpty()) << "a second load adds nothing";
+    EXPECT_TRUE(
+        QFontDatabase::isSmoothlyScalable(QStringLiteral("Tahoma"), QStringLiteral("Bold")));
+
+    LinkState link;
+    ScriptedDialogs dialogs;
+    Tfu tfu{link, dialogs};
+    Tfmain w{link, tfu, dialogs};
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    EXPECT_EQ(QFontInfo(w.but0->font()).family(), QStringLiteral("Tahoma"));
+    EXPECT_TRUE(QFontInfo(w.lbl5->font()).bold());
+    EXPECT_EQ(w.centralWidget()->size(), QSize(247, 536));
+    expectCaptionsFit(w);
+}
+
+// Not a check: the whole window with the design font and with the fallback, for a person to
+// look at. Run with --gtest_also_run_disabled_tests --gtest_filter='*BothFonts*'; writes
+// /tmp/panel-font-*.png.
+TEST(DesignFont, DISABLED_ScreenshotsWithBothFonts) {
+    for (const bool design : {false, true}) {
+        AddedFonts added;
+        if (design) {
+            added.ids = panel::loadDesignFont();
+        }
+        LinkState link;
+        ScriptedDialogs dialogs;
+        Tfu tfu{link, dialogs};
+        Tfmain w{link, tfu, dialogs};
+        tfu.setDeviceFields(QStringLiteral("QX-77ZT"), QStringLiteral("QX7700000042"),
+                            QStringLiteral("1.2"));
+        DeviceSettings s = factoryDefaults();
+        s.preset = 3;
+        s.peakHold = 2;
+        std::array<uint8_t, kAnswerPayloadSize> answer{};
+        std::memcpy(answer.data(), &s, kSettingsSize);
+        answer[kSettingsSize] = static_cast<uint8_t>(-3);
+        answer[kSettingsSize + 1] = static_cast<uint8_t>(-9);
+        link.storeAnswer(false, answer);
+        link.connected = true;
+        w.Cont(true);
+        w.refresh();
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        QTest::qWait(50);
+        w.grab().save(design ? QStringLiteral("/tmp/panel-font-tahoma.png")
+                             : QStringLiteral("/tmp/panel-font-fallback.png"));
+    }
 }
 
 } // namespace
