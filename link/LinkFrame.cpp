@@ -25,14 +25,19 @@ BuiltFrame buildFrame(uint8_t command, std::span<const uint8_t> payload) {
     return frame;
 }
 
-std::optional<FrameView> checkFrame(std::span<const uint8_t> buffer) {
+bool frameLengthFits(std::span<const uint8_t> buffer) {
     if (buffer.size() < kFrameOverhead) {
+        return false;
+    }
+    const std::size_t n = (std::size_t{buffer[1]} << 8) | buffer[2];
+    return n + kFrameOverhead <= buffer.size();
+}
+
+std::optional<FrameView> checkFrame(std::span<const uint8_t> buffer) {
+    if (!frameLengthFits(buffer)) {
         return std::nullopt;
     }
     const std::size_t n = (std::size_t{buffer[1]} << 8) | buffer[2];
-    if (n + kFrameOverhead > buffer.size()) {
-        return std::nullopt;
-    }
     const uint16_t expected = static_cast<uint16_t>((buffer[n + 3] << 8) | buffer[n + 4]);
     if (crc16(buffer.first(n + 3)) != expected) {
         return std::nullopt;

@@ -32,5 +32,8 @@ struct FrameView {
 // Checks the frame at the start of `buffer` (which may hold trailing bytes after it): the length
 // field and both CRC bytes must lie inside the buffer and the CRC must match exactly.
 std::optional<FrameView> checkFrame(std::span<const uint8_t> buffer);
+// The length field and both CRC bytes lie inside `buffer` (so a refusal by checkFrame is the
+// CRC's).
+bool frameLengthFits(std::span<const uint8_t> buffer);
 
 } // namespace qx

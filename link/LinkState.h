@@ -8,6 +8,7 @@
 #pragma once
 
 #include "link/DeviceRecords.h"
+#include "link/LinkCounters.h"
 
 #include <atomic>
 #include <chrono>
@@ -73,6 +74,12 @@ public:
     // unit under it. Unlike `updateInProgress` it ends with the transfer whatever the unit
     // answers.
     std::atomic<bool> transferRunning{false};
+
+    // What the link has done, for diagnostics.
+    LinkCounters counters;
+    // A recorder's view of the traffic; null when none is attached. Whoever sets it keeps the
+    // tap alive for as long as the link runs.
+    std::atomic<TrafficTap*> tap{nullptr};
 
     bool pending() const { return pending_.load(); }
     bool writeAcked() const { return writeAcked_.load(); }

@@ -38,6 +38,9 @@ void Tthr::execute(std::stop_token stop) {
             break;
         }
         if (work.job) {
+            if (work.job->resend) {
+                link_.counters.resends.fetch_add(1, std::memory_order_relaxed);
+            }
             const uint8_t sent = sendFrame(link_, port_, work.job->request, errors_);
             link_.finishJob(*work.job, sent > 0);
         }

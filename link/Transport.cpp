@@ -64,10 +64,20 @@ uint8_t sendFrame(LinkState& link, HidPort& port, const LinkRequest& req, ErrorS
         report[63] = static_cast<uint8_t>(piece);
         report[64] = 0;
         result = port.setOutputReport(report.data());
+        if (TrafficTap* tap = link.tap.load()) {
+            tap->sent(report, result != 0);
+        }
+        if (result == 0) {
+            link.counters.piecesRefused.fetch_add(1, std::memory_order_relaxed);
+        }
         everyPieceAccepted = everyPieceAccepted && result != 0;
         p += piece;
     }
-    return everyPieceAccepted ? result : 0;
+    if (!everyPieceAccepted) {
+        return 0;
+    }
+    link.counters.framesSent.fetch_add(1, std::memory_order_relaxed);
+    return result;
 }
 
 Receiver::Receiver(LinkState& link, AnswerSink* answers) : link_(link), answers_(answers) {}
@@ -78,6 +88,9 @@ std::size_t Receiver::bufferedBytes() const {
 }
 
 void Receiver::onInputReport(const THIDreport& report, uint8_t /*count*/) {
+    if (TrafficTap* tap = link_.tap.load()) {
+        tap->received(std::span<const uint8_t>(&report.reportId, sizeof(THIDreport)));
+    }
     std::lock_guard lock(mutex_);
     const std::size_t offset = (std::size_t{report.data[0]} << 8) | report.data[1];
     const std::size_t total = (std::size_t{report.data[2]} << 8) | report.data[3];
@@ -96,8 +109,15 @@ void Receiver::onInputReport(const THIDreport& report, uint8_t /*count*/) {
 void Receiver::dispatch() {
     const auto frame = checkFrame(rxBuffer_);
     if (!frame) {
-        return; // impossible length, missing CRC bytes or CRC mismatch: dropped silently
+        // Impossible length, missing CRC bytes or CRC mismatch: dropped, only counted.
+        if (frameLengthFits(rxBuffer_)) {
+            link_.counters.crcFailures.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            link_.counters.lengthFailures.fetch_add(1, std::memory_order_relaxed);
+        }
+        return;
     }
+    link_.counters.noteAnswer();
     const uint8_t c = frame->command;
     const bool ackBit = (c & 0x80) != 0;
     if (c == cmd::kStatus || c == cmd::kSettingsWrite) {
@@ -108,6 +128,7 @@ void Receiver::dispatch() {
             link_.storeAnswer(ackBit, std::span<const uint8_t, kAnswerPayloadSize>(
                                           frame->payload.data(), kAnswerPayloadSize));
         } else {
+            link_.counters.lengthFailures.fetch_add(1, std::memory_order_relaxed);
             link_.noteAnswer(ackBit);
         }
         return;

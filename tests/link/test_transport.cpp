@@ -312,6 +312,59 @@ TEST_F(ReceiverTest, ShortAnswerAcknowledgesButLeavesTheRecords) {
     EXPECT_EQ(link.status().levelLeft, 3);
 }
 
+// Each kind of answer lands in exactly one counter: the report says what went wrong on the wire.
+TEST_F(ReceiverTest, CountersTellGoodAnswersFromCrcAndLengthFailures) {
+    std::vector<uint8_t> badCrc = answer(0x00, statusPayload(0, 1));
+    badCrc.back() ^= 0x01;
+    std::vector<uint8_t> lengthPastEnd = answer(0x00, {});
+    lengthPastEnd[1] = 0x01; // 256 payload bytes claimed in a 5-byte frame sent in one piece
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> frame;
+        uint64_t answers, crc, length;
+    };
+    const Case cases[] = {
+        {"status answer", answer(0x00, statusPayload(0, 1)), 1, 0, 0},
+        {"CRC bit flipped", badCrc, 0, 1, 0},
+        {"length past the buffer", lengthPastEnd, 0, 0, 1},
+        {"too short to hold the records", answer(0x00, {1, 2, 3}), 1, 0, 1},
+        {"update answer", answer(0xF1, {1}), 1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        LinkState fresh;
+        Receiver r{fresh, nullptr};
+        r.onInputReport(pieceOf(c.frame, 0, c.frame.size(), 0), 64);
+        const LinkCountersSnapshot got = fresh.counters.snapshot();
+        EXPECT_EQ(got.answersReceived, c.answers) << c.name;
+        EXPECT_EQ(got.crcFailures, c.crc) << c.name;
+        EXPECT_EQ(got.lengthFailures, c.length) << c.name;
+        EXPECT_EQ(got.lastAnswerAge.has_value(), c.answers != 0) << c.name;
+    }
+}
+
+TEST_F(TransportTest, CountersAndTapSeeEveryPieceAndOnlyWholeFrames) {
+    struct Tap : TrafficTap {
+        std::vector<std::pair<Report, bool>> sentReports;
+        void sent(std::span<const uint8_t> r, bool accepted) override {
+            Report copy{};
+            std::copy(r.begin(), r.end(), copy.begin());
+            sentReports.emplace_back(copy, accepted);
+        }
+        void received(std::span<const uint8_t>) override {}
+    } tap;
+    link.tap = &tap;
+    port.results = {64, 0, 64}; // the second piece of the first frame is refused
+    EXPECT_EQ(sendFrame(link, port, requestOf(0xF1, 100)), 0);
+    EXPECT_EQ(sendFrame(link, port, requestOf(0x00, 0)), 64);
+    const LinkCountersSnapshot c = link.counters.snapshot();
+    EXPECT_EQ(c.framesSent, 1u);
+    EXPECT_EQ(c.piecesRefused, 1u);
+    ASSERT_EQ(tap.sentReports.size(), 3u);
+    EXPECT_FALSE(tap.sentReports[1].second);
+    EXPECT_EQ(tap.sentReports[2].first, port.sent[2]);
+    link.tap = nullptr;
+}
+
 TEST_F(ReceiverTest, GarbageLeavesTheBufferBoundedAndNothingChanged) {
     std::mt19937 rng(1234);
     const DeviceSettings before = link.settings();

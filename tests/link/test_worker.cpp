@@ -117,6 +117,38 @@ TEST_F(WorkerTest, LostAndCorruptedAnswersAreRecoveredByTheNextExchange) {
     EXPECT_EQ(unit.settings().dimMode, 2);
 }
 
+// The counters after faults the virtual unit injects: what a diagnostics report shows of a
+// link that misbehaves.
+TEST_F(WorkerTest, CountersAfterInjectedFaults) {
+    unit::Faults f;
+    f.corruptCrc = true;
+    unit.setFaults(f);
+    ASSERT_TRUE(eventually([&] { return link.postStatusRequest(); }));
+    ASSERT_TRUE(eventually([&] { return link.counters.snapshot().crcFailures >= 1; }));
+    EXPECT_EQ(link.counters.snapshot().answersReceived, 0u);
+    EXPECT_FALSE(link.counters.snapshot().lastAnswerAge);
+
+    f = {};
+    f.silent = true;
+    unit.setFaults(f);
+    link.save([](DeviceSettings& s) { s.muteOn = 1; });
+    ASSERT_TRUE(eventually([&] { return link.counters.snapshot().resends >= 2; }));
+
+    f = {};
+    f.refuseWrites = true;
+    unit.setFaults(f);
+    const uint64_t sentBefore = link.counters.snapshot().framesSent;
+    ASSERT_TRUE(eventually([&] { return link.counters.snapshot().piecesRefused >= 1; }));
+    EXPECT_EQ(link.counters.snapshot().framesSent, sentBefore);
+
+    unit.setFaults({});
+    ASSERT_TRUE(eventually([&] { return link.writeAcked(); }));
+    const LinkCountersSnapshot c = link.counters.snapshot();
+    EXPECT_GE(c.answersReceived, 1u);
+    ASSERT_TRUE(c.lastAnswerAge);
+    EXPECT_LT(*c.lastAnswerAge, std::chrono::seconds(2));
+}
+
 TEST_F(WorkerTest, UpdateCommandsReachABootingUnitDespiteAnUnconfirmedWrite) {
     unit::Faults silent;
     silent.silent = true;
