@@ -12,4 +12,8 @@ namespace qx {
 // Empty when the image looks loadable on this machine; otherwise what is wrong with it.
 std::string checkElfImage(std::span<const uint8_t> image);
 
+// The image's GNU build id in lower-case hex (what debuggers and debug-symbol folders key on),
+// read from its note segments; empty when it has none or the notes do not fit the image.
+std::string elfBuildId(std::span<const uint8_t> image);
+
 } // namespace qx

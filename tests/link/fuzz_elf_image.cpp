@@ -6,5 +6,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> exact(data, data + size);
     (void)qx::checkElfImage(exact);
+    (void)qx::elfBuildId(exact);
     return 0;
 }
