@@ -7,6 +7,8 @@
 #include "app/QuitWhenIdle.h"
 #include "app/SingleInstance.h"
 #include "cli/WindowCliService.h"
+#include "diag/DiagnosticsReport.h"
+#include "diag/DiagnosticsWindow.h"
 #include "link/EmbeddedImage.h"
 #include "link/USB.h"
 #include "panel/DesignFont.h"
@@ -174,6 +176,15 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         }
     };
     mainWindow.connectUnit = [&] { usb.connectUnit(); };
+
+    const std::vector<uint8_t> image = embeddedHidImage().value_or(std::vector<uint8_t>{});
+    DiagnosticsWindow diagnostics([&] { return formatReport(gatherFacts(usb, link, image)); },
+                                  dialogs, &mainWindow);
+    mainWindow.onDiagnostics = [&diagnostics] {
+        diagnostics.show();
+        diagnostics.raise();
+        diagnostics.activateWindow();
+    };
 
     // Device changes held back during an update transfer are acted on once it has ended.
     QTimer deferredChanges;

@@ -659,8 +659,15 @@ void Tfmain::INFClick() {
     const QString text = QStringLiteral("Model: ") + tfu_.deviceName() +
                          QStringLiteral("\nSerial: ") + tfu_.deviceSerial() +
                          QStringLiteral("\nSoftware version: ") + tfu_.deviceVersion();
-    dialogs_.message(this, Dialogs::Icon::Information, QStringLiteral("INFO"), text,
-                     QMessageBox::Ok);
+    if (!onDiagnostics) {
+        dialogs_.message(this, Dialogs::Icon::Information, QStringLiteral("INFO"), text,
+                         QMessageBox::Ok);
+        return;
+    }
+    if (dialogs_.offer(this, Dialogs::Icon::Information, QStringLiteral("INFO"), text,
+                       QStringLiteral("Diagnostics…"))) {
+        onDiagnostics();
+    }
 }
 
 // ---- display ----------------------------------------------------------------------------------

@@ -50,6 +50,8 @@ public:
     std::function<void()> onClose;
     // Rescans and connects; run after the update window closes.
     std::function<void()> connectUnit;
+    // Shows the diagnostics window; offered by "About" when set.
+    std::function<void()> onDiagnostics;
 
     // Enables or disables every control placed directly on the window; the menu stays usable.
     void Cont(bool en);

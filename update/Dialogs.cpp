@@ -1,6 +1,7 @@
 #include "update/Dialogs.h"
 
 #include <QFileDialog>
+#include <QPushButton>
 
 namespace qx {
 
@@ -29,6 +30,20 @@ QMessageBox::StandardButton QtDialogs::message(QWidget* owner, Icon icon, const 
                                                QMessageBox::StandardButtons buttons) {
     QMessageBox box(qtIcon(icon), caption, text, buttons, owner);
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+bool Dialogs::offer(QWidget* owner, Icon icon, const QString& caption, const QString& text,
+                    const QString& /*action*/) {
+    return message(owner, icon, caption, text, QMessageBox::Ok | QMessageBox::Open) ==
+           QMessageBox::Open;
+}
+
+bool QtDialogs::offer(QWidget* owner, Icon icon, const QString& caption, const QString& text,
+                      const QString& action) {
+    QMessageBox box(qtIcon(icon), caption, text, QMessageBox::Ok, owner);
+    QPushButton* chosen = box.addButton(action, QMessageBox::ActionRole);
+    box.exec();
+    return box.clickedButton() == chosen;
 }
 
 QString QtDialogs::openFileName(QWidget* owner, const QString& initialName, const QString& filter) {

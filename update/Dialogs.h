@@ -19,6 +19,10 @@ public:
     virtual QMessageBox::StandardButton message(QWidget* owner, Icon icon, const QString& caption,
                                                 const QString& text,
                                                 QMessageBox::StandardButtons buttons) = 0;
+    // A message box with OK and one further action captioned `action`; true when the operator
+    // chose the action. Answered through message() (its Open button) unless overridden.
+    virtual bool offer(QWidget* owner, Icon icon, const QString& caption, const QString& text,
+                       const QString& action);
     // File dialogs; an empty result means the operator cancelled. `filter` is a Qt name filter
     // such as "Config File (*.cfg)".
     virtual QString openFileName(QWidget* owner, const QString& initialName,
@@ -33,6 +37,8 @@ public:
     QMessageBox::StandardButton message(QWidget* owner, Icon icon, const QString& caption,
                                         const QString& text,
                                         QMessageBox::StandardButtons buttons) override;
+    bool offer(QWidget* owner, Icon icon, const QString& caption, const QString& text,
+               const QString& action) override;
     QString openFileName(QWidget* owner, const QString& initialName,
                          const QString& filter) override;
     QString saveFileName(QWidget* owner, const QString& initialName,

@@ -557,6 +557,18 @@ TEST_F(FileCommands, FailuresShowTheFileNameAndTheSystemsText) {
     EXPECT_EQ(link.settings(), s);
 }
 
+TEST_F(WindowTest, AboutOffersTheDiagnosticsWindow) {
+    int opened = 0;
+    w.onDiagnostics = [&] { ++opened; };
+    dialogs.answers = {QMessageBox::Ok, QMessageBox::Open};
+    w.INF->trigger();
+    EXPECT_EQ(opened, 0) << "OK only closes the box";
+    w.INF->trigger();
+    EXPECT_EQ(opened, 1);
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[1].caption, QStringLiteral("INFO"));
+}
+
 TEST_F(WindowTest, AboutShowsTheUpdateWindowsDeviceFields) {
     tfu.setDeviceFields(QStringLiteral("QX-77ZT"), QStringLiteral("QX7700000042"),
                         QStringLiteral("1.2"));
