@@ -39,6 +39,8 @@ QAccessibleInterface* meterAccessibleFactory(const QString& className, QObject* 
 
 const QColor kOverColour(220, 0, 0);
 const QColor kMarkerColour(255, 255, 255);
+// While the readings are stale (the reading label greyed) the marker is too.
+const QColor kStaleMarkerColour(180, 180, 180);
 
 } // namespace
 
@@ -85,7 +87,8 @@ QString MeterOverlay::valueText() const {
 void MeterOverlay::paintEvent(QPaintEvent*) {
     QPainter p(this);
     if (markerX_) {
-        p.fillRect(*markerX_, 0, LevelMeters::kMarkerWidth, height(), kMarkerColour);
+        p.fillRect(*markerX_, 0, LevelMeters::kMarkerWidth, height(),
+                   meters_.readingEnabled(channel_) ? kMarkerColour : kStaleMarkerColour);
     }
     if (hasFocus() && keyboardFocus_) {
         QPen pen(Qt::black, 1, Qt::DotLine);
@@ -264,7 +267,18 @@ void LevelMeters::updateAccessibleValue(Channel& c) {
     QAccessible::updateAccessibility(&ev);
 }
 
+bool LevelMeters::readingEnabled(int channel) const {
+    return channels_.at(channelIndex(channel)).label->isEnabled();
+}
+
 bool LevelMeters::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::EnabledChange) {
+        for (const Channel& c : channels_) {
+            if (watched == c.label) {
+                c.overlay->update();
+            }
+        }
+    }
     if (e->type() == QEvent::MouseButtonPress &&
         static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
         for (std::size_t ch = 0; ch < 2; ++ch) {

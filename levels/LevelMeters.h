@@ -102,6 +102,8 @@ public:
     int level(int channel) const { return channels_.at(channelIndex(channel)).level; }
     MeterOverlay* overlay(int channel) const;
     QString sentence(int channel) const;
+    // Whether the reading label shows live readings (it is greyed while they are stale).
+    bool readingEnabled(int channel) const;
     QString overToolTip(int channel) const;
     Instant now() const { return now_(); }
 

@@ -106,8 +106,16 @@ TEST_F(MetersOnWindow, PeakMarkerHoldsThenFallsInsideTheBarBox) {
         EXPECT_EQ(meters().overlay(LevelMeters::kLeft)->markerX(), s.markerX)
             << "level " << int(s.level) << " after " << s.afterMs;
     }
-    const QWidget* box = meters().overlay(LevelMeters::kLeft);
+    QWidget* box = meters().overlay(LevelMeters::kLeft);
     EXPECT_EQ(box->geometry(), w.imgl->geometry());
+
+    // The marker is white over the bar, and grey while the readings are greyed as stale.
+    answer(0);
+    const auto markerColour = [&] { return box->grab().toImage().pixelColor(115, 5); };
+    EXPECT_EQ(markerColour(), QColor(255, 255, 255));
+    w.levl->setEnabled(false);
+    EXPECT_EQ(markerColour(), QColor(180, 180, 180));
+    w.levl->setEnabled(true);
     EXPECT_EQ(meters().overlay(LevelMeters::kRight)->geometry(), QRect(4, 23, 154, 10));
 }
 
