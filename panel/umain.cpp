@@ -437,13 +437,6 @@ void Tfmain::Cont(bool en) {
     updateStatusLine();
 }
 
-bool Tfmain::event(QEvent* e) {
-    if (e->type() == QEvent::WindowActivate && onActivate) {
-        onActivate();
-    }
-    return QMainWindow::event(e);
-}
-
 void Tfmain::closeEvent(QCloseEvent* e) {
     if (onClose) {
         onClose();

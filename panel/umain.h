@@ -43,9 +43,8 @@ public:
     Tfmain(LinkState& link, Tfu& updateWindow, Dialogs& dialogs, QWidget* parent = nullptr);
     ~Tfmain() override;
 
-    // Hooks the program entry sets.
-    // Runs on every activation of the window (binding the link is harmless to repeat).
-    std::function<void()> onActivate;
+    // Hooks the program entry sets. (Which activations bring the link up is decided beside the
+    // window, by the program entry's activation gate.)
     // Runs when the window closes (stops the link worker).
     std::function<void()> onClose;
     // Rescans and connects; run after the update window closes.
@@ -169,7 +168,6 @@ signals:
     void refreshRequested();
 
 protected:
-    bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 
 private:
