@@ -412,6 +412,10 @@ void Tfmain::FormCreate() {
                                                       brg3, peak0, peak1, peak2, rb_db, rb_dbfs}) {
         c->setStyle(compact);
     }
+    // The new style makes each list's drop-down at once: it is a control of its own for a
+    // screen reader.
+    srcL->view()->setAccessibleName(QStringLiteral("Left source choices"));
+    srcR->view()->setAccessibleName(QStringLiteral("Right source choices"));
     // The design's sizes fit its own font; a wider fallback font must not clip a caption.
     for (QLabel* l :
          {lbl5, lbl10, lbl1, lbl4, lbl9, lbl6, lbl7, lbl8, lbl2, lbl3, Label1, Label2, Label3}) {
@@ -730,7 +734,9 @@ void Tfmain::refresh() {
     // A list keeps the operator's value only while its drop-down is open; with the focus alone
     // it would go on showing the previous preset's source after a preset change.
     const auto choose = [](QComboBox* box, uint8_t index) {
-        if (box->view()->isVisible()) {
+        // view() would make a drop-down for a list never opened; such a list has none.
+        const auto* dropDown = box->findChild<QAbstractItemView*>();
+        if (dropDown != nullptr && dropDown->isVisible()) {
             return;
         }
         // The list may hold the focus: a choice made here is not the operator's and sends
