@@ -140,6 +140,7 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
                      updateWindow.deviceVersion().toStdString(), link.bootMode};
         return unit;
     });
+    commands.journal = &kept.journal();
     instance.takeConnection = [&commands](QLocalSocket* peer, const QByteArray& received) {
         return commands.take(peer, received);
     };

@@ -25,6 +25,9 @@ public:
     ProgramState(const ProgramState&) = delete;
     ProgramState& operator=(const ProgramState&) = delete;
 
+    // The journal qx77zt's transfers through this program are written to as well.
+    state::UpdateJournal& journal() { return journal_; }
+
 private:
     state::UpdateJournal journal_;
     state::SettingsMemory memory_;

@@ -158,6 +158,13 @@ int runSelfDriven(const CliRequest& r, const CliEnvironment& env, CliOutput& out
     context.unit.boot = link.bootMode;
     context.answerLimit = env.answerLimit;
     context.verdictLimit = env.verdictLimit;
+    // Read only for an update, which adds to it.
+    std::optional<state::UpdateJournal> journal;
+    if (r.command == Command::Update && !env.journalFile.empty()) {
+        journal.emplace(env.journalFile);
+        journal->load();
+        context.journal = &*journal;
+    }
     const int status = runUnitCommand(r, context, out, stop);
     if (env.libraryFinished) {
         env.libraryFinished(*usb.library());

@@ -28,6 +28,8 @@ struct CliEnvironment {
     std::function<std::optional<int>(const CliRequest&, CliOutput&, std::stop_token)> handOff;
     // Where the lock of processes driving the unit themselves lives.
     std::string lockDir;
+    // The update journal this process writes when it drives the unit itself; empty keeps none.
+    std::string journalFile;
     std::chrono::milliseconds answerLimit{3000};
     std::chrono::milliseconds verdictLimit{20000};
 };

@@ -3,6 +3,7 @@
 #include "cli/Json.h"
 #include "cli/SettingKeys.h"
 #include "panel/SettingsFile.h"
+#include "update/UpdateLog.h"
 #include "update/UpdatePackage.h"
 #include "update/UpdateRun.h"
 
@@ -298,8 +299,14 @@ private:
 
     int transfer() {
         const std::string& file = r_.operands.front();
-        PackageReadResult read =
-            readUpdatePackageFile(std::filesystem::path(file), c_.unit.product);
+        const PackageFileRead bytes = readPackageFileBytes(file);
+        PackageReadResult read;
+        if (bytes.ok) {
+            read = readUpdatePackage(bytes.bytes, c_.unit.product);
+        } else {
+            read.verdict = PackageVerdict::Unreadable;
+            read.message = bytes.message;
+        }
         if (read.verdict != PackageVerdict::Accepted) {
             out_.fail("\"" + file + "\": " +
                       (read.verdict == PackageVerdict::NameMismatch
@@ -309,25 +316,45 @@ private:
             return kExitUsage;
         }
         c_.link.updateInProgress = true;
+        // Journalled like the update window's transfers, so that the window can offer an update
+        // cut off here to be run again.
+        UpdateLog log(c_.journal, nullptr);
+        const std::string journalError =
+            log.begin({c_.unit.serial, c_.unit.product, c_.unit.version},
+                      QString::fromStdString(std::filesystem::absolute(file).string()),
+                      QByteArray(reinterpret_cast<const char*>(bytes.bytes.data()),
+                                 static_cast<qsizetype>(bytes.bytes.size())),
+                      read.package);
+        if (!journalError.empty()) {
+            out_.write(true,
+                       "qx77zt: warning: no update journal can be kept: " + journalError + "\n");
+        }
         const AnswerBox::Counts seen = c_.answers.counts();
         UpdateRun run(c_.link);
         const RunOutcome outcome =
             run.run(UpdateImages{std::move(read.package.flash), std::move(read.package.eeprom)},
-                    [this](int percent) { progress(percent); });
+                    [this, &log](int percent) {
+                        log.blockDone();
+                        progress(percent);
+                    });
         if (outcome != RunOutcome::Completed) {
             if (out_.terminal() && lastPercent_ >= 0 && lastPercent_ < 100) {
                 out_.write(false, "\n");
             }
-            out_.fail(outcome == RunOutcome::TooLarge
-                          ? "the package's images do not fit the unit's memory"
-                          : "update failed: the unit stopped taking the transfer");
+            const std::string why = outcome == RunOutcome::TooLarge
+                                        ? "the package's images do not fit the unit's memory"
+                                        : "update failed: the unit stopped taking the transfer";
+            log.end(state::UpdateState::Failed, why);
+            out_.fail(why);
             return kExitUnitFailed;
         }
         const std::optional<bool> verdict = c_.answers.waitFinish(seen, c_.verdictLimit);
         if (!verdict) {
+            log.end(state::UpdateState::Unconfirmed);
             out_.fail("the unit gave no verdict on the update within " + seconds(c_.verdictLimit));
             return kExitUnitFailed;
         }
+        log.end(*verdict ? state::UpdateState::Completed : state::UpdateState::Refused);
         if (!*verdict) {
             out_.fail("the unit reports that the update failed; try again");
             return kExitUnitFailed;

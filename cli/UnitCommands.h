@@ -7,6 +7,7 @@
 #include "cli/CliArgs.h"
 #include "cli/CliOutput.h"
 #include "link/LinkState.h"
+#include "state/UpdateJournal.h"
 
 #include <chrono>
 #include <stop_token>
@@ -30,6 +31,8 @@ struct UnitContext {
     std::chrono::milliseconds verdictLimit{20000};
     // Between two status requests of --watch.
     std::chrono::milliseconds watchInterval{100};
+    // Where an update is journalled; nullptr keeps no journal.
+    state::UpdateJournal* journal = nullptr;
 };
 
 // Runs every command but list and help. `stop` ends a --watch (an update always runs to its end,

@@ -122,6 +122,7 @@ private:
             UnitContext context{service_.link_, service_.answers_, unit.unit};
             context.answerLimit = service_.answerLimit;
             context.verdictLimit = service_.verdictLimit;
+            context.journal = service_.journal;
             const int status = runUnitCommand(r, context, *this, stop);
             queue(encodeAnswer(AnswerKind::Exit, std::string(1, static_cast<char>(status))));
             ended_ = true;

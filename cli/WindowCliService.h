@@ -43,6 +43,8 @@ public:
     std::chrono::milliseconds requestPatience{5000};
     std::chrono::milliseconds answerLimit{3000};
     std::chrono::milliseconds verdictLimit{20000};
+    // The window program's update journal, which a command's transfer is written to as well.
+    state::UpdateJournal* journal = nullptr;
 
     // The user id of the process at the other end of a local socket, or -1.
     static long peerUid(qintptr descriptor);

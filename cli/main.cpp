@@ -4,6 +4,8 @@
 #include "cli/CliMain.h"
 #include "cli/WindowHandOff.h"
 #include "link/EmbeddedImage.h"
+#include "state/StateFiles.h"
+#include "state/UpdateJournal.h"
 
 #include <QCoreApplication>
 
@@ -84,6 +86,9 @@ int main(int argc, char** argv) {
     }
     qx::cli::CliEnvironment env;
     env.image = &qx::embeddedHidImage;
+    if (const auto folder = qx::state::stateFolderFromEnvironment(); !folder.empty()) {
+        env.journalFile = (folder / qx::state::kJournalFileName).string();
+    }
     // The window program listens where a second copy of it would knock.
     env.handOff = [](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
                      std::stop_token token) {

@@ -63,6 +63,7 @@ protected:
         CliEnvironment env;
         env.image = &embeddedHidImage;
         env.lockDir = dir_.path().toStdString();
+        env.journalFile = path("update-journal");
         env.answerLimit = std::chrono::milliseconds(1500);
         env.verdictLimit = std::chrono::milliseconds(5000);
         env.libraryLoaded = [setup](LoadedLibrary& library) {

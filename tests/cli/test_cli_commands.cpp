@@ -3,6 +3,7 @@
 #include "CliFixture.h"
 
 #include "cli/UnitLock.h"
+#include "state/UpdateJournal.h"
 #include "tools/mkorbu/PackageWriter.h"
 #include "update/UpdatePackage.h"
 
@@ -315,6 +316,16 @@ TEST_F(CliCommands, UpdateLandsThePackageAndRefusesAnotherModel) {
     ASSERT_GE(flash.size(), demo.package.flash.size());
     EXPECT_TRUE(std::equal(demo.package.flash.begin(), demo.package.flash.end(), flash.begin()));
     EXPECT_TRUE(std::equal(demo.package.eeprom.begin(), demo.package.eeprom.end(), eeprom.begin()));
+    // Journalled as the update window journals its transfers.
+    state::UpdateJournal journal(path("update-journal"));
+    EXPECT_EQ(journal.load(), "");
+    ASSERT_EQ(journal.entries().size(), 1u);
+    const state::JournalEntry entry = journal.entries().back();
+    EXPECT_EQ(entry.state, state::UpdateState::Completed);
+    EXPECT_EQ(entry.serial, "QX7700000042");
+    EXPECT_EQ(entry.packagePath, QX_DEMO_PACKAGE);
+    EXPECT_GT(entry.blocksTotal, 0u);
+    EXPECT_EQ(entry.blocksDone, entry.blocksTotal);
 
     const std::string other = path("other.orbu");
     const PackageWriteResult written = writePackage({"QX-99", "1.0", {1, 2, 3}, {}});
