@@ -113,6 +113,10 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     }
 
     LinkState link;
+    // The link's tap for the whole run (it writes only while a recording runs); declared before
+    // the link's threads so that it outlives them.
+    TrafficRecorder recorder;
+    link.tap = &recorder;
     QtDialogs dialogs;
     Tfu updateWindow(link, dialogs);
     Tfmain mainWindow(link, updateWindow, dialogs);
@@ -181,6 +185,13 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     const std::vector<uint8_t> image = embeddedHidImage().value_or(std::vector<uint8_t>{});
     DiagnosticsWindow diagnostics([&] { return formatReport(gatherFacts(usb, link, image)); },
                                   dialogs, &mainWindow);
+    diagnostics.attachRecorder(recorder, [&updateWindow] {
+        return RecordingHeader{programFacts().version,
+                               (updateWindow.deviceName() + QStringLiteral(", serial ") +
+                                updateWindow.deviceSerial() + QStringLiteral(", version ") +
+                                updateWindow.deviceVersion())
+                                   .toStdString()};
+    });
     mainWindow.onDiagnostics = [&diagnostics] {
         diagnostics.show();
         diagnostics.raise();

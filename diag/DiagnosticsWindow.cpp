@@ -4,9 +4,11 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace qx {
@@ -14,7 +16,8 @@ namespace qx {
 DiagnosticsWindow::DiagnosticsWindow(std::function<std::string()> report, Dialogs& dialogs,
                                      QWidget* parent)
     : QDialog(parent), report_(std::move(report)), dialogs_(dialogs),
-      saveName_(QStringLiteral("qx77zt-diagnostics.txt")) {
+      saveName_(QStringLiteral("qx77zt-diagnostics.txt")),
+      recordName_(QStringLiteral("qx77zt-traffic.txt")) {
     setObjectName(QStringLiteral("DiagnosticsWindow"));
     setWindowTitle(QStringLiteral("Diagnostics"));
 
@@ -88,6 +91,77 @@ void DiagnosticsWindow::saveClick() {
             this, Dialogs::Icon::Error, QStringLiteral("Diagnostics"),
             QStringLiteral("Cannot save the report to %1: %2").arg(name, file.errorString()),
             QMessageBox::Ok);
+    }
+}
+
+void DiagnosticsWindow::attachRecorder(TrafficRecorder& recorder,
+                                       std::function<RecordingHeader()> header) {
+    recorder_ = &recorder;
+    header_ = std::move(header);
+    recordButton = new QPushButton(actions);
+    recordButton->setObjectName(QStringLiteral("recordButton"));
+    recordState = new QLabel(actions);
+    recordState->setObjectName(QStringLiteral("recordState"));
+    recordState->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* row = static_cast<QHBoxLayout*>(actions->layout());
+    row->addWidget(recordButton);
+    row->addWidget(recordState, 1);
+    connect(recordButton, &QPushButton::clicked, this, &DiagnosticsWindow::recordClick);
+    // The recorder stops by itself at its bound; the line follows it while the window is open.
+    recorderTimer_ = new QTimer(this);
+    recorderTimer_->setInterval(250);
+    connect(recorderTimer_, &QTimer::timeout, this, &DiagnosticsWindow::showRecorderState);
+    recorderTimer_->start();
+    showRecorderState();
+}
+
+void DiagnosticsWindow::recordClick() {
+    if (recorder_ == nullptr) {
+        return;
+    }
+    if (recorder_->state().recording) {
+        recorder_->stop();
+        showRecorderState();
+        return;
+    }
+    const QString name =
+        dialogs_.saveFileName(this, recordName_, QStringLiteral("Traffic recording (*.txt)"));
+    if (name.isEmpty()) {
+        return;
+    }
+    recordName_ = name;
+    const std::string error =
+        recorder_->start(name.toStdString(), header_ ? header_() : RecordingHeader{});
+    if (!error.empty()) {
+        dialogs_.message(
+            this, Dialogs::Icon::Error, QStringLiteral("Diagnostics"),
+            QStringLiteral("Cannot start recording: %1").arg(QString::fromStdString(error)),
+            QMessageBox::Ok);
+    }
+    showRecorderState();
+}
+
+void DiagnosticsWindow::showRecorderState() {
+    if (recorder_ == nullptr) {
+        return;
+    }
+    const TrafficRecorder::State s = recorder_->state();
+    const QString file = QString::fromStdString(s.path);
+    recordButton->setText(s.recording ? QStringLiteral("Stop recording")
+                                      : QStringLiteral("Start recording…"));
+    if (s.recording) {
+        recordState->setText(QStringLiteral("Recording: %1 reports, %2 bytes in %3")
+                                 .arg(s.reports)
+                                 .arg(s.bytes)
+                                 .arg(file));
+    } else if (s.stoppedAtLimit) {
+        recordState->setText(QStringLiteral("Recording stopped at its size limit: %1 reports in %2")
+                                 .arg(s.reports)
+                                 .arg(file));
+    } else if (!s.path.empty()) {
+        recordState->setText(QStringLiteral("Recorded %1 reports in %2").arg(s.reports).arg(file));
+    } else {
+        recordState->clear();
     }
 }
 

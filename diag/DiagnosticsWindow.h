@@ -1,6 +1,7 @@
 // The "Diagnostics" window: the diagnostics report as text, to copy or save with a bug report.
 #pragma once
 
+#include "diag/TrafficRecorder.h"
 #include "update/Dialogs.h"
 
 #include <QDialog>
@@ -8,7 +9,9 @@
 #include <functional>
 #include <string>
 
+class QLabel;
 class QPlainTextEdit;
+class QTimer;
 class QPushButton;
 
 namespace qx {
@@ -24,9 +27,16 @@ public:
     void refreshReport();
     QString reportText() const;
 
+    // Offers the traffic recorder in the window: "Start recording…" and "Stop recording", and a
+    // line that says how the recording goes. `header` names the program and unit at the start.
+    void attachRecorder(TrafficRecorder& recorder, std::function<RecordingHeader()> header);
+
     // Handlers.
     void copyClick();
     void saveClick();
+    void recordClick();
+    // Shows the recorder's state on the button and the line.
+    void showRecorderState();
 
     QPlainTextEdit* text = nullptr;
     QPushButton* refreshButton = nullptr;
@@ -35,6 +45,8 @@ public:
     QPushButton* closeButton = nullptr;
     // Room for more actions (the traffic recorder's) under the report.
     QWidget* actions = nullptr;
+    QPushButton* recordButton = nullptr;
+    QLabel* recordState = nullptr;
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -43,6 +55,10 @@ private:
     std::function<std::string()> report_;
     Dialogs& dialogs_;
     QString saveName_;
+    QString recordName_;
+    TrafficRecorder* recorder_ = nullptr;
+    std::function<RecordingHeader()> header_;
+    QTimer* recorderTimer_ = nullptr;
 };
 
 } // namespace qx

@@ -67,8 +67,10 @@ private:
 class TrafficTap {
 public:
     virtual ~TrafficTap() = default;
-    // `accepted`: the library took the report (a refused one never reached the unit).
-    virtual void sent(std::span<const uint8_t> report, bool accepted) = 0;
+    // An output report, just before it goes to the library (so that it comes before its answer).
+    virtual void sent(std::span<const uint8_t> report) = 0;
+    // The library refused the report just sent: it never reached the unit.
+    virtual void refused(std::span<const uint8_t> report) = 0;
     virtual void received(std::span<const uint8_t> report) = 0;
 };
 

@@ -63,12 +63,16 @@ uint8_t sendFrame(LinkState& link, HidPort& port, const LinkRequest& req, ErrorS
                     report.begin() + 5);
         report[63] = static_cast<uint8_t>(piece);
         report[64] = 0;
-        result = port.setOutputReport(report.data());
-        if (TrafficTap* tap = link.tap.load()) {
-            tap->sent(report, result != 0);
+        TrafficTap* tap = link.tap.load();
+        if (tap != nullptr) {
+            tap->sent(report);
         }
+        result = port.setOutputReport(report.data());
         if (result == 0) {
             link.counters.piecesRefused.fetch_add(1, std::memory_order_relaxed);
+            if (tap != nullptr) {
+                tap->refused(report);
+            }
         }
         everyPieceAccepted = everyPieceAccepted && result != 0;
         p += piece;

@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -70,6 +71,42 @@ TEST_F(DiagnosticsWindowTest, SaveWritesTheReportOrSaysWhyNot) {
         }
     }
     EXPECT_EQ(dialogs.saveAsked.front().initialName, QStringLiteral("qx77zt-diagnostics.txt"));
+}
+
+TEST_F(DiagnosticsWindowTest, RecordingStartsStopsAndSaysWhenItHitItsBound) {
+    TrafficRecorder recorder;
+    w.attachRecorder(recorder, [] { return RecordingHeader{"0.1.0", "QX-77ZT"}; });
+    w.show();
+    EXPECT_EQ(w.recordButton->text(), QStringLiteral("Start recording…"));
+
+    dialogs.nextSaveName = dir.filePath(QStringLiteral("none/traffic.txt"));
+    QTest::mouseClick(w.recordButton, Qt::LeftButton);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith(QStringLiteral("Cannot start recording")));
+    EXPECT_FALSE(recorder.state().recording);
+
+    const QString file = dir.filePath(QStringLiteral("traffic.txt"));
+    dialogs.nextSaveName = file;
+    QTest::mouseClick(w.recordButton, Qt::LeftButton);
+    ASSERT_TRUE(recorder.state().recording);
+    EXPECT_EQ(w.recordButton->text(), QStringLiteral("Stop recording"));
+    recorder.received(std::array<uint8_t, 65>{1});
+    QTest::mouseClick(w.recordButton, Qt::LeftButton);
+    EXPECT_FALSE(recorder.state().recording);
+    EXPECT_EQ(w.recordState->text(), QStringLiteral("Recorded 1 reports in %1").arg(file));
+
+    // Stopped by its bound while the window is open: the line follows without a click.
+    ASSERT_EQ(recorder.start(file.toStdString(), {}, 400), "");
+    for (int i = 0; i < 10; ++i) {
+        recorder.received(std::array<uint8_t, 65>{1});
+    }
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return w.recordState->text().startsWith(
+                QStringLiteral("Recording stopped at its size limit"));
+        },
+        5000));
+    EXPECT_EQ(w.recordButton->text(), QStringLiteral("Start recording…"));
 }
 
 } // namespace

@@ -344,12 +344,13 @@ TEST_F(ReceiverTest, CountersTellGoodAnswersFromCrcAndLengthFailures) {
 
 TEST_F(TransportTest, CountersAndTapSeeEveryPieceAndOnlyWholeFrames) {
     struct Tap : TrafficTap {
-        std::vector<std::pair<Report, bool>> sentReports;
-        void sent(std::span<const uint8_t> r, bool accepted) override {
+        std::vector<std::pair<Report, bool>> sentReports; // report, refused
+        void sent(std::span<const uint8_t> r) override {
             Report copy{};
             std::copy(r.begin(), r.end(), copy.begin());
-            sentReports.emplace_back(copy, accepted);
+            sentReports.emplace_back(copy, false);
         }
+        void refused(std::span<const uint8_t>) override { sentReports.back().second = true; }
         void received(std::span<const uint8_t>) override {}
     } tap;
     link.tap = &tap;
@@ -360,7 +361,8 @@ TEST_F(TransportTest, CountersAndTapSeeEveryPieceAndOnlyWholeFrames) {
     EXPECT_EQ(c.framesSent, 1u);
     EXPECT_EQ(c.piecesRefused, 1u);
     ASSERT_EQ(tap.sentReports.size(), 3u);
-    EXPECT_FALSE(tap.sentReports[1].second);
+    EXPECT_TRUE(tap.sentReports[1].second);
+    EXPECT_FALSE(tap.sentReports[2].second);
     EXPECT_EQ(tap.sentReports[2].first, port.sent[2]);
     link.tap = nullptr;
 }

@@ -1,0 +1,23 @@
+// A recording comes from someone's desk: the reader must refuse, never misread, whatever it gets,
+// and what it accepts must read back the same once written out again.
+#include "diag/TrafficRecording.h"
+
+#include <cstdlib>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const qx::ParsedRecording parsed = qx::parseRecording(text);
+    if (!parsed.recording) {
+        return 0;
+    }
+    std::string again = qx::formatRecordingHeader(parsed.recording->header);
+    for (const qx::RecordedReport& r : parsed.recording->reports) {
+        again += qx::formatRecordedReport(r);
+    }
+    const qx::ParsedRecording reread = qx::parseRecording(again);
+    if (!reread.recording || reread.recording->reports.size() != parsed.recording->reports.size()) {
+        std::abort();
+    }
+    return 0;
+}
