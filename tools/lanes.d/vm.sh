@@ -37,7 +37,7 @@ for k in $kernels; do
 done
 
 build=${QX_VM_BUILD_DIR:-build/default}
-targets=(vm_hid_roundtrip vm_link_e2e qx_gadget_unit QX_77ZT qx77zt mkorbu)
+targets=(vm_hid_roundtrip vm_link_e2e qx_gadget_unit QX_77ZT qx77zt mkorbu vm_update_window)
 echo "vm lane: building ${targets[*]} in $build"
 if [ "$build" = build/default ]; then
     configure=(cmake --preset default)
@@ -51,7 +51,7 @@ if [ ! -f "$build/CMakeCache.txt" ] || [ "$build" = build/default ]; then
 fi
 "${compile[@]}" || fail "build of ${targets[*]} failed"
 for program in tests/vm/vm_hid_roundtrip tests/vm/vm_link_e2e unit/gadget/qx_gadget_unit app/QX_77ZT \
-    cli/qx77zt tools/mkorbu/mkorbu; do
+    cli/qx77zt tools/mkorbu/mkorbu tests/vm/vm_update_window; do
     [ -x "$build/$program" ] || fail "$build/$program was not built"
 done
 

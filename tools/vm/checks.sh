@@ -11,3 +11,21 @@ check() {
         status=1
     fi
 }
+
+# Waits up to $1 seconds for the command after it to succeed.
+within() {
+    local limit=$1 start=$SECONDS
+    shift
+    until "$@"; do
+        [ $((SECONDS - start)) -lt "$limit" ] || return 1
+        sleep 0.2
+    done
+}
+
+# The gadget unit blocks its control signals first thing; one sent before that would end it.
+# shellcheck disable=SC2317 # called through within
+unit_takes_signals() { # of the gadget unit started as $unit_pid
+    local blocked
+    blocked=$(awk '/^SigBlk:/ { print $2 }' "/proc/$unit_pid/status" 2>/dev/null) &&
+        [ -n "$blocked" ] && (((16#$blocked & 1) != 0)) # SIGHUP is signal 1
+}

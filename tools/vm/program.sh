@@ -14,16 +14,6 @@ gadget=$here/gadget.sh
 # shellcheck source=tools/vm/checks.sh
 . "$here/checks.sh"
 
-# Waits up to $1 seconds for the command after it to succeed.
-within() {
-    local limit=$1 start=$SECONDS
-    shift
-    until "$@"; do
-        [ $((SECONDS - start)) -lt "$limit" ] || return 1
-        sleep 0.2
-    done
-}
-
 memory=$(mktemp -d)
 runtime=$(mktemp -d)
 chmod 700 "$runtime"
@@ -42,13 +32,6 @@ polled_beyond() {
     now=$(status_requests) && [ "$now" -gt "$1" ]
 }
 
-# The gadget unit blocks its control signals first thing; one sent before that would end it.
-# shellcheck disable=SC2317 # called through within
-unit_takes_signals() {
-    local blocked
-    blocked=$(awk '/^SigBlk:/ { print $2 }' "/proc/$unit_pid/status" 2>/dev/null) &&
-        [ -n "$blocked" ] && (((16#$blocked & 1) != 0)) # SIGHUP is signal 1
-}
 # shellcheck disable=SC2317 # called through within
 program_gone() {
     ! kill -0 "$program_pid" 2>/dev/null
