@@ -18,7 +18,7 @@ struct CommandInfo {
     std::string_view description;
 };
 
-constexpr std::array<CommandInfo, 9> kCommands = {{
+constexpr std::array<CommandInfo, 10> kCommands = {{
     {Command::List, "list", 0, 0, "qx77zt list [--json]",
      "Lists every unit found: device node, serial number, version, normal or boot mode, and\n"
      "whether this user may open it (and if not, why)."},
@@ -51,6 +51,11 @@ constexpr std::array<CommandInfo, 9> kCommands = {{
     {Command::Reset, "reset", 0, 0, "qx77zt reset [--json] [--serial S]",
      "Asks a unit in boot mode to restore its default settings (the update window's\n"
      "\"Set to default\") and waits for its answer."},
+    {Command::Diag, "diag", 0, 0, "qx77zt diag",
+     "Prints the diagnostics report, as the window's \"Diagnostics\" shows it: the program and\n"
+     "its HID library, the kernel, hidraw, udev and the unit's rule, whether this user may open\n"
+     "the unit, and every device the library lists. Made by this process, so without the\n"
+     "window's link counters."},
 }};
 
 const CommandInfo* infoOf(Command command) {
@@ -87,7 +92,8 @@ bool needsBootMode(Command command) {
 }
 
 bool needsNormalMode(Command command) {
-    return command != Command::None && command != Command::List && !needsBootMode(command);
+    return command != Command::None && command != Command::List && command != Command::Diag &&
+           !needsBootMode(command);
 }
 
 ParsedArgs parseArgs(const std::vector<std::string>& args) {

@@ -9,7 +9,7 @@
 
 namespace qx::cli {
 
-enum class Command { None, List, Status, Get, Set, Save, Load, Defaults, Update, Reset };
+enum class Command { None, List, Status, Get, Set, Save, Load, Defaults, Update, Reset, Diag };
 
 // Exit statuses, as the manual page lists them.
 enum ExitStatus : int {

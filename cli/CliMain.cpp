@@ -1,5 +1,7 @@
 #include "cli/CliMain.h"
 
+#include "diag/DiagnosticsReport.h"
+
 #include "cli/Json.h"
 #include "cli/UnitCommands.h"
 #include "cli/UnitLock.h"
@@ -51,6 +53,32 @@ const char* causeName(UnitAccessCause cause) {
 }
 
 } // namespace
+
+int runDiag(const CliEnvironment& env, CliOutput& out) {
+    const std::vector<uint8_t> image =
+        (env.image ? env.image() : std::nullopt).value_or(std::vector<uint8_t>{});
+    std::string error = "the HID library image is missing";
+    std::unique_ptr<LoadedLibrary> library =
+        image.empty() ? nullptr : LoadedLibrary::load(image, error);
+    DiagnosticsFacts facts;
+    facts.program = programFacts();
+    facts.library = libraryFacts(image, library.get(), error);
+    facts.system = systemFacts();
+    if (library) {
+        if (env.libraryLoaded) {
+            env.libraryLoaded(*library);
+        }
+        LibraryPort port(library->entry());
+        port.scanForDevices();
+        facts.devices = deviceTable(port);
+        if (env.libraryFinished) {
+            env.libraryFinished(*library);
+        }
+    }
+    facts.unitNode = unitNodeFacts(facts.devices);
+    out.write(false, formatReport(facts));
+    return library ? kExitDone : kExitUnitFailed;
+}
 
 int runList(const CliRequest& r, const CliEnvironment& env, CliOutput& out) {
     const std::optional<std::vector<uint8_t>> image = env.image ? env.image() : std::nullopt;
@@ -186,6 +214,9 @@ int runCli(const std::vector<std::string>& args, const CliEnvironment& env, CliO
     }
     if (r.command == Command::List) {
         return runList(r, env, out);
+    }
+    if (r.command == Command::Diag) {
+        return runDiag(env, out);
     }
     if (env.handOff) {
         if (const std::optional<int> handled = env.handOff(r, out, stop)) {

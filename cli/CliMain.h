@@ -39,6 +39,8 @@ int runCli(const std::vector<std::string>& args, const CliEnvironment& env, CliO
 
 // The two parts runCli chooses between, for a parsed request.
 int runList(const CliRequest& request, const CliEnvironment& env, CliOutput& out);
+// The diagnostics report of this process: its library, the system, a fresh scan; no link.
+int runDiag(const CliEnvironment& env, CliOutput& out);
 int runSelfDriven(const CliRequest& request, const CliEnvironment& env, CliOutput& out,
                   std::stop_token stop);
 

@@ -90,6 +90,7 @@ public:
         case Command::Update:
             return update();
         case Command::List:
+        case Command::Diag:
         case Command::None:
             break;
         }

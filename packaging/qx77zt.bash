@@ -2,7 +2,7 @@
 _qx77zt() {
     local cur prev words cword
     _init_completion || return
-    local commands="list status get set save load defaults update reset help"
+    local commands="list status get set save load defaults update reset diag help"
     local keys="preset= mute= sum= dif= dim= gain.left= gain.right= source.left= source.right=
         ballistics= brightness= peakhold= scale="
     local command="" w

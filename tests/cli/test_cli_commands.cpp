@@ -266,6 +266,21 @@ std::vector<uint8_t> fileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The same report as the window's Diagnostics, made by this process: its own scan, no link.
+TEST_F(CliCommands, DiagPrintsTheReportOfItsOwnScan) {
+    const CliRun r = run({"diag"}, [](unit::VirtualBench& b) {
+        unit::Identity second;
+        second.serial = "QX77SECOND";
+        b.setPlugged(b.addUnit(second), true);
+    });
+    EXPECT_EQ(r.status, kExitDone);
+    EXPECT_EQ(r.err, "");
+    for (const char* part : {"QX-77ZT diagnostics report\n", "Loaded: yes, every entry point",
+                             "Devices: 2\n", "serial \"QX77SECOND\"", "Link\n  not running\n"}) {
+        EXPECT_NE(r.out.find(part), std::string::npos) << part << " missing in:\n" << r.out;
+    }
+}
+
 TEST_F(CliCommands, SaveWritesTheRecordAndLoadSendsItBack) {
     const std::string file = path("unit.cfg");
     ASSERT_EQ(run({"save", file}, muted).status, kExitDone);
