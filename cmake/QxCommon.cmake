@@ -29,6 +29,12 @@ function(qx_add_gtest name)
     elseif(NOT ARG_GUI)
         target_link_libraries(${name} PRIVATE GTest::gtest_main)
     endif()
+    if(WIN32)
+        # One Wine start per binary rather than one per test case.
+        add_test(NAME ${name} COMMAND ${name})
+        set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+        return()
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60

@@ -21,7 +21,9 @@
 #define HID_LIB_CALL
 #endif
 
-#if defined(HID_LIB_BUILD)
+#if defined(HID_LIB_BUILD) && defined(_WIN32)
+#define HID_LIB_API __declspec(dllexport)
+#elif defined(HID_LIB_BUILD)
 #define HID_LIB_API __attribute__((visibility("default")))
 #else
 #define HID_LIB_API

@@ -1,0 +1,11 @@
+# What builds for Windows without Qt: the HID library's module and its core's tests, which run
+# under Wine where it is installed (CMAKE_CROSSCOMPILING_EMULATOR from the toolchain file).
+enable_testing()
+
+# GoogleTest from Debian's source package, built with the cross compiler.
+set(QX_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${QX_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_subdirectory(hidlib)
+add_subdirectory(tests/hidlib)
