@@ -897,11 +897,14 @@ TEST_F(WindowTest, UnreachableUnitShowsAHintWithoutAMessageBox) {
     view.setUnitInaccessible(node);
     const auto expected = unitAccessHint(node, UnitAccessCause::NodeRefused);
     EXPECT_EQ(w.unitHint().toStdString(), expected.text);
+    // The hint keeps the status line while it applies, whatever the link's state.
+    EXPECT_EQ(w.statusText().toStdString(), expected.text);
     EXPECT_TRUE(w.toolTip().contains(QString::fromStdString(expected.details)));
     EXPECT_TRUE(w.statusBar()->isVisible());
     EXPECT_TRUE(dialogs.shown.empty());
     view.setUnitInaccessible({});
     EXPECT_TRUE(w.unitHint().isEmpty());
+    EXPECT_TRUE(w.statusText().startsWith(QStringLiteral("No unit found")));
     EXPECT_TRUE(w.toolTip().isEmpty());
     QTest::qWait(1);
     EXPECT_EQ(w.height(), height);
