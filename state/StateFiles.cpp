@@ -44,7 +44,7 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
 } // namespace
 
 std::filesystem::path stateFolder(const char* xdgStateHome, const char* home, const char* folder) {
-    // The base directory specification ignores a relative value.
+    // XDG base directories must be absolute; a relative value is ignored.
     if (xdgStateHome != nullptr && xdgStateHome[0] == '/') {
         return std::filesystem::path(xdgStateHome) / folder;
     }
