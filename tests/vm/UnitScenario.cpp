@@ -2,6 +2,7 @@
 #include "tests/vm/HidRoundTrip.h"
 #include "tests/vm/Scenarios.h"
 
+#include "diag/TrafficRecorder.h"
 #include "link/EmbeddedImage.h"
 #include "link/USB.h"
 #include "update/UpdateRun.h"
@@ -18,6 +19,8 @@
 #include <thread>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 namespace qx::vm {
 
@@ -114,16 +117,42 @@ public:
             return;
         }
         libraryTable();
-        statusAndSettings();
+        record("status-settings", [&] { statusAndSettings(); });
         unplugAndPlug();
         if (bootMode()) {
-            firmwareUpdate();
+            record("short-update", [&] { firmwareUpdate(); });
             leaveUpdate();
         }
         stopUnit();
     }
 
 private:
+    // With QX_VM_RECORD set, records the traffic of `step` and prints the recording on standard
+    // output between marker lines (the guest cannot write to the host), for the replay fixtures
+    // of tests/diag.
+    template <typename F>
+    void record(const std::string& name, F step) {
+        const char* wanted = std::getenv("QX_VM_RECORD");
+        if (wanted == nullptr || *wanted == '\0') {
+            step();
+            return;
+        }
+        const fs::path file = fs::path(options_.memoryDir) / (name + ".txt");
+        const std::string error =
+            recorder_.start(file.string(), {"0.1.0", view_.name + ", serial " + view_.serial +
+                                                         ", version " + view_.version});
+        checks_.expect(error.empty(), "recording " + name, error);
+        link_.tap = &recorder_;
+        step();
+        recorder_.stop();
+        std::ifstream in(file, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
+        std::printf("=== recording %s begin ===\n%s=== recording %s end ===\n", name.c_str(),
+                    text.c_str(), name.c_str());
+        std::fflush(stdout);
+    }
+
     bool startUnit() {
         checks_.step("gadget unit");
         unit_.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -379,6 +408,7 @@ private:
 
     Checks& checks_;
     const UnitOptions& options_;
+    TrafficRecorder recorder_; // outlives the link's threads, which may call it
     LinkState link_;
     RecordingView view_;
     CountingAnswers answers_;
