@@ -93,13 +93,15 @@ TEST(Replay, StatusPollingWithASettingsWrite) {
     const Recording rec = load("status-settings.txt");
     EXPECT_EQ(rec.header.unit, "QX-77ZT, serial QX7700000042, version 1.2");
     const Replay r = replay(rec);
-    EXPECT_EQ(count(r.requestCommands, cmd::kStatus), 10u);
-    EXPECT_GE(count(r.requestCommands, cmd::kSettingsWrite), 1u);
-    // Every answer checks, and each request got one.
+    EXPECT_EQ(count(r.requestCommands, cmd::kStatus), 5u);
+    EXPECT_EQ(count(r.requestCommands, cmd::kSettingsWrite), 1u);
+    // Every answer checks; the last poll's answer came after the recording ended.
     EXPECT_EQ(r.counters.crcFailures, 0u);
     EXPECT_EQ(r.counters.lengthFailures, 0u);
-    EXPECT_EQ(r.counters.answersReceived, r.requestCommands.size());
-    // The records hold what the unit last said: mute on since the write, the steady tone.
+    EXPECT_EQ(r.counters.answersReceived, r.requestCommands.size() - 1);
+    // The records hold what the unit last said: the written settings, the steady tone.
+    EXPECT_EQ(r.settings.preset, 2);
+    EXPECT_EQ(r.settings.gainLeft, -9);
     EXPECT_EQ(r.settings.muteOn, 1);
     EXPECT_EQ(r.status.levelLeft, 0);
     EXPECT_EQ(r.status.levelRight, -2);
@@ -110,10 +112,10 @@ TEST(Replay, AShortUpdate) {
     const Recording rec = load("short-update.txt");
     EXPECT_EQ(rec.header.unit, "QX-77ZT (boot), serial QX7700000042, version 1.2");
     const Replay r = replay(rec);
-    // Two flash blocks (each erased first), one EEPROM block, then the finish request.
-    EXPECT_EQ(count(r.requestCommands, cmd::kErase), 2u);
-    EXPECT_EQ(count(r.requestCommands, cmd::kWriteFlash), 2u);
-    EXPECT_EQ(count(r.requestCommands, cmd::kWriteEeprom), 1u);
+    // Six flash blocks (each erased first), two EEPROM blocks, then the finish request.
+    EXPECT_EQ(count(r.requestCommands, cmd::kErase), 6u);
+    EXPECT_EQ(count(r.requestCommands, cmd::kWriteFlash), 6u);
+    EXPECT_EQ(count(r.requestCommands, cmd::kWriteEeprom), 2u);
     ASSERT_FALSE(r.requestCommands.empty());
     EXPECT_EQ(r.requestCommands.back(), cmd::kFinish);
     EXPECT_EQ(r.counters.crcFailures, 0u);
