@@ -6,30 +6,41 @@
 
 namespace {
 
-HINSTANCE thisModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&thisModule), &module);
-    return module;
-}
-
-// Made in this order at load and undone in reverse at unload: the window first goes, then the
-// library (which stops and joins its reader) before the backend it uses.
+// The hidden window first goes at unload, then the library (which stops its reader) before the
+// backend it uses.
 struct WindowsModule {
+    explicit WindowsModule(HINSTANCE instance)
+        : window(instance, [this] { library.notifyDeviceChange(); }) {}
+
     hid::WindowsBackend backend;
     hid::Library library{backend};
-    hid::ChangeWindow window{thisModule(), [this] { library.notifyDeviceChange(); }};
+    hid::ChangeWindow window;
 };
 
-WindowsModule loaded; // made on the thread that loads the module
+WindowsModule* loaded = nullptr; // made on the thread that loads the module
 
 } // namespace
+
+// The module stays in the process once loaded, and its objects are never torn down. Unloading
+// runs under the system's loader lock, which the reader thread needs in order to end: joining it
+// there would hang the caller of FreeLibrary, and leaving it running would run code that is no
+// longer mapped. At process exit the system ends the reader itself.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        HMODULE pinned = nullptr;
+        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                    GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                reinterpret_cast<LPCWSTR>(&DllMain), &pinned))
+            return FALSE;
+        loaded = new WindowsModule(instance);
+    }
+    return TRUE;
+}
 
 namespace hid {
 
 Library& moduleLibrary() {
-    return loaded.library;
+    return loaded->library;
 }
 
 // The window is made on the loading thread at load; device changes reach it from then on.

@@ -8,3 +8,12 @@ add_test(NAME hidlib_dll_exports_only_the_c_interface
 # device already closed again and is rightly dropped. It runs on Linux.
 set_tests_properties(test_hidlib_reader PROPERTIES
     ENVIRONMENT "GTEST_FILTER=-ReaderTest.CloseDuringAReadNeverUsesAClosedHandle")
+
+qx_add_gtest(test_hidlib_dll SOURCES test_dll_windows.cpp LIBS)
+target_include_directories(test_hidlib_dll PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(test_hidlib_dll PRIVATE HID_LIB_PATH="$<TARGET_FILE_NAME:HID_Lib>")
+add_dependencies(test_hidlib_dll HID_Lib)
+# Run beside a copy of the DLL, so the test loads the one just built.
+add_custom_command(TARGET test_hidlib_dll POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:HID_Lib>
+            $<TARGET_FILE_DIR:test_hidlib_dll>)
