@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -21,7 +22,9 @@ std::vector<std::string> udevRuleDirs() {
 }
 
 UnitAccessCause probeUnitAccess(const std::string& node, const std::vector<std::string>& ruleDirs) {
-    const int accessError = ::access(node.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
+    // The same check the library's scan makes: effective ids, ACLs included.
+    const int accessError =
+        ::faccessat(AT_FDCWD, node.c_str(), R_OK | W_OK, AT_EACCESS) == 0 ? 0 : errno;
     const bool ruleInstalled =
         std::any_of(ruleDirs.begin(), ruleDirs.end(), [](const std::string& dir) {
             std::error_code ignored;

@@ -17,7 +17,7 @@ enum class UnitAccessCause {
     NodeRefused,    // permitted, yet the open failed: gone meanwhile or held by another program
 };
 
-// `accessError`: errno of access(node, R_OK | W_OK), 0 when it succeeded.
+// `accessError`: errno of the read-write permission check on the node, 0 when it passed.
 UnitAccessCause classifyUnitAccess(int accessError, bool ruleInstalled);
 
 // The folders udev reads rules from.

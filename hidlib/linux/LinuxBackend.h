@@ -1,4 +1,4 @@
-// Backend over the kernel's hidraw nodes, listed by libudev.
+// Backend over the kernel's hidraw nodes, listed from sysfs.
 #ifndef QX_HID_LINUX_LINUXBACKEND_H
 #define QX_HID_LINUX_LINUXBACKEND_H
 
@@ -32,8 +32,15 @@ private:
     BoundedWriter writer_;
 };
 
-// Lists the hidraw nodes in udev's order with what the kernel, udev and sysfs tell about them.
-std::vector<DeviceRecord> enumerateHidraw();
+// Where a scan looks: the sysfs mount and the folder of device nodes.
+struct ScanRoots {
+    std::string sys = "/sys";
+    std::string dev = "/dev";
+};
+
+// Lists the hidraw nodes in udev's order (by device path) with what sysfs tells about them,
+// without opening any of them.
+std::vector<DeviceRecord> enumerateHidraw(const ScanRoots& roots = {});
 
 } // namespace hid
 

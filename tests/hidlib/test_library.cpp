@@ -110,6 +110,17 @@ TEST_F(LibraryTest, OpenAndCloseFollowTheirRules) {
     EXPECT_EQ(info.handle, -1);
 }
 
+// Only the device the caller picks is opened; listing, also while one is open, opens nothing.
+TEST_F(LibraryTest, ScanOpensNoDevice) {
+    devices(3);
+    ASSERT_EQ(lib->scan(), 3);
+    EXPECT_EQ(backend.opens, 0);
+    ASSERT_TRUE(lib->open(2));
+    ASSERT_EQ(lib->scan(), 3);
+    EXPECT_EQ(backend.opens, 1);
+    EXPECT_EQ(backend.enumerations, 2);
+}
+
 TEST_F(LibraryTest, OpenBeyondTheCountFailsAndLeavesNothingOpen) {
     devices(2);
     ASSERT_EQ(lib->scan(), 2);

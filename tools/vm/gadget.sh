@@ -4,7 +4,9 @@
 # while /dev/hidg0 is the unit's side of the wire.
 #
 #   gadget.sh up [--manufacturer S] [--product S] [--serial S] [--bcd 0xNNNN] [--descriptor HEX]
-#                [--out-endpoint]
+#                [--out-endpoint] [--also HEX]...
+#                --also adds another HID function with that descriptor ("unit": the unit's):
+#                one more hidraw node
 #   gadget.sh unplug | plug        unbind from / bind to the controller (wait for hidraw to follow)
 #   gadget.sh rename PRODUCT       unplug, change the product string, plug
 #   gadget.sh hidraw               print the /dev/hidrawN of the gadget
@@ -98,16 +100,34 @@ unplug() {
     wait_hidraw absent
 }
 
+# write_descriptor FUNCTION HEX
 write_descriptor() {
-    local hex=$1 escaped
+    local function=$1 hex=$2 escaped
     [[ "$hex" =~ ^([0-9a-fA-F]{2}:?)+$ ]] || die "descriptor must be hex bytes, e.g. 06:00:ff"
     escaped=$(echo "$hex" | tr -d ':' | sed 's/../\\x&/g')
-    printf '%b' "$escaped" >"$root/functions/hid.usb0/report_desc"
+    printf '%b' "$escaped" >"$root/functions/$function/report_desc"
+}
+
+# add_function NAME NO_OUT_ENDPOINT HEX
+add_function() {
+    local function=$1
+    mkdir "$root/functions/$function"
+    echo 0 >"$root/functions/$function/protocol"
+    echo 0 >"$root/functions/$function/subclass"
+    # The longest report plus its ID byte: f_hid moves whole reports of at most this size.
+    echo 65 >"$root/functions/$function/report_length"
+    echo "$2" >"$root/functions/$function/no_out_endpoint"
+    if [ "$3" = unit ]; then
+        write_descriptor "$function" "$unit_descriptor"
+    else
+        write_descriptor "$function" "$3"
+    fi
+    ln -s "$root/functions/$function" "$root/configs/c.1/"
 }
 
 up() {
     local manufacturer=ORB-MX product=QX-77ZT serial=QX7700000042 bcd=0x0102
-    local descriptor=$unit_descriptor no_out_endpoint=1
+    local descriptor=$unit_descriptor no_out_endpoint=1 also=()
     while [ $# -gt 0 ]; do
         case "$1" in
         --manufacturer) manufacturer=$2 ;;
@@ -115,6 +135,7 @@ up() {
         --serial) serial=$2 ;;
         --bcd) bcd=$2 ;;
         --descriptor) descriptor=$2 ;;
+        --also) also+=("$2") ;;
         --out-endpoint)
             no_out_endpoint=0
             shift
@@ -145,14 +166,11 @@ up() {
     echo "HID" >"$root/configs/c.1/strings/0x409/configuration"
     echo 100 >"$root/configs/c.1/MaxPower"
 
-    mkdir "$root/functions/hid.usb0"
-    echo 0 >"$root/functions/hid.usb0/protocol"
-    echo 0 >"$root/functions/hid.usb0/subclass"
-    # The longest report plus its ID byte: f_hid moves whole reports of at most this size.
-    echo 65 >"$root/functions/hid.usb0/report_length"
-    echo "$no_out_endpoint" >"$root/functions/hid.usb0/no_out_endpoint"
-    write_descriptor "$descriptor"
-    ln -s "$root/functions/hid.usb0" "$root/configs/c.1/"
+    add_function hid.usb0 "$no_out_endpoint" "$descriptor"
+    local i
+    for i in "${!also[@]}"; do
+        add_function "hid.usb$((i + 1))" 1 "${also[$i]}"
+    done
 
     plug
     find_hidraw
@@ -161,9 +179,12 @@ up() {
 down() {
     [ -d "$root" ] || return 0
     unplug
-    rm -f "$root/configs/c.1/hid.usb0"
+    local function
+    for function in "$root"/functions/hid.usb*; do
+        rm -f "$root/configs/c.1/$(basename "$function")"
+    done
     rmdir "$root/configs/c.1/strings/0x409" "$root/configs/c.1"
-    rmdir "$root/functions/hid.usb0"
+    rmdir "$root"/functions/hid.usb*
     rmdir "$root/strings/0x409"
     rmdir "$root"
 }

@@ -1,8 +1,8 @@
 #!/bin/bash
 # Inside the test machine: everything the vm lane checks, in one boot. The round-trip proof first
 # (the gadget's raw paths), then the program's link and the HID library end to end, then the
-# program itself, then its command line, then an update cut off by SIGKILL and finished through
-# the recovery offer.
+# program itself (with the scan's table and timing before it), then its command line, then an
+# update cut off by SIGKILL and finished through the recovery offer.
 #
 #   tools/vm/lane-job.sh BUILD_DIR
 set -uo pipefail
@@ -22,6 +22,7 @@ part() {
 
 part "round-trip proof" "$here/proof.sh" "$build/tests/vm/vm_hid_roundtrip"
 part "end to end" "$here/e2e.sh" "$build"
+part "scan" "$here/scan.sh" "$build"
 part "the program" "$here/program.sh" "$build"
 part "the command line" "$here/cli.sh" "$build"
 part "kill and recover" "$here/recover.sh" "$build"
