@@ -2,6 +2,7 @@
 
 #include "app/ActivationGate.h"
 #include "app/DemoControlWindow.h"
+#include "app/DeviceChangeSettler.h"
 #include "app/ProgramState.h"
 #include "app/QuitOnSignal.h"
 #include "app/QuitWhenIdle.h"
@@ -198,12 +199,12 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         diagnostics.activateWindow();
     };
 
-    // Device changes held back during an update transfer are acted on once it has ended.
-    QTimer deferredChanges;
-    deferredChanges.setInterval(200);
-    QObject::connect(&deferredChanges, &QTimer::timeout, &mainWindow,
-                     [&usb] { usb.reconnectIfDeferred(); });
-    deferredChanges.start();
+    // One reconnection per plug or unplug, shortly after its burst of device events (and after
+    // udev has finished with them); one held back during an update transfer is made once the
+    // transfer has ended.
+    DeviceChangeSettler deviceChanges([&usb] { return usb.followDeviceChange(); }, {},
+                                      &udevEventsQueued);
+    usb.setDeviceChangeHandler([&deviceChanges] { deviceChanges.changed(); });
 
     // The end of the desktop session (SIGTERM), or ^C or a hang-up of the terminal, closes the
     // main window as the operator would and ends the event loop, so the program goes through its

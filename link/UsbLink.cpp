@@ -108,17 +108,25 @@ bool UsbLink::bindLibrary() {
 }
 
 void HID_LIB_CALL UsbLink::onDeviceChange() {
-    if (UsbLink* link = boundLink.load()) {
-        link->deviceChanged();
+    UsbLink* link = boundLink.load();
+    if (link == nullptr) {
+        return;
+    }
+    if (link->changeHandler_) {
+        link->changeHandler_();
+    } else {
+        link->followDeviceChange();
     }
 }
 
-void UsbLink::deviceChanged() {
+bool UsbLink::followDeviceChange() {
     if (link_.transferRunning) {
         deferredChange_ = true;
-        return;
+        return false;
     }
+    deferredChange_ = false;
     connectUnit();
+    return true;
 }
 
 bool UsbLink::reconnectIfDeferred() {

@@ -73,6 +73,15 @@ public:
     // that an unrelated device plugged in meanwhile cannot close the unit under the transfer.
     // Runs the held-back reconnection once the transfer has ended; true when it did.
     bool reconnectIfDeferred();
+    // Follows a device change: reconnects, or holds the change back (false) while a transfer
+    // runs.
+    bool followDeviceChange();
+    // Called on every device change the library reports, instead of following it at once; the
+    // program collapses a burst of them and then calls followDeviceChange(). Empty: each change
+    // is followed at once.
+    void setDeviceChangeHandler(std::function<void()> handler) {
+        changeHandler_ = std::move(handler);
+    }
 
     // Narrows the units connectUnit takes to those `accept` approves (one serial number, say);
     // the first approved unit of the maker is taken. Set before binding.
@@ -88,7 +97,6 @@ public:
 
 private:
     static void HID_LIB_CALL onDeviceChange();
-    void deviceChanged();
 
     LinkState& link_;
     ConnectionView& view_;
@@ -103,7 +111,8 @@ private:
     std::unique_ptr<Tthr> worker_;
     std::string lastError_;
     std::function<bool(const THIDdeviceInfo&)> unitFilter_;
-    bool deferredChange_ = false; // user interface thread only
+    bool deferredChange_ = false;         // user interface thread only
+    std::function<void()> changeHandler_; // user interface thread only
 };
 
 } // namespace qx

@@ -256,6 +256,25 @@ TEST_F(BindingTest, DeviceChangesWaitForAnUpdateTransferToEnd) {
     EXPECT_FALSE(usb->reconnectIfDeferred()) << "once only";
 }
 
+// The program collapses a burst of device changes itself: with a handler set, a change only
+// reaches the handler, and the reconnection waits for followDeviceChange.
+TEST_F(BindingTest, AChangeHandlerTakesDeviceChangesInsteadOfReconnecting) {
+    bind();
+    bench->setPlugged(0, true);
+    reconnect();
+    ASSERT_TRUE(link.connected && view.controls);
+
+    int changes = 0;
+    usb->setDeviceChangeHandler([&] { ++changes; });
+    bench->setPlugged(0, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return changes > 0; }, 5000));
+    EXPECT_TRUE(link.connected) << "reconnected without being asked";
+
+    EXPECT_TRUE(usb->followDeviceChange());
+    EXPECT_FALSE(link.connected);
+    EXPECT_FALSE(view.controls);
+}
+
 TEST_F(BindingTest, StatusAnswersFlowIntoTheRecords) {
     bind();
     bench->unit(0).setLevelPattern(unit::LevelPattern::SteadyTone);

@@ -3,7 +3,9 @@
 # HID gadget there (tools/vm/gadget.sh) and, in that one boot (tools/vm/lane-job.sh), runs the
 # round-trip proof against the kernel's own hidraw node and the end-to-end tests: the program's
 # link through the real HID library module against the gadget unit, the library against gadgets
-# of another maker, and the unit's udev rule. Skips, and passes, only on a machine that cannot run
+# of another maker, and the unit's udev rule; then the library's scan (its table against one that
+# opens every node, its time against hidapi's) and the program itself (wake-ups, processor use,
+# one rescan per plug). Skips, and passes, only on a machine that cannot run
 # the virtual machine at all.
 #
 # QX_VM_BUILD_DIR: the build folder to build and run from (default build/default, through the
@@ -38,7 +40,7 @@ for k in $kernels; do
 done
 
 build=${QX_VM_BUILD_DIR:-build/default}
-targets=(vm_hid_roundtrip vm_link_e2e qx_gadget_unit QX_77ZT qx77zt mkorbu vm_update_window)
+targets=(vm_hid_roundtrip vm_link_e2e vm_scan HID_Lib qx_gadget_unit QX_77ZT qx77zt mkorbu vm_update_window)
 echo "vm lane: building ${targets[*]} in $build"
 if [ "$build" = build/default ]; then
     configure=(cmake --preset default)
@@ -51,7 +53,7 @@ if [ ! -f "$build/CMakeCache.txt" ] || [ "$build" = build/default ]; then
     "${configure[@]}" >/dev/null || fail "configuring $build failed"
 fi
 "${compile[@]}" || fail "build of ${targets[*]} failed"
-for program in tests/vm/vm_hid_roundtrip tests/vm/vm_link_e2e unit/gadget/qx_gadget_unit app/QX_77ZT \
+for program in tests/vm/vm_hid_roundtrip tests/vm/vm_link_e2e tests/vm/vm_scan unit/gadget/qx_gadget_unit app/QX_77ZT \
     cli/qx77zt tools/mkorbu/mkorbu tests/vm/vm_update_window; do
     [ -x "$build/$program" ] || fail "$build/$program was not built"
 done

@@ -2,14 +2,18 @@
 # Inside the test machine: the program itself, QX_77ZT with its embedded HID library and its
 # windows on the offscreen platform, against the unit's gadget. The gadget unit counts what
 # arrives: the program must poll the unit for its status, follow an unplug and plug by itself, and
-# end cleanly when the session asks it to.
+# end cleanly when the session asks it to. Connected and polling, its wake-ups per thread and its
+# processor use are measured; a plug brings exactly one rescan, which opens the unit's node once.
 #
-#   tools/vm/program.sh BUILD_DIR     (BUILD_DIR holds app/QX_77ZT and qx_gadget_unit)
+#   tools/vm/program.sh BUILD_DIR     (BUILD_DIR holds app/QX_77ZT, qx_gadget_unit, vm_scan)
+#
+# QX_VM_PROGRAM: another build of the program to run instead (to measure it).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$1
-program=$build/app/QX_77ZT
+program=${QX_VM_PROGRAM:-$build/app/QX_77ZT}
 unit=$build/unit/gadget/qx_gadget_unit
+scan=$build/tests/vm/vm_scan
 gadget=$here/gadget.sh
 # shellcheck source=tools/vm/checks.sh
 . "$here/checks.sh"
@@ -49,6 +53,14 @@ program_pid=$!
 within 60 polled_beyond 10
 check $? "the program connects and polls the unit for its status: $(status_requests) requests"
 
+echo "---- connected and polling: $program"
+"$here/wakeups.sh" "$program_pid" 10
+
+# The scan opens no node, so each rescan that finds the unit opens its node once: the opens during
+# an unplug and plug count the rescans.
+"$scan" count-opens 20 >"$memory/opens.txt" &
+counter_pid=$!
+sleep 1
 "$gadget" unplug >/dev/null
 check $? "gadget unbound"
 sleep 1
@@ -57,6 +69,10 @@ check $? "gadget bound"
 after_plug=$(status_requests)
 within 30 polled_beyond $((after_plug + 10))
 check $? "the program reconnects by itself and polls again: $(status_requests) requests"
+wait "$counter_pid"
+opens=$(cat "$memory/opens.txt")
+[ "$opens" = 1 ]
+check $? "one rescan for the unplug and plug: the unit's node opened $opens times"
 
 kill -0 "$program_pid" 2>/dev/null
 check $? "the program still runs"

@@ -1,0 +1,35 @@
+#include "app/DeviceChangeSettler.h"
+
+#include <unistd.h>
+
+namespace qx {
+
+bool udevEventsQueued() {
+    // udevd keeps this file while its event queue is not empty.
+    return ::access("/run/udev/queue", F_OK) == 0;
+}
+
+DeviceChangeSettler::DeviceChangeSettler(std::function<bool()> follow, Timing timing,
+                                         std::function<bool()> systemBusy, QObject* parent)
+    : QObject(parent), follow_(std::move(follow)), timing_(timing),
+      systemBusy_(std::move(systemBusy)) {
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, &DeviceChangeSettler::fire);
+}
+
+void DeviceChangeSettler::changed() {
+    lastEvent_ = std::chrono::steady_clock::now();
+    timer_.start(timing_.settle);
+}
+
+void DeviceChangeSettler::fire() {
+    if (systemBusy_ && systemBusy_() &&
+        std::chrono::steady_clock::now() - lastEvent_ < timing_.busyLimit) {
+        timer_.start(timing_.settle);
+        return;
+    }
+    if (!follow_())
+        timer_.start(timing_.retry);
+}
+
+} // namespace qx

@@ -1,0 +1,46 @@
+#!/bin/bash
+# Wake-ups per second of each thread of a running process, and its processor use, over a span:
+# a wake-up is a voluntary context switch, the thread going to sleep to be woken again.
+#
+#   tools/vm/wakeups.sh PID [SECONDS]     (default 10 s)
+set -uo pipefail
+pid=$1
+span=${2:-10}
+
+# "tid name voluntary" for each thread.
+sample() {
+    local task name count
+    for task in /proc/"$pid"/task/*; do
+        name=$(cat "$task/comm" 2>/dev/null) || continue
+        count=$(awk '/^voluntary_ctxt_switches:/ { print $2 }' "$task/status" 2>/dev/null) || continue
+        echo "${task##*/} ${name// /_} $count"
+    done
+}
+# User plus system clock ticks of the whole process.
+ticks() {
+    awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$pid/stat"
+}
+
+samples=$(mktemp -d)
+trap 'rm -rf "$samples"' EXIT
+sample >"$samples/before"
+cpu_before=$(ticks)
+start=$(date +%s.%N)
+sleep "$span"
+sample >"$samples/after"
+cpu_after=$(ticks)
+elapsed=$(echo "$(date +%s.%N) - $start" | bc -l 2>/dev/null || echo "$span")
+hz=$(getconf CLK_TCK)
+
+awk -v elapsed="$elapsed" -v cpu=$((cpu_after - cpu_before)) -v hz="$hz" '
+    NR == FNR { was[$1] = $3; next }
+    ($1 in was) {
+        rate = ($3 - was[$1]) / elapsed
+        by[$2] += rate
+        all += rate
+    }
+    END {
+        for (name in by) printf "wake-ups: %-16s %6.1f per second\n", name, by[name]
+        printf "wake-ups: %-16s %6.1f per second\n", "all threads", all
+        printf "cpu: %.2f %% of a core over %.1f s\n", cpu / hz / elapsed * 100, elapsed
+    }' "$samples/before" "$samples/after"
