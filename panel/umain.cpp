@@ -695,13 +695,14 @@ void Tfmain::refresh() {
     setSchemeIfChanged(mute, schemes.mute);
     setSchemeIfChanged(sum, schemes.sum);
     setSchemeIfChanged(dif, schemes.dif);
-    dim->setColorStyle(schemes.dim);
+    setSchemeIfChanged(dim, schemes.dim);
 
-    // A control the operator is editing keeps the operator's value.
-    if (!isActiveControl(gainL)) {
+    // A control the operator is editing keeps the operator's value. A spin box repaints on
+    // every setValue, also of the value it shows: most answers change only the levels.
+    if (!isActiveControl(gainL) && gainL->value() != s.gainLeft) {
         gainL->setValue(s.gainLeft);
     }
-    if (!isActiveControl(gainR)) {
+    if (!isActiveControl(gainR) && gainR->value() != s.gainRight) {
         gainR->setValue(s.gainRight);
     }
 

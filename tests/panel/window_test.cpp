@@ -890,6 +890,57 @@ TEST_F(WindowTest, RefreshRequestsFromAnotherThreadAreMergedAndNeverLost) {
 
 // The connection reports a unit it cannot open with every device change: a hint on the window,
 // never a box, gone with the next good scan.
+// Records where the window paints: each paint event's region in window coordinates, with the
+// widget that painted it.
+class PaintRecorder : public QObject {
+public:
+    explicit PaintRecorder(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
+    ~PaintRecorder() override { qApp->removeEventFilter(this); }
+    struct Painted {
+        QString widget;
+        QRect area;
+    };
+    std::vector<Painted> painted;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(object);
+        if (event->type() == QEvent::Paint && widget != nullptr && widget->window() == window_) {
+            const QRect rect = static_cast<QPaintEvent*>(event)->rect();
+            painted.push_back({widget->objectName().isEmpty()
+                                   ? QString::fromLatin1(widget->metaObject()->className())
+                                   : widget->objectName(),
+                               rect.translated(widget->mapTo(window_, QPoint(0, 0)))});
+        }
+        return false;
+    }
+
+private:
+    QWidget* window_;
+};
+
+// An answer that changes only the levels repaints the panel of the two bars and their readings,
+// nothing else of the window.
+TEST_F(WindowTest, AnAnswerRepaintsOnlyTheMeters) {
+    DeviceSettings s = factoryDefaults();
+    show(s, -20, -30);
+    QCoreApplication::processEvents();
+    const QRect meters(w.pnl1->mapTo(&w, QPoint(0, 0)), w.pnl1->size());
+
+    for (const auto& [left, right] : {std::pair{-10, -12}, {-25, -3}, {0, -40}}) {
+        PaintRecorder recorder(&w);
+        show(s, static_cast<int8_t>(left), static_cast<int8_t>(right));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.painted.empty(); }, 5000));
+        QCoreApplication::processEvents();
+        for (const auto& p : recorder.painted) {
+            EXPECT_TRUE(meters.contains(p.area))
+                << p.widget.toStdString() << " painted " << p.area.x() << "," << p.area.y() << " "
+                << p.area.width() << "x" << p.area.height() << " for levels " << left << "/"
+                << right;
+        }
+    }
+}
+
 TEST_F(WindowTest, UnreachableUnitShowsAHintWithoutAMessageBox) {
     MainConnectionView view{w, tfu};
     const int height = w.height();
