@@ -185,14 +185,29 @@ bool LinkState::storeAnswer(bool ackBit, std::span<const uint8_t, kAnswerPayload
         std::memcpy(&status_, payload.data() + kSettingsSize, kStatusSize);
         settingsReported_ = true;
     }
+    std::function<void()> handOff;
     {
         std::lock_guard lock(mailboxMutex_);
-        refreshNeeded_ = true;
         ++answersStored_;
-        ++wakeGen_;
+        if (redrawHandOff_) {
+            handOff = redrawHandOff_;
+        } else {
+            refreshNeeded_ = true;
+            ++wakeGen_;
+        }
     }
-    mailboxChanged_.notify_all();
+    answerStored_.notify_all();
+    if (handOff) {
+        handOff();
+    } else {
+        mailboxChanged_.notify_all();
+    }
     return true;
+}
+
+void LinkState::setRedrawHandOff(std::function<void()> handOff) {
+    std::lock_guard lock(mailboxMutex_);
+    redrawHandOff_ = std::move(handOff);
 }
 
 uint64_t LinkState::answersStored() const {
@@ -204,7 +219,7 @@ bool LinkState::waitForAnswer(uint64_t seen, bool acked, std::chrono::millisecon
     std::unique_lock lock(mailboxMutex_);
     // writeAcked_ is set before the answer is counted, so a counted answer sees it.
     const auto fresh = [&] { return answersStored_ > seen && (!acked || writeAcked_.load()); };
-    mailboxChanged_.wait_for(lock, timeout, [&] { return shutDown_ || fresh(); });
+    answerStored_.wait_for(lock, timeout, [&] { return shutDown_ || fresh(); });
     return !shutDown_ && fresh();
 }
 
@@ -303,6 +318,7 @@ void LinkState::shutdown() {
         ++wakeGen_;
     }
     mailboxChanged_.notify_all();
+    answerStored_.notify_all();
 }
 
 void LinkState::wakeWorker() {

@@ -125,6 +125,11 @@ public:
     // and raises `refreshNeeded`. `ackBit` is bit 7 of the answer's command. Returns true when
     // the records were replaced.
     bool storeAnswer(bool ackBit, std::span<const uint8_t, kAnswerPayloadSize> payload);
+    // Where a stored answer's redraw goes: called on the storing thread (the library's reader),
+    // it must hand the redraw on without waiting. Without one, the answer raises
+    // `refreshNeeded` and wakes the worker, which passes the redraw on; with one, the worker
+    // sleeps through answers. Set before answers arrive.
+    void setRedrawHandOff(std::function<void()> handOff);
     // Any other valid answer: sets `writeAcked` when bit 7 of its command is set. Returns
     // whether `writeAcked` is now set (the answer may then be acted on).
     bool noteAnswer(bool ackBit);
@@ -179,6 +184,9 @@ private:
 
     mutable std::mutex mailboxMutex_;
     std::condition_variable_any mailboxChanged_;
+    // Answers are told apart from the worker's wake-ups so that they do not wake the worker.
+    std::condition_variable answerStored_;
+    std::function<void()> redrawHandOff_;                             // guarded by mailboxMutex_
     LinkRequest request_;                                             // guarded by mailboxMutex_
     LinkRequest resendRequest_{cmd::kSettingsWrite, {}, true, false}; // guarded by mailboxMutex_
     Ticket postSeq_ = 0;                                              // guarded by mailboxMutex_

@@ -72,6 +72,8 @@ UsbLink::~UsbLink() {
         library_->entry().setEventHandler(nullptr);
         library_->entry().closeDevice();
     }
+    // No answer arrives any more: the reader's handler is unregistered.
+    link_.setRedrawHandOff({});
     UsbLink* self = this;
     boundLink.compare_exchange_strong(self, nullptr);
     worker_.reset(); // joins
@@ -100,6 +102,8 @@ bool UsbLink::bindLibrary() {
         activePort = port_.get();
     }
     boundLink = this;
+    // The reader hands each answer's redraw on itself rather than waking the worker for it.
+    link_.setRedrawHandOff(redraw_);
     installReceiver(&receiver_);
     library_->entry().setEventHandler(&onInputReport);
     library_->entry().usbSetEventHandler(&UsbLink::onDeviceChange);

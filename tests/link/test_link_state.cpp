@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <thread>
 
 namespace qx {
@@ -181,6 +182,28 @@ TEST(LinkState, AnswersRespectTheAcknowledgement) {
     EXPECT_TRUE(link.storeAnswer(true, answerWith(1, -6)));
     EXPECT_TRUE(link.writeAcked());
     EXPECT_EQ(link.status().levelLeft, -6);
+}
+
+// The reader hands an answer's redraw on itself: the worker has nothing to do for it and is not
+// asked to, while whoever waits for the answer still sees it.
+TEST(LinkState, ARedrawHandOffTakesAnswersPastTheWorker) {
+    LinkState link;
+    std::atomic<int> handedOn{0};
+    link.setRedrawHandOff([&] { ++handedOn; });
+    const uint64_t seen = link.answersStored();
+    std::atomic<bool> waiterSaw{false};
+    std::thread waiter([&] { waiterSaw = link.waitForAnswer(seen, false, 10s); });
+    EXPECT_TRUE(link.storeAnswer(false, answerWith(0, -5)));
+    waiter.join();
+    EXPECT_TRUE(waiterSaw);
+    EXPECT_EQ(handedOn, 1);
+    EXPECT_FALSE(link.refreshNeeded()) << "the worker would pass the redraw on a second time";
+    EXPECT_EQ(link.status().levelLeft, -5);
+
+    link.setRedrawHandOff({});
+    EXPECT_TRUE(link.storeAnswer(false, answerWith(0, -6)));
+    EXPECT_TRUE(link.refreshNeeded());
+    EXPECT_EQ(handedOn, 1);
 }
 
 TEST(LinkState, OtherAnswersWithBit7AcknowledgeAndMayBeActedOn) {
