@@ -568,7 +568,13 @@ void Tfu::Private::tmrbTimer() {
         return;
     }
     q->tmrb->setInterval(kTickMs);
-    if (q->isVisible() && !link.updateInProgress && !busy()) {
+    if (!q->isVisible()) {
+        // Nothing is due while hidden: the timer rests until the window is shown or the unit's
+        // verdict arrives, rather than waking the program five times a second for nothing.
+        q->tmrb->stop();
+        return;
+    }
+    if (!link.updateInProgress && !busy()) {
         link.post(cmd::kKeepAlive);
     }
 }
@@ -619,7 +625,7 @@ void Tfu::Private::showVerdict(bool success) {
                     QMessageBox::Ok);
     link.updateFinished = true;
     link.updateInProgress = false;
-    q->tmrb->setInterval(kClosingTickMs);
+    q->tmrb->start(kClosingTickMs);
 }
 
 void Tfu::Private::showResetDone() {
@@ -712,6 +718,9 @@ void Tfu::done(int result) {
 
 void Tfu::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    if (!tmrb->isActive()) {
+        tmrb->start();
+    }
     if (!event->spontaneous()) {
         d->formShow();
     }

@@ -69,14 +69,20 @@ TEST(WindowDesign, MatchesItsDesignAtCreation) {
     EXPECT_EQ(tfu.tmrb->interval(), 2000);
 }
 
-TEST(WindowDesign, HiddenWindowKeepsTickingAndSendsNothing) {
+// Hidden, the window has nothing to send: after its first tick its timer rests, and showing the
+// window sets it going again at the usual pace.
+TEST(WindowDesign, HiddenWindowSendsNothingAndItsTimerRests) {
     RecordingLink rec;
     ScriptedDialogs dialogs;
     Tfu tfu(rec.link, dialogs);
     tfu.tmrb->start(1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return tfu.tmrb->interval() == 200; }));
-    EXPECT_TRUE(tfu.tmrb->isActive());
+    EXPECT_FALSE(tfu.tmrb->isActive());
     EXPECT_TRUE(rec.taken().empty());
+    tfu.show();
+    EXPECT_TRUE(tfu.tmrb->isActive());
+    EXPECT_EQ(tfu.tmrb->interval(), 200);
+    tfu.hide();
 }
 
 struct VerdictCase {
