@@ -9,3 +9,4 @@ add_subdirectory(${QX_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_
 
 add_subdirectory(hidlib)
 add_subdirectory(tests/hidlib)
+add_subdirectory(tests/hid_descriptor)
