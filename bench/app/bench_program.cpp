@@ -1,5 +1,7 @@
 // Starts the demo program on the offscreen platform, waits until its link is up and polling the
-// virtual unit, and measures the processor time the whole process takes over ten seconds.
+// virtual unit, and measures the processor time the whole process takes over ten seconds, and
+// how often each of its threads wakes up (voluntary context switches: a thread going to sleep to
+// be woken again).
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -8,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -45,6 +48,27 @@ double processCpuSeconds(pid_t pid) {
     return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
+// Voluntary context switches so far, summed by thread name.
+std::map<std::string, long long> wakeUpsByThread(pid_t pid) {
+    std::map<std::string, long long> counts;
+    std::error_code error;
+    for (const auto& task :
+         fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (!std::getline(comm, name))
+            continue;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) {
+                counts[name] += std::stoll(line.substr(line.find(':') + 1));
+                break;
+            }
+        }
+    }
+    return counts;
+}
+
 bool hasThread(pid_t pid, const std::string& name) {
     std::error_code error;
     for (const auto& task :
@@ -69,9 +93,12 @@ void BM_DemoProgramCpuWhilePolling(benchmark::State& state) {
     ::setenv("XDG_RUNTIME_DIR", runtime, 1);
     ::setenv("TMPDIR", runtime, 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    char* argv[] = {const_cast<char*>(QX_DEMO_PROGRAM), nullptr};
+    // QX_BENCH_PROGRAM: another build of the demo program, to compare with.
+    const char* const chosen = std::getenv("QX_BENCH_PROGRAM");
+    const char* const program = chosen != nullptr && *chosen != '\0' ? chosen : QX_DEMO_PROGRAM;
+    char* argv[] = {const_cast<char*>(program), nullptr};
     pid_t pid = 0;
-    if (::posix_spawn(&pid, QX_DEMO_PROGRAM, nullptr, nullptr, argv, environ) != 0) {
+    if (::posix_spawn(&pid, program, nullptr, nullptr, argv, environ) != 0) {
         state.SkipWithError("the demo program did not start");
         return;
     }
@@ -91,14 +118,28 @@ void BM_DemoProgramCpuWhilePolling(benchmark::State& state) {
     }
 
     constexpr auto kSpan = 10s;
+    const double seconds = std::chrono::duration<double>(kSpan).count();
     double cpu = 0;
+    std::map<std::string, long long> wakeUpsBefore, wakeUpsAfter;
     for (auto _ : state) {
+        wakeUpsBefore = wakeUpsByThread(pid);
         const double before = processCpuSeconds(pid);
         std::this_thread::sleep_for(kSpan);
         cpu = processCpuSeconds(pid) - before;
+        wakeUpsAfter = wakeUpsByThread(pid);
     }
     state.counters["cpu_ms_per_10s"] = cpu * 1000.0;
-    state.counters["cpu_percent"] = cpu / std::chrono::duration<double>(kSpan).count() * 100.0;
+    state.counters["cpu_percent"] = cpu / seconds * 100.0;
+    // A thread that started or ended within the span counts what it did while there.
+    double all = 0;
+    for (const auto& [name, count] : wakeUpsAfter) {
+        const auto was = wakeUpsBefore.find(name);
+        const double rate =
+            static_cast<double>(count - (was == wakeUpsBefore.end() ? 0 : was->second)) / seconds;
+        state.counters["wakeups_per_s_" + name] = rate;
+        all += rate;
+    }
+    state.counters["wakeups_per_s_all"] = all;
 
     ::kill(pid, SIGTERM);
     int status = 0;
