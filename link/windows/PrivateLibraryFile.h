@@ -1,0 +1,22 @@
+// The HID library image carried inside the program, kept as a file in the user's own program
+// data folder and loaded from there by full path: never from the current folder or the search
+// path, where another file of the same name could be planted.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace qx {
+
+// %LOCALAPPDATA%\qx77zt\lib, made when missing; empty when it cannot be had.
+std::wstring privateLibraryFolder();
+
+// Makes sure `folder` holds exactly `image` under a name made from its contents (replaced
+// atomically when missing or different), then loads that file. nullptr and a reason on failure.
+HMODULE loadPrivateLibrary(const std::wstring& folder, std::span<const uint8_t> image,
+                           std::string& error);
+
+} // namespace qx
