@@ -10,5 +10,5 @@ add_subdirectory(${QX_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_
 add_subdirectory(hidlib)
 add_subdirectory(tests/hidlib)
 add_subdirectory(tests/hid_descriptor)
-include(${PROJECT_SOURCE_DIR}/link/windows/windows.cmake)
+add_subdirectory(link)
 include(${PROJECT_SOURCE_DIR}/tests/link/windows.cmake)

@@ -23,17 +23,6 @@ struct FdGuard {
     }
 };
 
-template <typename F>
-bool resolve(void* handle, const char* name, F& out, std::string& error) {
-    void* p = dlsym(handle, name);
-    if (p == nullptr) {
-        error = std::string("the HID library has no entry point ") + name;
-        return false;
-    }
-    out = reinterpret_cast<F>(p);
-    return true;
-}
-
 } // namespace
 
 std::unique_ptr<LoadedLibrary> LoadedLibrary::load(std::span<const uint8_t> image,
@@ -71,25 +60,7 @@ std::unique_ptr<LoadedLibrary> LoadedLibrary::load(std::span<const uint8_t> imag
         return nullptr;
     }
     std::unique_ptr<LoadedLibrary> lib(new LoadedLibrary(handle));
-    HidEntryPoints& e = lib->entry_;
-    const bool ok = resolve(handle, "HIDscanForDevices", e.scanForDevices, error) &&
-                    resolve(handle, "HIDGetDeviceInfo", e.getDeviceInfo, error) &&
-                    resolve(handle, "HIDopenDevice", e.openDevice, error) &&
-                    resolve(handle, "HIDcloseDevice", e.closeDevice, error) &&
-                    resolve(handle, "HIDwriteDevice", e.writeDevice, error) &&
-                    resolve(handle, "HIDreadDevice", e.readDevice, error) &&
-                    resolve(handle, "HIDOutputReportSize", e.outputReportSize, error) &&
-                    resolve(handle, "HIDInputReportSize", e.inputReportSize, error) &&
-                    resolve(handle, "HIDFeatureReportSize", e.featureReportSize, error) &&
-                    resolve(handle, "HIDOutputReportCount", e.outputReportCount, error) &&
-                    resolve(handle, "HIDInputReportCount", e.inputReportCount, error) &&
-                    resolve(handle, "HIDFeatureReportCount", e.featureReportCount, error) &&
-                    resolve(handle, "HIDSetOutputReport", e.setOutputReport, error) &&
-                    resolve(handle, "HIDGetInputReport", e.getInputReport, error) &&
-                    resolve(handle, "HIDSetFeatureReport", e.setFeatureReport, error) &&
-                    resolve(handle, "HIDGetFeatureReport", e.getFeatureReport, error) &&
-                    resolve(handle, "HIDsetEventHandler", e.setEventHandler, error) &&
-                    resolve(handle, "USBsetEventHandler", e.usbSetEventHandler, error);
+    const bool ok = lib->resolveAll(error);
     if (!ok) {
         return nullptr; // the destructor unloads it again
     }

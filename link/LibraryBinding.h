@@ -50,6 +50,9 @@ public:
 
 private:
     explicit LoadedLibrary(void* handle) : handle_(handle) {}
+    // Looks up the eighteen entry points through symbol(); false, with the missing name in
+    // `error`, when one is not there.
+    bool resolveAll(std::string& error);
     void* handle_;
     HidEntryPoints entry_;
 };

@@ -1,5 +1,6 @@
 // The carried HID library kept in a private folder: written once, repaired when damaged, and
 // loaded from there by full path.
+#include "link/LibraryBinding.h"
 #include "link/windows/PrivateLibraryFile.h"
 
 #include <gtest/gtest.h>
@@ -78,6 +79,16 @@ TEST_F(PrivateLibraryTest, RefusesWithoutAFolderOrAnImage) {
     error.clear();
     EXPECT_EQ(loadPrivateLibrary(folder, {}, error), nullptr);
     EXPECT_FALSE(error.empty());
+}
+
+// What the link does with the carried image: every entry point resolves, and the library answers.
+TEST_F(PrivateLibraryTest, TheLinkLoadsTheCarriedImageWithEveryEntryPoint) {
+    std::string error;
+    const auto lib = qx::LoadedLibrary::load(image, error);
+    ASSERT_NE(lib, nullptr) << error;
+    EXPECT_LE(lib->entry().scanForDevices(), 32);
+    EXPECT_FALSE(lib->entry().closeDevice());
+    EXPECT_EQ(qx::LoadedLibrary::load({}, error), nullptr);
 }
 
 TEST(PrivateLibraryFolder, IsInTheUsersOwnDataFolder) {
