@@ -25,9 +25,13 @@ public:
     }
     void setUpdateButtonsEnabled(bool) override {}
     void setUnitInaccessible(const std::string& path) override { inaccessible = path; }
+    void setUnitRefused(uint16_t outputLength, uint16_t inputLength) override {
+        refused = unitRefusedHint(outputLength, inputLength).text;
+    }
 
     ConnectedUnit unit;
     std::string inaccessible;
+    std::string refused; // why a device of the unit's maker was left alone
 };
 
 std::string noUnitText(const CliRequest& r) {
@@ -179,7 +183,7 @@ int runSelfDriven(const CliRequest& r, const CliEnvironment& env, CliOutput& out
         return kExitNoPermission;
     }
     if (!link.connected) {
-        out.fail(noUnitText(r));
+        out.fail(view.refused.empty() ? noUnitText(r) : view.refused);
         return kExitNoUnit;
     }
     UnitContext context{link, answers, view.unit};

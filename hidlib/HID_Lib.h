@@ -113,9 +113,10 @@ typedef void(HID_LIB_CALL* THIDdeviceChangeHandler)(void);
 HID_LIB_API uint8_t HID_LIB_CALL HIDscanForDevices(void);
 /* Copies slot `index` into *info when index < 31; otherwise leaves *info untouched. */
 HID_LIB_API void HID_LIB_CALL HIDGetDeviceInfo(uint8_t index, THIDdeviceInfo* info);
-/* Opens slot `index` and makes it the open device; false, with nothing open, when it cannot be
-   opened or `index` is not below the last scan's count. Opening the open slot again keeps its
-   handle and returns true. */
+/* Opens slot `index` and makes it the open device; false, with nothing open (the device open
+   before is closed), when it cannot be opened or `index` is not below the last scan's count.
+   Opening the open slot again keeps its handle and returns true, unless the device has hung up:
+   then its node is opened afresh. */
 HID_LIB_API bool HID_LIB_CALL HIDopenDevice(uint8_t index);
 /* Closes the open device; true when one was open. */
 HID_LIB_API bool HID_LIB_CALL HIDcloseDevice(void);
@@ -126,21 +127,23 @@ HID_LIB_API bool HID_LIB_CALL HIDcloseDevice(void);
 HID_LIB_API uint8_t HID_LIB_CALL HIDwriteDevice(THIDreport report);
 /* Takes one input report if one is already waiting, without blocking. 0 when none. */
 HID_LIB_API uint8_t HID_LIB_CALL HIDreadDevice(THIDreport* report);
-/* Low byte of the open device's report lengths; 0 when none is open. */
+/* Low byte of the open device's report lengths; 0 when none is open or it has hung up. (After a
+   hang-up every size, count, read, write and report call answers 0; HIDcloseDevice still closes
+   the dead handle and returns true.) */
 HID_LIB_API uint8_t HID_LIB_CALL HIDOutputReportSize(void);
 HID_LIB_API uint8_t HID_LIB_CALL HIDInputReportSize(void);
 HID_LIB_API uint8_t HID_LIB_CALL HIDFeatureReportSize(void);
-/* Element count of the report with that ID; 0 when none is open or the type has no reports. */
+/* Element count of the report with that ID; 0 when none is open, it has hung up, or the type has
+   no reports. */
 HID_LIB_API uint8_t HID_LIB_CALL HIDOutputReportCount(uint8_t reportId);
 HID_LIB_API uint8_t HID_LIB_CALL HIDInputReportCount(uint8_t reportId);
 HID_LIB_API uint8_t HID_LIB_CALL HIDFeatureReportCount(uint8_t reportId);
-/* Report functions over the control channel: `report` points at a 65-byte buffer (the size of a
-   THIDreport), report ID first, and no more than those 65 bytes are ever read or written,
-   whatever report length the device declares. A report of the type's length is transferred: a
-   shorter one is the buffer's first bytes; a longer one is sent as the 65 bytes followed by zeros,
-   and of a longer one received only the first 65 bytes are stored. An output report waits at
-   most 200 ms, as HIDwriteDevice does. Each returns the element count for that report ID on
-   success, else 0. */
+/* Report functions: `report` points at a 65-byte buffer (the size of a THIDreport), report ID
+   first, and no more than those 65 bytes are ever read or written, whatever report length the
+   device declares. A report of the type's length is transferred: a shorter one is the buffer's
+   first bytes; a longer one is sent as the 65 bytes followed by zeros, and of a longer one
+   received only the first 65 bytes are stored. Each returns the element count for that report
+   ID on success, else 0. */
 HID_LIB_API uint8_t HID_LIB_CALL HIDSetOutputReport(uint8_t* report);
 HID_LIB_API uint8_t HID_LIB_CALL HIDGetInputReport(uint8_t* report);
 HID_LIB_API uint8_t HID_LIB_CALL HIDSetFeatureReport(uint8_t* report);

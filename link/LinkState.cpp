@@ -49,6 +49,7 @@ LinkState::Ticket LinkState::save(const std::function<void(DeviceSettings&)>& ed
             edit(settings_);
         }
         editNotYetSent_ = true;
+        ++editSeq_;
         wasAcked = writeAcked_.exchange(false);
         if (wasAcked) {
             unconfirmedSince_ = Clock::now();
@@ -239,10 +240,17 @@ bool LinkState::noteAnswer(bool ackBit) {
     return acked;
 }
 
-DeviceSettings LinkState::takeSettingsForSend() {
+LinkState::SettingsForSend LinkState::takeSettingsForSend() {
     std::lock_guard lock(recordsMutex_);
     editNotYetSent_ = false;
-    return settings_;
+    return {settings_, editSeq_};
+}
+
+void LinkState::settingsRefused(uint64_t edit) {
+    std::lock_guard lock(recordsMutex_);
+    if (edit == editSeq_) {
+        editNotYetSent_ = true;
+    }
 }
 
 LinkState::Work LinkState::nextWork(std::stop_token stop) {

@@ -174,8 +174,18 @@ public:
     // Fails every waiting poster (the worker is gone).
     void shutdown();
 
-    // The settings bytes for a settings-write frame; marks the latest edit as sent.
-    DeviceSettings takeSettingsForSend();
+    // The settings bytes for a settings-write frame, and the edit they carry; marks that edit as
+    // sent, so that the unit's acknowledgement of this very frame, which may come before the
+    // send returns, counts.
+    struct SettingsForSend {
+        DeviceSettings settings;
+        uint64_t edit = 0;
+    };
+    SettingsForSend takeSettingsForSend();
+    // The frame carrying `edit` was refused: unless the operator has changed the record since,
+    // the edit is unsent again, so that a late acknowledgement of an older write cannot overwrite
+    // it or stop its resend.
+    void settingsRefused(uint64_t edit);
 
 private:
     void wakeWorker();
@@ -212,6 +222,7 @@ private:
     DeviceSettings settings_;                       // guarded by recordsMutex_
     DeviceStatus status_;                           // guarded by recordsMutex_
     bool editNotYetSent_ = false;                   // guarded by recordsMutex_
+    uint64_t editSeq_ = 0;                          // guarded by recordsMutex_; bumped by save()
     std::optional<Clock::time_point> lastAnswerAt_; // guarded by recordsMutex_
     bool settingsReported_ = false;                 // guarded by recordsMutex_
     Clock::time_point unconfirmedSince_{};          // guarded by recordsMutex_

@@ -41,7 +41,7 @@ void Tthr::execute(std::stop_token stop) {
             if (work.job->resend) {
                 link_.counters.resends.fetch_add(1, std::memory_order_relaxed);
             }
-            const uint8_t sent = sendFrame(link_, port_, work.job->request, errors_);
+            const uint8_t sent = sendFrame(link_, port_, work.job->request, errors_, stop);
             link_.finishJob(*work.job, sent > 0);
         }
         if (work.redraw && redraw_) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 namespace qx {
 
@@ -27,15 +28,18 @@ struct BusyScope {
 
 } // namespace
 
-uint8_t sendFrame(LinkState& link, HidPort& port, const LinkRequest& req, ErrorSink* errors) {
+uint8_t sendFrame(LinkState& link, HidPort& port, const LinkRequest& req, ErrorSink* errors,
+                  std::stop_token stop) {
     BusyScope busy(link.busy);
     if (!link.connected) {
         return 0;
     }
     BuiltFrame frame;
+    std::optional<uint64_t> settingsEdit;
     if (req.payloadIsSettings) {
-        const DeviceSettings s = link.takeSettingsForSend();
-        frame = buildFrame(req.command, rawBytes(s));
+        const LinkState::SettingsForSend s = link.takeSettingsForSend();
+        settingsEdit = s.edit;
+        frame = buildFrame(req.command, rawBytes(s.settings));
     } else {
         frame = buildFrame(req.command, req.payload);
     }
@@ -56,6 +60,10 @@ uint8_t sendFrame(LinkState& link, HidPort& port, const LinkRequest& req, ErrorS
     uint8_t result = 0;
     bool everyPieceAccepted = true;
     for (std::size_t p = 0; p < total;) {
+        if (stop.stop_requested()) {
+            everyPieceAccepted = false;
+            break;
+        }
         std::fill(report.begin() + 5, report.begin() + 5 + kPieceSize, uint8_t{0});
         const std::size_t piece = std::min(total - p, kPieceSize);
         putBe16(&report[1], p);
@@ -77,11 +85,14 @@ uint8_t sendFrame(LinkState& link, HidPort& port, const LinkRequest& req, ErrorS
         everyPieceAccepted = everyPieceAccepted && result != 0;
         p += piece;
     }
-    if (!everyPieceAccepted) {
-        return 0;
+    if (everyPieceAccepted) {
+        link.counters.framesSent.fetch_add(1, std::memory_order_relaxed);
+        return result;
     }
-    link.counters.framesSent.fetch_add(1, std::memory_order_relaxed);
-    return result;
+    if (settingsEdit) {
+        link.settingsRefused(*settingsEdit);
+    }
+    return 0;
 }
 
 Receiver::Receiver(LinkState& link, AnswerSink* answers) : link_(link), answers_(answers) {}
@@ -92,10 +103,25 @@ std::size_t Receiver::bufferedBytes() const {
 }
 
 void Receiver::onInputReport(const THIDreport& report, uint8_t /*count*/) {
-    if (TrafficTap* tap = link_.tap.load()) {
-        tap->received(std::span<const uint8_t>(&report.reportId, sizeof(THIDreport)));
+    // Runs on the library's reader thread, where nothing may escape.
+    try {
+        if (TrafficTap* tap = link_.tap.load()) {
+            tap->received(std::span<const uint8_t>(&report.reportId, sizeof(THIDreport)));
+        }
+    } catch (...) {
+        // What a diagnostics view misses changes nothing on the link.
     }
     std::lock_guard lock(mutex_);
+    try {
+        take(report);
+    } catch (...) {
+        // What could not be handled is dropped like a damaged frame, and the next frame starts
+        // afresh.
+        rxBuffer_.clear();
+    }
+}
+
+void Receiver::take(const THIDreport& report) {
     const std::size_t offset = (std::size_t{report.data[0]} << 8) | report.data[1];
     const std::size_t total = (std::size_t{report.data[2]} << 8) | report.data[3];
     // Offsets are 16-bit, so the buffer never exceeds 64 KiB + one piece.

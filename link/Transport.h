@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -39,19 +40,25 @@ public:
 
 // Sends `req` as a frame in as many reports as it takes, offering every piece even when one is
 // refused. Returns the library's result for the last report when every piece was accepted, else
-// 0 (also when nothing was sent).
+// 0 (also when nothing was sent). A stop requested meanwhile ends the frame after the report in
+// progress: each report of a stalled unit takes the library's whole timeout, and a worker asked
+// to stop must not wait for all of them.
 uint8_t sendFrame(LinkState& link, HidPort& port, const LinkRequest& req,
-                  ErrorSink* errors = nullptr);
+                  ErrorSink* errors = nullptr, std::stop_token stop = {});
 
 // Reassembles the unit's input reports into frames, checks them and acts on them.
 class Receiver {
 public:
     Receiver(LinkState& link, AnswerSink* answers);
+    // Never throws: an error while a report is handled empties the reassembly buffer.
     void onInputReport(const THIDreport& report, uint8_t count);
     // Size of the reassembly buffer (bounded by the 16-bit offsets).
     std::size_t bufferedBytes() const;
 
 private:
+    // Adds one report to the frame being reassembled and acts on the frame once it is whole.
+    // Needs mutex_.
+    void take(const THIDreport& report);
     void dispatch();
 
     LinkState& link_;

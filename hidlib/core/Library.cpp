@@ -153,12 +153,18 @@ void Library::deviceInfo(uint8_t index, THIDdeviceInfo* info) const {
 
 bool Library::open(uint8_t index) {
     bool opened = false;
+    std::shared_ptr<OpenDevice> dead, previous;
     {
         std::lock_guard lock(mutex_);
         ++generation_;
         if (index < count_) {
+            THIDdeviceInfo& slot = table_[index];
+            // A handle whose device hung up is no handle: the node is opened afresh, if it can be.
+            if (handles_[index] && handles_[index]->gone) {
+                dead = std::move(handles_[index]);
+                slot.handle = -1;
+            }
             if (!handles_[index]) {
-                THIDdeviceInfo& slot = table_[index];
                 const Handle h = backend_.open(paths_[index], slot.readWrite != 0);
                 if (h >= 0)
                     handles_[index] =
@@ -167,10 +173,16 @@ bool Library::open(uint8_t index) {
             }
             opened = handles_[index] != nullptr;
         }
+        // With nothing open afterwards, the device that was open would otherwise keep its handle
+        // with no call left to close it.
+        if (!opened && openIndex_ >= 0) {
+            previous = std::move(handles_[openIndex_]);
+            table_[openIndex_].handle = -1;
+        }
         openIndex_ = opened ? index : -1;
     }
     backend_.wake();
-    return opened;
+    return opened; // `dead` and `previous` close here, outside the lock, once the reader lets go
 }
 
 bool Library::close() {
@@ -227,9 +239,13 @@ uint8_t Library::read(THIDreport* report) {
     return elementCount(device->inputCaps, device->inputLength, local.reportId);
 }
 
+bool Library::openAndAlive() const {
+    return openIndex_ >= 0 && handles_[openIndex_] && !handles_[openIndex_]->gone;
+}
+
 uint8_t Library::reportSize(ReportType type) const {
     std::lock_guard lock(mutex_);
-    if (openIndex_ < 0)
+    if (!openAndAlive())
         return 0;
     const THIDdeviceInfo& slot = table_[openIndex_];
     switch (type) {
@@ -245,7 +261,7 @@ uint8_t Library::reportSize(ReportType type) const {
 
 uint8_t Library::reportCount(ReportType type, uint8_t reportId) const {
     std::lock_guard lock(mutex_);
-    if (openIndex_ < 0)
+    if (!openAndAlive())
         return 0;
     const THIDdeviceInfo& slot = table_[openIndex_];
     switch (type) {

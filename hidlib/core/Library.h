@@ -62,6 +62,8 @@ private:
     enum class ReportType { Output, Input, Feature };
 
     std::shared_ptr<OpenDevice> openDevice() const;
+    // A device is open and has not hung up. Needs mutex_.
+    bool openAndAlive() const;
     uint8_t reportSize(ReportType type) const;
     uint8_t reportCount(ReportType type, uint8_t reportId) const;
     uint8_t transfer(ReportType type, bool set, uint8_t* report);

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
+#include <mutex>
 #include <poll.h>
 #include <unistd.h>
 
@@ -31,61 +34,99 @@ bool writeBeforeDeadline(int fd, std::span<const uint8_t> report,
     }
 }
 
+void keepThisCodeLoaded() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Dl_info info{};
+        link_map* object = nullptr;
+        if (dladdr1(reinterpret_cast<void*>(&keepThisCodeLoaded), &info,
+                    reinterpret_cast<void**>(&object), RTLD_DL_LINKMAP) == 0 ||
+            object == nullptr || object->l_name == nullptr || object->l_name[0] == '\0')
+            return; // part of the program: loaded until it ends anyway
+        // Found by its name among the loaded objects, not opened again.
+        if (void* self = dlopen(object->l_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE))
+            dlclose(self);
+    });
+}
+
 BoundedWriter::BoundedWriter() : BoundedWriter(writeBeforeDeadline) {}
 
-BoundedWriter::BoundedWriter(WriteOnce writeOnce) : writeOnce_(std::move(writeOnce)) {}
+BoundedWriter::BoundedWriter(WriteOnce writeOnce, std::chrono::milliseconds stopWait)
+    : writeOnce_(std::move(writeOnce)), stopWait_(stopWait) {}
 
 BoundedWriter::~BoundedWriter() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
+    std::unique_lock lock(state_->mutex);
+    state_->stopping = true;
+    if (state_->queued) {
+        ::close(state_->queued->fd);
+        state_->queued.reset();
     }
-    changed_.notify_all();
-    if (thread_.joinable())
+    state_->changed.notify_all();
+    const bool idle = state_->changed.wait_for(lock, stopWait_, [&] { return !state_->writing; });
+    lock.unlock();
+    if (!thread_.joinable())
+        return;
+    if (idle) {
         thread_.join();
-    if (queued_)
-        ::close(queued_->fd);
+        return;
+    }
+    // The kernel holds the report until its own timeout; the thread ends by itself after it.
+    keepThisCodeLoaded();
+    thread_.detach();
 }
 
 bool BoundedWriter::write(int fd, std::span<const uint8_t> report,
                           std::chrono::milliseconds timeout) {
+    return send(fd, report, timeout, writeOnce_);
+}
+
+bool BoundedWriter::send(int fd, std::span<const uint8_t> report, std::chrono::milliseconds timeout,
+                         const WriteOnce& sendOnce) {
     const Clock::time_point deadline = Clock::now() + timeout;
-    std::unique_lock lock(mutex_);
-    // One write at a time, in the order the callers come: a stalled one is waited for.
-    if (!changed_.wait_until(lock, deadline,
-                             [&] { return stopping_ || (!queued_ && !writing_); }) ||
-        stopping_)
+    State& state = *state_;
+    std::unique_lock lock(state.mutex);
+    // One report at a time, in the order the callers come: a stalled one is waited for.
+    if (!state.changed.wait_until(
+            lock, deadline, [&] { return state.stopping || (!state.queued && !state.writing); }) ||
+        state.stopping)
         return false;
     const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (own < 0)
         return false;
     auto outcome = std::make_shared<Outcome>();
-    queued_ = Job{own, std::vector<uint8_t>(report.begin(), report.end()), deadline, outcome};
+    state.queued =
+        Job{own, std::vector<uint8_t>(report.begin(), report.end()), deadline, sendOnce, outcome};
     if (!thread_.joinable())
-        thread_ = std::thread([this] { run(); });
-    changed_.notify_all();
-    return changed_.wait_until(lock, deadline, [&] { return outcome->done; }) && outcome->written;
+        thread_ = std::thread([shared = state_] { run(shared); });
+    state.changed.notify_all();
+    if (state.changed.wait_until(lock, deadline, [&] { return outcome->done; }))
+        return outcome->written;
+    // Given up on while under way: the thread may yet have to outlive the writer.
+    lock.unlock();
+    keepThisCodeLoaded();
+    return false;
 }
 
-void BoundedWriter::run() {
-    std::unique_lock lock(mutex_);
+void BoundedWriter::run(const std::shared_ptr<State>& shared) {
+    State& state = *shared;
+    std::unique_lock lock(state.mutex);
     for (;;) {
-        changed_.wait(lock, [&] { return stopping_ || queued_.has_value(); });
-        if (stopping_)
+        state.changed.wait(lock, [&] { return state.stopping || state.queued.has_value(); });
+        if (state.stopping)
             return;
-        Job job = std::move(*queued_);
-        queued_.reset();
-        writing_ = true;
+        Job job = std::move(*state.queued);
+        state.queued.reset();
+        state.writing = true;
         lock.unlock();
         // A job whose caller has already given up is not written late.
         const bool written =
-            Clock::now() < job.deadline && writeOnce_(job.fd, job.bytes, job.deadline);
+            Clock::now() < job.deadline && job.sendOnce(job.fd, job.bytes, job.deadline);
         ::close(job.fd);
         lock.lock();
-        writing_ = false;
+        state.writing = false;
         job.outcome->done = true;
         job.outcome->written = written;
-        changed_.notify_all();
+        state.changed.notify_all();
     }
 }
 

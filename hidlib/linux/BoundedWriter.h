@@ -1,7 +1,7 @@
-// Output reports written on a thread of their own, so that a caller waits no longer than its
-// timeout. A hidraw write() returns only when the USB transfer has completed or the kernel's own
-// timeout of several seconds has run out, and it cannot be cancelled; a stalled unit would hold
-// the link worker that long on every report.
+// Reports sent to a device on a thread of their own, so that a caller waits no longer than its
+// timeout. A hidraw write() or output-report ioctl returns only when the USB transfer has
+// completed or the kernel's own timeout of several seconds has run out, and it cannot be
+// cancelled; a stalled unit would hold the link worker that long on every report.
 #ifndef QX_HID_LINUX_BOUNDEDWRITER_H
 #define QX_HID_LINUX_BOUNDEDWRITER_H
 
@@ -21,13 +21,18 @@ namespace hid {
 class BoundedWriter {
 public:
     using Clock = std::chrono::steady_clock;
-    // Writes one report to a file descriptor, giving up at the deadline where it can.
+    // Sends one report to a file descriptor, giving up at the deadline where it can.
     using WriteOnce =
         std::function<bool(int fd, std::span<const uint8_t> report, Clock::time_point deadline)>;
 
+    // How long destruction waits for a report still under way before leaving it to finish on
+    // its own.
+    static constexpr std::chrono::milliseconds kStopWait{300};
+
     BoundedWriter();
-    explicit BoundedWriter(WriteOnce writeOnce);
-    // Waits for a write under way: it ends at the latest with the kernel's transfer timeout.
+    explicit BoundedWriter(WriteOnce writeOnce, std::chrono::milliseconds stopWait = kStopWait);
+    // Waits at most `stopWait` for a report under way; one that takes longer (a stalled device,
+    // which the kernel holds for its own timeout) goes on without the writer and ends by itself.
     ~BoundedWriter();
     BoundedWriter(const BoundedWriter&) = delete;
     BoundedWriter& operator=(const BoundedWriter&) = delete;
@@ -37,6 +42,10 @@ public:
     // timeout and fails when it has not ended by then. The descriptor is duplicated, so the
     // caller may close its own at once.
     bool write(int fd, std::span<const uint8_t> report, std::chrono::milliseconds timeout);
+    // The same for another way of sending a report (an output-report ioctl): in turn with the
+    // writes, on the same thread, within the same kind of timeout.
+    bool send(int fd, std::span<const uint8_t> report, std::chrono::milliseconds timeout,
+              const WriteOnce& sendOnce);
 
 private:
     struct Outcome {
@@ -47,23 +56,34 @@ private:
         int fd = -1; // our own duplicate, closed after the write
         std::vector<uint8_t> bytes;
         Clock::time_point deadline;
-        std::shared_ptr<Outcome> outcome; // shared with the caller, guarded by mutex_
+        WriteOnce sendOnce;
+        std::shared_ptr<Outcome> outcome; // shared with the caller, guarded by mutex
+    };
+    // Everything the thread uses: it may outlive the writer when a report stalls.
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::optional<Job> queued; // handed over, not yet taken by the thread
+        bool writing = false;      // the thread is inside a write
+        bool stopping = false;
     };
 
-    void run();
+    static void run(const std::shared_ptr<State>& state);
 
     const WriteOnce writeOnce_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::optional<Job> queued_; // handed over, not yet taken by the thread
-    bool writing_ = false;      // the thread is inside a write
-    bool stopping_ = false;
+    const std::chrono::milliseconds stopWait_;
+    const std::shared_ptr<State> state_ = std::make_shared<State>();
     std::thread thread_; // started with the first write
 };
 
 // Polls for room until the deadline, then writes: the plain write of a report.
 bool writeBeforeDeadline(int fd, std::span<const uint8_t> report,
                          BoundedWriter::Clock::time_point deadline);
+
+// Keeps the code this function is part of loaded until the process ends, so that a thread left
+// to finish a stalled report never returns into code that was unloaded (the library is a
+// loadable module). Does nothing for code that is part of the program itself.
+void keepThisCodeLoaded();
 
 } // namespace hid
 

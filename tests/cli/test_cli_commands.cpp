@@ -142,6 +142,16 @@ TEST_F(CliCommands, OutputJsonAndExitStatusOfEachCommand) {
          "",
          [](unit::VirtualBench& b) { EXPECT_EQ(first(b).settings(), factoryDefaults()); }},
         {"no unit", {"get"}, unplugged, kExitNoUnit, "", "no QX-77ZT unit found"},
+        {"a device with other report lengths",
+         {"get"},
+         [](unit::VirtualBench& b) {
+             unit::Identity id;
+             id.outputReportLength = 128;
+             first(b).setIdentity(id);
+         },
+         kExitNoUnit,
+         "",
+         "its reports are not the unit's 65 bytes (128 out, 65 in)"},
         {"no permission",
          {"set", "mute=on"},
          locked,

@@ -104,7 +104,9 @@ hid::Handle FakeBackend::open(const std::string& path, bool) {
     std::lock_guard lock(mutex_);
     const bool known = std::any_of(devices_.begin(), devices_.end(),
                                    [&](const hid::DeviceRecord& d) { return d.path == path; });
-    if (!known || refused_.count(path) != 0)
+    // An unplugged device's node is gone: it cannot be opened again.
+    const auto st = state_.find(path);
+    if (!known || refused_.count(path) != 0 || (st != state_.end() && st->second.gone))
         return -1;
     ++opens;
     const hid::Handle h = nextHandle_++;

@@ -4,8 +4,12 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <fcntl.h>
+#include <functional>
 #include <future>
+#include <memory>
+#include <mutex>
 #include <unistd.h>
 
 namespace hid {
@@ -100,6 +104,8 @@ TEST(BoundedWriter, AStalledWriteReturnsAtTheTimeoutAndHoldsBackTheNextUntilItEn
     EXPECT_EQ(pipe.drain(), expected);
 }
 
+// A write that ends while the writer is being destroyed is waited for (here with a wait long
+// enough for any load on the machine), not cut off.
 TEST(BoundedWriter, DestructionWaitsForAWriteUnderWay) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
@@ -107,12 +113,15 @@ TEST(BoundedWriter, DestructionWaitsForAWriteUnderWay) {
     Pipe pipe;
     std::thread releaser;
     {
-        BoundedWriter writer([&](int, std::span<const uint8_t>, BoundedWriter::Clock::time_point) {
-            released.wait();
-            finished = true;
-            return true;
-        });
-        EXPECT_FALSE(writer.write(pipe.writeEnd, report(1), 10ms));
+        BoundedWriter writer(
+            [&](int, std::span<const uint8_t>, BoundedWriter::Clock::time_point) {
+                released.wait();
+                finished = true;
+                return true;
+            },
+            10s);
+        // Long enough for the writer's thread to take the report on a busy machine.
+        EXPECT_FALSE(writer.write(pipe.writeEnd, report(1), 500ms));
         releaser = std::thread([&] {
             std::this_thread::sleep_for(20ms);
             release.set_value();
@@ -120,6 +129,65 @@ TEST(BoundedWriter, DestructionWaitsForAWriteUnderWay) {
     }
     EXPECT_TRUE(finished.load());
     releaser.join();
+}
+
+// Stands in for a device that stopped taking reports: the kernel holds a report until it is let
+// go. Shared with the writer's thread, which may outlive the test's objects.
+struct Stall {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false, released = false, left = false;
+
+    bool hold() {
+        std::unique_lock lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+        left = true;
+        changed.notify_all();
+        return true;
+    }
+    void release() {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    bool hasLeft() {
+        std::lock_guard lock(mutex);
+        return left;
+    }
+    bool waitLeft() {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, 10s, [&] { return left; });
+    }
+};
+
+BoundedWriter::WriteOnce stalling(const std::shared_ptr<Stall>& stall) {
+    return [stall](int, std::span<const uint8_t>, BoundedWriter::Clock::time_point) {
+        return stall->hold();
+    };
+}
+
+// Runs `destroy` and says whether it returned in time; a destruction that waits for the stall
+// would otherwise hang the test.
+bool endsWithoutTheStall(const std::shared_ptr<Stall>& stall, std::function<void()> destroy) {
+    auto done = std::async(std::launch::async, std::move(destroy));
+    const bool inTime = done.wait_for(5s) == std::future_status::ready;
+    const bool stillStalled = !stall->hasLeft();
+    stall->release();
+    done.wait();
+    return inTime && stillStalled;
+}
+
+// Quitting with a stalled report under way does not wait for the kernel to give it up: the
+// thread is left to end by itself.
+TEST(BoundedWriter, DestructionDoesNotWaitForAStalledWrite) {
+    auto stall = std::make_shared<Stall>();
+    Pipe pipe;
+    auto writer = std::make_unique<BoundedWriter>(stalling(stall));
+    EXPECT_FALSE(writer->write(pipe.writeEnd, report(1), 500ms));
+    EXPECT_TRUE(endsWithoutTheStall(stall, [&] { writer.reset(); }));
+    EXPECT_TRUE(stall->waitLeft()) << "the left thread ends once the device lets go";
 }
 
 } // namespace

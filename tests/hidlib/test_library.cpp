@@ -143,6 +143,50 @@ TEST_F(LibraryTest, FailedOpenLeavesNothingOpen) {
     EXPECT_FALSE(lib->close());
 }
 
+// A failed open leaves nothing open, so it must not leave the device that was open holding its
+// handle either: no call could close that one until the next scan.
+TEST_F(LibraryTest, AFailedOpenClosesTheDeviceThatWasOpen) {
+    devices(2);
+    backend.refuseOpen(path(1));
+    ASSERT_EQ(lib->scan(), 2);
+    for (const uint8_t failing : {1, 2, 255}) { // refused, beyond the count
+        SCOPED_TRACE(int(failing));
+        ASSERT_TRUE(lib->open(0));
+        ASSERT_EQ(backend.openHandles(), 1u);
+        EXPECT_FALSE(lib->open(failing));
+        EXPECT_EQ(backend.openHandles(), 0u) << "the earlier slot's handle is closed";
+        THIDdeviceInfo info;
+        lib->deviceInfo(0, &info);
+        EXPECT_EQ(info.handle, -1);
+        EXPECT_FALSE(lib->close()) << "nothing is open";
+    }
+    EXPECT_EQ(backend.violations, 0);
+}
+
+// Once the open device has hung up, it answers like no open device, and opening its slot again
+// does not hand back the dead handle.
+TEST_F(LibraryTest, AfterAHangUpEveryCallAnswersZeroOrFalse) {
+    devices(1);
+    ASSERT_EQ(lib->scan(), 1);
+    ASSERT_TRUE(lib->open(0));
+    ASSERT_EQ(lib->outputReportSize(), 65);
+    backend.unplug(path(0));
+    THIDreport report{};
+    EXPECT_EQ(lib->read(&report), 0) << "the read that notices the hang-up";
+
+    EXPECT_EQ(lib->outputReportSize() + lib->inputReportSize() + lib->featureReportSize(), 0);
+    EXPECT_EQ(lib->outputReportCount(1) + lib->inputReportCount(1) + lib->featureReportCount(1), 0);
+    uint8_t buffer[65] = {1};
+    EXPECT_EQ(lib->setOutputReport(buffer), 0);
+    EXPECT_EQ(lib->getInputReport(buffer), 0);
+    EXPECT_EQ(lib->write(report), 0);
+    EXPECT_FALSE(lib->open(0)) << "not the dead handle again";
+    EXPECT_EQ(backend.openHandles(), 0u);
+    EXPECT_FALSE(lib->close());
+    EXPECT_EQ(lib->inputReportSize(), 0);
+    EXPECT_EQ(backend.violations, 0);
+}
+
 TEST_F(LibraryTest, ScanClosesWhatTheTableHeld) {
     devices(3);
     ASSERT_EQ(lib->scan(), 3);

@@ -55,7 +55,7 @@ TEST(LinkState, TwoQuickSettingsChangesSendOneWriteWithBoth) {
 
     const LinkState::Job job = takeAndFinish(link);
     EXPECT_TRUE(job.resend);
-    const DeviceSettings sent = link.takeSettingsForSend();
+    const DeviceSettings sent = link.takeSettingsForSend().settings;
     EXPECT_EQ(sent.muteOn, 1);
     EXPECT_EQ(sent.dimMode, 2);
     EXPECT_FALSE(link.pending()) << "the single write consumed both posts";
@@ -141,7 +141,7 @@ TEST(LinkState, AChangeRightAfterAnAcknowledgementGoesOutAtOnce) {
     EXPECT_LE(link.nextResendAt(), LinkState::Clock::now()) << "the second change waits";
     const LinkState::Job next = takeAndFinish(link);
     EXPECT_TRUE(next.resend);
-    EXPECT_EQ(link.takeSettingsForSend().muteOn, 0);
+    EXPECT_EQ(link.takeSettingsForSend().settings.muteOn, 0);
 
     // A change while the write is still unacknowledged keeps to the resend schedule.
     link.save([](DeviceSettings& s) { s.muteOn = 1; });

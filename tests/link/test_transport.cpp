@@ -7,6 +7,8 @@
 #include <array>
 #include <cstring>
 #include <random>
+#include <stdexcept>
+#include <stop_token>
 #include <vector>
 
 namespace qx {
@@ -381,6 +383,69 @@ TEST_F(ReceiverTest, GarbageLeavesTheBufferBoundedAndNothingChanged) {
     }
     EXPECT_EQ(link.settings(), before);
     EXPECT_TRUE(sink.events.empty());
+}
+
+} // namespace
+} // namespace qx
+
+namespace qx {
+namespace {
+
+// A write the library refused never reached the unit: a late acknowledgement of the write before
+// it must not overwrite the edit on screen or stop its resend.
+TEST_F(ReceiverTest, ARefusedSettingsWriteStaysUnsent) {
+    link.save([](DeviceSettings& s) { s.muteOn = 0; }); // write A
+    ASSERT_EQ(sendFrame(link, port, link.resendRequest()), 64);
+    link.save([](DeviceSettings& s) { s.muteOn = 1; }); // write B, refused
+    port.results.assign(port.sent.size() + 1, 0);
+    EXPECT_EQ(sendFrame(link, port, link.resendRequest()), 0);
+
+    feed(answer(0x80, statusPayload(0, 0))); // A's acknowledgement, late
+    EXPECT_FALSE(link.writeAcked()) << "B still waits for its own";
+    EXPECT_EQ(link.settings().muteOn, 1) << "B's edit stays";
+
+    // B goes out on its resend; now its acknowledgement counts.
+    ASSERT_EQ(sendFrame(link, port, link.resendRequest()), 64);
+    feed(answer(0x80, statusPayload(1, 0)));
+    EXPECT_TRUE(link.writeAcked());
+    EXPECT_EQ(link.settings().muteOn, 1);
+}
+
+// Handling an answer runs on the library's reader thread, where an exception would end the
+// program: it is dropped with the frame, and the next frame is handled as usual.
+TEST_F(ReceiverTest, AnExceptionWhileHandlingAnAnswerIsDropped) {
+    struct ThrowingSink : AnswerSink {
+        int resets = 0;
+        void finishAnswer(bool) override { throw std::runtime_error("the window is gone"); }
+        void resetAnswer() override { ++resets; }
+    } throwing;
+    Receiver r(link, &throwing);
+    installReceiver(&r);
+    const auto verdict = answer(0xFA, {1});
+    const THIDreport first = pieceOf(verdict, 0, verdict.size(), 0);
+    EXPECT_NO_THROW(onInputReport(first, 64));
+    EXPECT_EQ(r.bufferedBytes(), 0u);
+    const auto reset = answer(0xFD, {});
+    EXPECT_NO_THROW(onInputReport(pieceOf(reset, 0, reset.size(), 0), 64));
+    EXPECT_EQ(throwing.resets, 1);
+    installReceiver(nullptr);
+}
+
+// A stop asked for while a frame goes out ends it after the report in progress: a stalled unit
+// takes the library's whole timeout for every report, and quitting must not wait for them all.
+TEST_F(TransportTest, AStopEndsTheFrameAfterTheReportInProgress) {
+    std::stop_source stop;
+    struct StoppingPort : RecordingPort {
+        std::stop_source* stop = nullptr;
+        uint8_t setOutputReport(uint8_t* report) override {
+            RecordingPort::setOutputReport(report);
+            stop->request_stop(); // asked for while this report was under way
+            return 0;             // and the unit never took it
+        }
+    } stalled;
+    stalled.stop = &stop;
+    EXPECT_EQ(sendFrame(link, stalled, requestOf(0xF1, 516), nullptr, stop.get_token()), 0);
+    EXPECT_EQ(stalled.sent.size(), 1u) << "of the frame's 9 reports";
 }
 
 } // namespace
