@@ -150,6 +150,28 @@ std::optional<std::vector<std::string_view>> textLines(std::span<const std::uint
     return lines;
 }
 
+std::optional<std::vector<std::string_view>>
+headedLines(std::span<const std::uint8_t> file, const StateFileShape& shape, std::string& error) {
+    if (file.size() > shape.maxSize) {
+        error = "the file is too large";
+        return std::nullopt;
+    }
+    auto lines = textLines(file);
+    if (!lines || lines->empty()) {
+        error = "the file is cut short or holds foreign bytes";
+        return std::nullopt;
+    }
+    if ((*lines)[0] != shape.header) {
+        error = "the file is not " + std::string(shape.kind) + " of this program";
+        return std::nullopt;
+    }
+    if (lines->size() - 1 > shape.maxRecords) {
+        error = "the file holds more " + std::string(shape.records) + " than are kept";
+        return std::nullopt;
+    }
+    return lines;
+}
+
 std::optional<std::vector<std::string_view>> lineFields(std::string_view line) {
     std::vector<std::string_view> fields;
     std::size_t start = 0;

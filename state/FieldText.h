@@ -28,6 +28,19 @@ std::optional<std::int64_t> signedDecimalField(std::string_view field);
 // The file's lines without their '\n'; nullopt when the last line is not ended (a cut-short
 // file) or a line holds a byte outside printable ASCII.
 std::optional<std::vector<std::string_view>> textLines(std::span<const std::uint8_t> file);
+// What every state file starts with: at most `maxSize` bytes of text lines, the first one
+// `header`, then at most `maxRecords` record lines. The lines, header included; nullopt with
+// `error` set otherwise. `kind` names the file ("a settings memory"), `records` what its lines
+// hold ("units").
+struct StateFileShape {
+    std::size_t maxSize;
+    std::string_view header;
+    std::size_t maxRecords;
+    std::string_view kind;
+    std::string_view records;
+};
+std::optional<std::vector<std::string_view>>
+headedLines(std::span<const std::uint8_t> file, const StateFileShape& shape, std::string& error);
 // The fields of a line; empty fields (two spaces in a row, a leading or trailing space) give
 // nullopt.
 std::optional<std::vector<std::string_view>> lineFields(std::string_view line);

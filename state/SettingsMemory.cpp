@@ -15,21 +15,10 @@ constexpr std::string_view kHeader = "qx77zt unit settings 1";
 
 SettingsParse parseSettingsMemory(std::span<const std::uint8_t> file) {
     SettingsParse out;
-    if (file.size() > kMaxSettingsFileSize) {
-        out.error = "the file is too large";
-        return out;
-    }
-    const auto lines = textLines(file);
-    if (!lines || lines->empty()) {
-        out.error = "the file is cut short or holds foreign bytes";
-        return out;
-    }
-    if ((*lines)[0] != kHeader) {
-        out.error = "the file is not a settings memory of this program";
-        return out;
-    }
-    if (lines->size() - 1 > kRememberedUnits) {
-        out.error = "the file holds more units than are kept";
+    const auto lines = headedLines(
+        file, {kMaxSettingsFileSize, kHeader, kRememberedUnits, "a settings memory", "units"},
+        out.error);
+    if (!lines) {
         return out;
     }
     for (std::size_t i = 1; i < lines->size(); ++i) {

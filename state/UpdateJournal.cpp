@@ -112,21 +112,10 @@ const char* stateName(UpdateState state) {
 
 JournalParse parseJournal(std::span<const std::uint8_t> file) {
     JournalParse out;
-    if (file.size() > kMaxJournalFileSize) {
-        out.error = "the file is too large";
-        return out;
-    }
-    const auto lines = textLines(file);
-    if (!lines || lines->empty()) {
-        out.error = "the file is cut short or holds foreign bytes";
-        return out;
-    }
-    if ((*lines)[0] != kHeader) {
-        out.error = "the file is not an update journal of this program";
-        return out;
-    }
-    if (lines->size() - 1 > kJournalEntries) {
-        out.error = "the file holds more entries than are kept";
+    const auto lines = headedLines(
+        file, {kMaxJournalFileSize, kHeader, kJournalEntries, "an update journal", "entries"},
+        out.error);
+    if (!lines) {
         return out;
     }
     for (std::size_t i = 1; i < lines->size(); ++i) {

@@ -14,15 +14,6 @@ gadget=$here/gadget.sh
 # shellcheck source=tools/vm/checks.sh
 . "$here/checks.sh"
 
-within() {
-    local limit=$1 start=$SECONDS
-    shift
-    until "$@"; do
-        [ $((SECONDS - start)) -lt "$limit" ] || return 1
-        sleep 0.2
-    done
-}
-
 memory=$(mktemp -d)
 work=$(mktemp -d)
 runtime=$(mktemp -d)
@@ -31,12 +22,6 @@ unit_pid=
 trap 'kill "$unit_pid" 2>/dev/null; rm -rf "$memory" "$work" "$runtime"' EXIT
 export XDG_RUNTIME_DIR=$runtime
 
-# shellcheck disable=SC2317 # called through within
-unit_takes_signals() {
-    local blocked
-    blocked=$(awk '/^SigBlk:/ { print $2 }' "/proc/$unit_pid/status" 2>/dev/null) &&
-        [ -n "$blocked" ] && (((16#$blocked & 1) != 0))
-}
 # Asks the gadget unit to write what it holds into $memory.
 dump() {
     rm -f "$memory/requests.txt"
