@@ -103,6 +103,23 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     QApplication::setApplicationName(QStringLiteral("QX_77ZT"));
     QApplication::setApplicationDisplayName(QStringLiteral("QX-77ZT"));
     QApplication::setDesktopFileName(QStringLiteral("qx77zt"));
+    // The end of the desktop session (SIGTERM), or ^C or a hang-up of the terminal, closes the
+    // main window as the operator would and ends the event loop, so the program goes through its
+    // ordinary teardown instead of being cut off with its threads running. Caught from the start:
+    // a later copy may find this one and leave, and whoever started both may end it, while its
+    // windows are still being made. A signal that early waits in the handler's pipe until the
+    // event loop runs (a later copy leaves on its own anyway); one taken by a dialog's loop before
+    // the program can quit is kept for then.
+    std::optional<QuitOnSignal> endOfSession(std::in_place);
+    std::function<void()> endTheSession;
+    bool endOfSessionBeforeStart = false;
+    QObject::connect(&*endOfSession, &QuitOnSignal::received, [&] {
+        if (endTheSession) {
+            endTheSession();
+        } else {
+            endOfSessionBeforeStart = true;
+        }
+    });
     // Before any window is made: both take the design font when it is there.
     panel::loadDesignFont();
 
@@ -206,20 +223,17 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
                                       &udevEventsQueued);
     usb.setDeviceChangeHandler([&deviceChanges] { deviceChanges.changed(); });
 
-    // The end of the desktop session (SIGTERM), or ^C or a hang-up of the terminal, closes the
-    // main window as the operator would and ends the event loop, so the program goes through its
-    // ordinary teardown instead of being cut off with its threads running. exit() also ends the
-    // loop of a modal dialog that may be open, and any loop started after it. Declared after the
-    // link: its handlers are given back first, so a second signal during a slow teardown ends the
-    // process the usual way.
+    // exit() also ends the loop of a modal dialog that may be open, and any loop started after it.
     QuitWhenIdle quit(
         [&updateWindow, &link] { return updateWindow.transferring() || link.transferRunning; },
         [&mainWindow] {
             mainWindow.close();
             QCoreApplication::exit(0);
         });
-    QuitOnSignal endOfSession;
-    QObject::connect(&endOfSession, &QuitOnSignal::received, &quit, &QuitWhenIdle::request);
+    endTheSession = [&quit] { quit.request(); };
+    if (endOfSessionBeforeStart) {
+        QTimer::singleShot(0, &quit, &QuitWhenIdle::request);
+    }
 
     mainWindow.show();
     // Ask for activation too: the link comes up when the window is first activated, and without
@@ -227,6 +241,9 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     // the operator's first click.
     mainWindow.activateWindow();
     const int result = app.exec();
+    // The handlers go back before the teardown, so a second signal during a slow one ends the
+    // process the usual way.
+    endOfSession.reset();
     demoWindow.reset();
     return result;
 }

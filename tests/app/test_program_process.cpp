@@ -5,6 +5,7 @@
 #include "app/SingleInstance.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
@@ -18,6 +19,7 @@
 
 #include <csignal>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <signal.h>
@@ -276,6 +278,25 @@ INSTANTIATE_TEST_SUITE_P(Signals, ProgramStopSignal, ::testing::ValuesIn(kStopSi
                                  return std::string("SIGHUP");
                              }
                          });
+
+// Ended as soon as it is the running copy (its lock taken), while its windows and its link are
+// still being made, as a script or the session may do: it still ends the ordinary way.
+TEST_F(ProgramProcess, ASignalWhileItIsStillStartingEndsItTheOrdinaryWay) {
+    QProcess& copy = start();
+    ASSERT_TRUE(copy.waitForStarted(kPatienceMs));
+    const QDeadlineTimer patience(kPatienceMs);
+    while (!QFile::exists(lockPath()) && copy.state() == QProcess::Running &&
+           !patience.hasExpired()) {
+        std::this_thread::yield();
+    }
+    ASSERT_TRUE(QFile::exists(lockPath())) << errorsOf(0).toStdString();
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(copy.processId()), SIGTERM), 0);
+    ASSERT_TRUE(copy.waitForFinished(kPatienceMs)) << "the program did not end";
+    EXPECT_EQ(copy.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(copy.exitCode(), 0);
+    expectCleanErrors(errorsOf(0));
+}
 
 TEST_F(ProgramProcess, ASignalStartedIgnoredStaysIgnored) {
     // Started under nohup: the hang-up of the terminal must not end it.
