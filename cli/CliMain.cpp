@@ -1,7 +1,5 @@
 #include "cli/CliMain.h"
 
-#include "diag/DiagnosticsReport.h"
-
 #include "cli/Json.h"
 #include "cli/UnitCommands.h"
 #include "cli/UnitLock.h"
@@ -57,32 +55,6 @@ const char* causeName(UnitAccessCause cause) {
 }
 
 } // namespace
-
-int runDiag(const CliEnvironment& env, CliOutput& out) {
-    const std::vector<uint8_t> image =
-        (env.image ? env.image() : std::nullopt).value_or(std::vector<uint8_t>{});
-    std::string error = "the HID library image is missing";
-    std::unique_ptr<LoadedLibrary> library =
-        image.empty() ? nullptr : LoadedLibrary::load(image, error);
-    DiagnosticsFacts facts;
-    facts.program = programFacts();
-    facts.library = libraryFacts(image, library.get(), error);
-    facts.system = systemFacts();
-    if (library) {
-        if (env.libraryLoaded) {
-            env.libraryLoaded(*library);
-        }
-        LibraryPort port(library->entry());
-        port.scanForDevices();
-        facts.devices = deviceTable(port);
-        if (env.libraryFinished) {
-            env.libraryFinished(*library);
-        }
-    }
-    facts.unitNode = unitNodeFacts(facts.devices);
-    out.write(false, formatReport(facts));
-    return library ? kExitDone : kExitUnitFailed;
-}
 
 int runList(const CliRequest& r, const CliEnvironment& env, CliOutput& out) {
     const std::optional<std::vector<uint8_t>> image = env.image ? env.image() : std::nullopt;

@@ -7,6 +7,7 @@
 #include "link/UsbLink.h"
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <stop_token>
@@ -29,7 +30,7 @@ struct CliEnvironment {
     // Where the lock of processes driving the unit themselves lives.
     std::string lockDir;
     // The update journal this process writes when it drives the unit itself; empty keeps none.
-    std::string journalFile;
+    std::filesystem::path journalFile;
     std::chrono::milliseconds answerLimit{3000};
     std::chrono::milliseconds verdictLimit{20000};
 };

@@ -322,10 +322,7 @@ private:
         UpdateLog log(c_.journal, nullptr);
         const std::string journalError =
             log.begin({c_.unit.serial, c_.unit.product, c_.unit.version},
-                      QString::fromStdString(std::filesystem::absolute(file).string()),
-                      QByteArray(reinterpret_cast<const char*>(bytes.bytes.data()),
-                                 static_cast<qsizetype>(bytes.bytes.size())),
-                      read.package);
+                      std::filesystem::absolute(file).string(), bytes.bytes, read.package);
         if (!journalError.empty()) {
             out_.write(true,
                        "qx77zt: warning: no update journal can be kept: " + journalError + "\n");

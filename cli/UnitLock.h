@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace qx::cli {
@@ -23,12 +24,12 @@ public:
     const std::string& holder() const { return holder_; }
     const std::string& error() const { return error_; }
 
-    // $XDG_RUNTIME_DIR, else the temporary folder.
+    // $XDG_RUNTIME_DIR, else the temporary folder (on Windows the user's own temporary folder).
     static std::string defaultDir();
 
 private:
     std::string path_;
-    int fd_ = -1;
+    std::intptr_t handle_ = -1; // the open lock file: a descriptor, or a HANDLE on Windows
     std::string holder_;
     std::string error_;
 };

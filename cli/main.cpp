@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     qx::cli::CliEnvironment env;
     env.image = &qx::embeddedHidImage;
     if (const auto folder = qx::state::stateFolderFromEnvironment(); !folder.empty()) {
-        env.journalFile = (folder / qx::state::kJournalFileName).string();
+        env.journalFile = folder / qx::state::kJournalFileName;
     }
     // The window program listens where a second copy of it would knock.
     env.handOff = [](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,

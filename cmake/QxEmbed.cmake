@@ -23,3 +23,19 @@ function(qx_embed_hid_module target module)
     set_source_files_properties(${dir}/qrc_hid.cpp PROPERTIES SKIP_AUTOGEN ON)
     target_sources(${target} PRIVATE ${dir}/qrc_hid.cpp)
 endfunction()
+
+# On Windows the module goes into `target` as the RCDATA resource "HID" instead, read with the
+# system's resource calls (link/windows/EmbeddedImage.cpp).
+function(qx_embed_hid_resource target module)
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}_hid)
+    set(image ${dir}/HID_Lib.dll)
+    add_custom_command(OUTPUT ${image}
+        COMMAND ${CMAKE_OBJCOPY} --strip-debug $<TARGET_FILE:${module}> ${image}
+        DEPENDS ${module}
+        VERBATIM)
+    add_custom_target(${target}_hid_image DEPENDS ${image})
+    file(WRITE ${dir}/hid.rc "HID RCDATA \"${image}\"\n")
+    set_source_files_properties(${dir}/hid.rc PROPERTIES OBJECT_DEPENDS ${image})
+    target_sources(${target} PRIVATE ${dir}/hid.rc)
+    add_dependencies(${target} ${target}_hid_image)
+endfunction()

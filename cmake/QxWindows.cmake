@@ -1,5 +1,6 @@
 # What builds for Windows without Qt: the HID library's module and its core's tests, which run
-# under Wine where it is installed (CMAKE_CROSSCOMPILING_EMULATOR from the toolchain file).
+# under Wine where it is installed (CMAKE_CROSSCOMPILING_EMULATOR from the toolchain file), and
+# the command line.
 enable_testing()
 
 # GoogleTest from Debian's source package, built with the cross compiler.
@@ -11,4 +12,9 @@ add_subdirectory(hidlib)
 add_subdirectory(tests/hidlib)
 add_subdirectory(tests/hid_descriptor)
 add_subdirectory(link)
+# qx77zt: the command line and the Qt-free libraries beneath it.
+enable_language(RC)
+foreach(dir state update panel cli)
+    add_subdirectory(${dir})
+endforeach()
 include(${PROJECT_SOURCE_DIR}/tests/link/windows.cmake)

@@ -1,12 +1,7 @@
 #include "panel/UnitAccessHint.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <filesystem>
 #include <string>
-#include <system_error>
-#include <unistd.h>
 
 namespace qx {
 
@@ -19,18 +14,6 @@ UnitAccessCause classifyUnitAccess(int accessError, bool ruleInstalled) {
 std::vector<std::string> udevRuleDirs() {
     return {"/etc/udev/rules.d", "/run/udev/rules.d", "/usr/lib/udev/rules.d", "/lib/udev/rules.d",
             "/usr/local/lib/udev/rules.d"};
-}
-
-UnitAccessCause probeUnitAccess(const std::string& node, const std::vector<std::string>& ruleDirs) {
-    // The same check the library's scan makes: effective ids, ACLs included.
-    const int accessError =
-        ::faccessat(AT_FDCWD, node.c_str(), R_OK | W_OK, AT_EACCESS) == 0 ? 0 : errno;
-    const bool ruleInstalled =
-        std::any_of(ruleDirs.begin(), ruleDirs.end(), [](const std::string& dir) {
-            std::error_code ignored;
-            return std::filesystem::exists(std::filesystem::path(dir) / kUdevRuleName, ignored);
-        });
-    return classifyUnitAccess(accessError, ruleInstalled);
 }
 
 UnitAccessHint unitAccessHint(const std::string& node, UnitAccessCause cause) {

@@ -21,7 +21,7 @@ inline constexpr const char* kProgramFolder = "qx77zt";
 // (nullptr for unset).
 std::filesystem::path stateFolder(const char* xdgStateHome, const char* home,
                                   const char* folder = kProgramFolder);
-// The same from the process environment.
+// The same from the process environment; on Windows `%LOCALAPPDATA%\<folder>`.
 std::filesystem::path stateFolderFromEnvironment(const char* folder = kProgramFolder);
 
 struct WriteOutcome {

@@ -2,16 +2,9 @@
 
 #include "update/UpdateRun.h"
 
-#include <QCryptographicHash>
-#include <QFileInfo>
-
 #include <ctime>
 
 namespace qx {
-
-std::string sha256Hex(const QByteArray& bytes) {
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
-}
 
 std::uint32_t blockCount(std::size_t flashSize, std::size_t eepromSize) {
     const auto blocks = [](std::size_t n) { return (n + kUpdateBlockSize - 1) / kUpdateBlockSize; };
@@ -23,8 +16,8 @@ UpdateLog::UpdateLog(state::UpdateJournal* journal, state::SettingsMemory* memor
 
 UpdateLog::~UpdateLog() = default;
 
-std::string UpdateLog::begin(const UnitFacts& unit, const QString& packagePath,
-                             const QByteArray& file, const UpdatePackage& package) {
+std::string UpdateLog::begin(const UnitFacts& unit, const std::string& packagePath,
+                             std::span<const std::uint8_t> file, const UpdatePackage& package) {
     recorder_.reset();
     id_ = 0;
     blocks_ = 0;
@@ -37,7 +30,7 @@ std::string UpdateLog::begin(const UnitFacts& unit, const QString& packagePath,
     e.serial = unit.serial;
     e.unitName = unit.name;
     e.unitVersion = unit.version;
-    e.packagePath = QFileInfo(packagePath).absoluteFilePath().toStdString();
+    e.packagePath = packagePath;
     e.packageSize = static_cast<std::uint64_t>(file.size());
     e.packageSha256 = sha256Hex(file);
     e.packageName = package.header.name;
@@ -102,35 +95,6 @@ std::optional<state::JournalEntry> UpdateLog::unfinishedFor(const std::string& s
 
 std::vector<state::JournalEntry> UpdateLog::entries() const {
     return journal_ != nullptr ? journal_->entries() : std::vector<state::JournalEntry>();
-}
-
-QString packageChangeReason(const state::JournalEntry& entry, bool readable,
-                            const QByteArray& file) {
-    const QString path = QString::fromStdString(entry.packagePath);
-    if (!readable) {
-        return QStringLiteral("The package %1 of the unfinished update cannot be read any more.")
-            .arg(path);
-    }
-    if (static_cast<std::uint64_t>(file.size()) != entry.packageSize ||
-        sha256Hex(file) != entry.packageSha256) {
-        return QStringLiteral("The package %1 has changed since the unfinished update: it is not "
-                              "the one that was being written.")
-            .arg(path);
-    }
-    return {};
-}
-
-QString recoveryText(const state::JournalEntry& entry) {
-    const QString what =
-        state::unfinished(entry.state) && entry.state == state::UpdateState::Running
-            ? QStringLiteral("was cut off")
-            : QStringLiteral("did not finish");
-    return QStringLiteral("The last update of this unit %1: %2, version %3, %4 of %5 blocks "
-                          "written. Run it again from the start?")
-        .arg(what, QFileInfo(QString::fromStdString(entry.packagePath)).fileName(),
-             QString::fromStdString(entry.packageVersion))
-        .arg(entry.blocksDone)
-        .arg(entry.blocksTotal);
 }
 
 } // namespace qx

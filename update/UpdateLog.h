@@ -1,25 +1,22 @@
-// What the update window writes into the update journal about one transfer: the entry at its
-// start, its progress while it runs, and how it ended. Also the checks made before an unfinished
-// update is run again.
+// What a transfer writes into the update journal: the entry at its start, its progress while it
+// runs, and how it ended. Plain C++ without Qt, shared by the update window and qx77zt.
 #pragma once
 
 #include "state/SettingsMemory.h"
 #include "state/UpdateJournal.h"
 #include "update/UpdatePackage.h"
 
-#include <QByteArray>
-#include <QString>
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace qx {
 
 // SHA-256 of `bytes`, 64 lower-case hexadecimal digits.
-std::string sha256Hex(const QByteArray& bytes);
+std::string sha256Hex(std::span<const std::uint8_t> bytes);
 
 // Blocks a run sends for these images.
 std::uint32_t blockCount(std::size_t flashSize, std::size_t eepromSize);
@@ -40,8 +37,9 @@ public:
 
     // Opens the entry of a transfer about to start; returns why it could not be written (empty
     // when it was, or when there is no journal). The entry is kept for this run either way.
-    std::string begin(const UnitFacts& unit, const QString& packagePath, const QByteArray& file,
-                      const UpdatePackage& package);
+    // `packagePath` is recorded as given: the caller makes it absolute.
+    std::string begin(const UnitFacts& unit, const std::string& packagePath,
+                      std::span<const std::uint8_t> file, const UpdatePackage& package);
     // Any thread, never waits for the disk.
     void blockDone();
     // Closes the entry; returns a journal write failure met since begin (progress included), so
@@ -64,13 +62,5 @@ private:
     std::atomic<std::uint32_t> blocks_{0};
     std::unique_ptr<state::ProgressRecorder> recorder_;
 };
-
-// Why the package of `entry` cannot be run again as it was: gone, unreadable or changed since.
-// Empty when `file` (its bytes as read now) is the very package the entry recorded.
-QString packageChangeReason(const state::JournalEntry& entry, bool readable,
-                            const QByteArray& file);
-
-// The recovery offer's text: which package and version, and how far the transfer got.
-QString recoveryText(const state::JournalEntry& entry);
 
 } // namespace qx

@@ -2,12 +2,14 @@
 
 #include "update/JournalDialog.h"
 #include "update/RecoveryOffer.h"
+#include "update/UnfinishedUpdate.h"
 #include "update/UpdateLog.h"
 #include "update/UpdatePackage.h"
 #include "update/UpdateRun.h"
 
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
@@ -354,12 +356,10 @@ void Tfu::Private::startRun(const QString& fileName, PackageFileRead file) {
         return;
     }
 
-    const QByteArray bytes(reinterpret_cast<const char*>(file.bytes.data()),
-                           static_cast<qsizetype>(file.bytes.size()));
     const std::string journalError =
         log->begin({q->dev_serial->text().toStdString(), q->dev_name->text().toStdString(),
                     q->dev_version->text().toStdString()},
-                   fileName, bytes, read.package);
+                   QFileInfo(fileName).absoluteFilePath().toStdString(), file.bytes, read.package);
     if (!journalError.empty()) {
         const auto answer = dialogs.message(
             q, Dialogs::Icon::Warning, kUpdateCaption,
@@ -404,9 +404,7 @@ void Tfu::Private::runAgain() {
     const state::JournalEntry entry = *offered;
     const QString path = QString::fromStdString(entry.packagePath);
     PackageFileRead file = readPackageFileBytes(entry.packagePath);
-    const QByteArray bytes(reinterpret_cast<const char*>(file.bytes.data()),
-                           static_cast<qsizetype>(file.bytes.size()));
-    const QString changed = packageChangeReason(entry, file.ok, bytes);
+    const QString changed = packageChangeReason(entry, file.ok, file.bytes);
     if (!changed.isEmpty()) {
         dialogs.message(q, Dialogs::Icon::Warning, kUpdateCaption,
                         changed + QStringLiteral(" Choose the package to write."), QMessageBox::Ok);

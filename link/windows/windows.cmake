@@ -3,3 +3,7 @@
 target_sources(qx_link PRIVATE ${CMAKE_CURRENT_LIST_DIR}/PrivateLibraryFile.cpp
                                ${CMAKE_CURRENT_LIST_DIR}/LibraryBindingWindows.cpp)
 target_link_libraries(qx_link PUBLIC shell32 ole32)
+
+# The library image carried as the program's resource.
+add_library(qx_embedded_image STATIC ${CMAKE_CURRENT_LIST_DIR}/EmbeddedImage.cpp)
+target_link_libraries(qx_embedded_image PUBLIC qx_link PRIVATE qx_warnings)

@@ -4,4 +4,5 @@ qx_add_fuzzer(fuzz_update_package
     SOURCES ${PROJECT_SOURCE_DIR}/tests/update_package/fuzz_update_package.cpp
             ${PROJECT_SOURCE_DIR}/update/UpdatePackage.cpp
             ${PROJECT_SOURCE_DIR}/update/RegularFile.cpp
+            ${PROJECT_SOURCE_DIR}/update/linux/RegularFile.cpp
             ${PROJECT_SOURCE_DIR}/tools/mkorbu/PackageWriter.cpp)

@@ -63,8 +63,7 @@ protected:
         e.unitVersion = "1.2";
         e.packagePath = path.toStdString();
         e.packageSize = bytes.size();
-        e.packageSha256 = sha256Hex(QByteArray(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<qsizetype>(bytes.size())));
+        e.packageSha256 = sha256Hex(bytes);
         e.packageName = kModelName;
         e.packageVersion = "1.0";
         e.blocksDone = done;
