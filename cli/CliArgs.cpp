@@ -203,9 +203,14 @@ std::string usageText(Command command) {
                "in.\n";
     }
     std::string text = "usage: qx77zt COMMAND [OPTIONS] [ARGUMENTS]\n\n"
+#ifdef _WIN32
+                       // No window program is built for Windows yet to hand requests to.
+                       "Controls a QX-77ZT unit from the command line.\n\nCommands:\n";
+#else
                        "Controls a QX-77ZT unit from the command line. When the window program\n"
                        "runs for this user, the request is handed to it; otherwise qx77zt drives\n"
                        "the unit itself.\n\nCommands:\n";
+#endif
     for (const CommandInfo& c : kCommands) {
         text += "  " + std::string(c.synopsis) + "\n";
     }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Windows lane: cross-builds the HID library and its core's tests with mingw-w64 (the `windows`
-# preset), checks the DLL's export table and runs the tests under Wine, on this machine and
-# without a device. Skips, and passes, where the cross compiler or Wine is missing.
+# Windows lane: cross-builds the HID library, its core's tests and qx77zt.exe with mingw-w64 (the
+# `windows` preset), checks the DLL's export table, runs the tests under Wine and then qx77zt.exe
+# itself, on this machine and without a device. Skips, and passes, where the cross compiler or
+# Wine is missing.
 set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 1
 
@@ -21,13 +22,48 @@ if ! command -v wine64 >/dev/null && [ ! -x /usr/lib/wine/wine64 ]; then
     exit 0
 fi
 
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+export WINEDEBUG=-all WINEPREFIX="$PWD/build/windows/wineprefix" WINEDLLOVERRIDES="mscoree,mshtml="
+
+# qx77zt.exe as a user runs it, from a folder of its own: help, a list without a unit, and the
+# carried library written to the user's private folder (never beside the program or the current
+# folder).
+check_exe() {
+    local exe="$PWD/build/windows/cli/qx77zt.exe" out rc
+    local private=("$WINEPREFIX"/drive_c/users/*/AppData/Local/qx77zt/lib)
+    rm -rf "${private[@]}"
+    local here
+    here=$(mktemp -d)
+    out=$(cd "$here" && "$wine" "$exe" --help)
+    rc=$?
+    if [ $rc -ne 0 ] || ! grep -q "^usage: qx77zt COMMAND" <<<"$out"; then
+        echo "qx77zt.exe --help: exit $rc"
+        return 1
+    fi
+    # The run-time writes its lines the Windows way, ending in CR LF.
+    out=$(cd "$here" && "$wine" "$exe" list 2>&1)
+    rc=$?
+    out=${out//$'\r'/}
+    if [ $rc -ne 3 ] || [ "$out" != "qx77zt: no QX-77ZT unit found" ]; then
+        echo "qx77zt.exe list: exit $rc (3 expected): $out"
+        return 1
+    fi
+    local dlls=("$WINEPREFIX"/drive_c/users/*/AppData/Local/qx77zt/lib/HID_Lib-*.dll)
+    if [ ! -f "${dlls[0]}" ] || [ -n "$(ls -A "$here")" ]; then
+        echo "qx77zt.exe list: the HID library is not in the private folder alone"
+        return 1
+    fi
+    rmdir "$here"
+    echo "qx77zt.exe: help, list without a unit (exit 3), library in ${dlls[0]#"$WINEPREFIX"/}"
+}
+
 status=0
 cmake --preset windows >/dev/null &&
     cmake --build --preset windows -j "${QX_JOBS:-$(nproc)}" &&
-    ctest --preset windows || status=1
+    ctest --preset windows && check_exe || status=1
 # Wine leaves its server behind for a few seconds; end it so that the run does not wait on it.
 server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-WINEPREFIX="$PWD/build/windows/wineprefix" "$server" -k 2>/dev/null || true
+"$server" -k 2>/dev/null || true
 took
 [ $status -eq 0 ] || echo "windows lane FAILED"
 exit $status
