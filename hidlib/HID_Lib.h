@@ -118,7 +118,8 @@ HID_LIB_API void HID_LIB_CALL HIDGetDeviceInfo(uint8_t index, THIDdeviceInfo* in
    Opening the open slot again keeps its handle and returns true, unless the device has hung up:
    then its node is opened afresh. */
 HID_LIB_API bool HID_LIB_CALL HIDopenDevice(uint8_t index);
-/* Closes the open device; true when one was open. */
+/* Closes the open device; true when one was open. A report still waiting on it in another
+   thread fails at once. */
 HID_LIB_API bool HID_LIB_CALL HIDcloseDevice(void);
 /* Writes one output report through the interrupt channel, waiting at most 200 ms: the report's
    first output-report-length bytes, or, when the device declares a longer output report, the
@@ -142,8 +143,9 @@ HID_LIB_API uint8_t HID_LIB_CALL HIDFeatureReportCount(uint8_t reportId);
    first, and no more than those 65 bytes are ever read or written, whatever report length the
    device declares. A report of the type's length is transferred: a shorter one is the buffer's
    first bytes; a longer one is sent as the 65 bytes followed by zeros, and of a longer one
-   received only the first 65 bytes are stored. Each returns the element count for that report
-   ID on success, else 0. */
+   received only the first 65 bytes are stored. On Linux an output report waits at most 1 s for the
+   device to take it (and for one sent before it that the device is still holding). Each returns
+   the element count for that report ID on success, else 0. */
 HID_LIB_API uint8_t HID_LIB_CALL HIDSetOutputReport(uint8_t* report);
 HID_LIB_API uint8_t HID_LIB_CALL HIDGetInputReport(uint8_t* report);
 HID_LIB_API uint8_t HID_LIB_CALL HIDSetFeatureReport(uint8_t* report);

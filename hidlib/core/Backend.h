@@ -54,6 +54,9 @@ public:
     virtual Handle open(const std::string& path, bool readWrite) = 0;
     // Releases a handle from open(); it is never used again afterwards.
     virtual void close(Handle handle) = 0;
+    // The handle is being closed while another thread may still be sending on it: reports still
+    // waiting on it give up at once. The handle stays valid until close().
+    virtual void abandon(Handle handle) { (void)handle; }
     // Sends an output report over the interrupt channel; false when not accepted within timeout.
     virtual bool write(Handle handle, std::span<const uint8_t> report,
                        std::chrono::milliseconds timeout) = 0;

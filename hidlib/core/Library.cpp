@@ -115,6 +115,8 @@ uint8_t Library::scan() {
         openIndex_ = -1;
         ++generation_;
     }
+    for (const auto& device : dropped)
+        abandon(device);
     backend_.wake();
     dropped = {}; // closes outside the lock once the reader lets go
 
@@ -181,6 +183,8 @@ bool Library::open(uint8_t index) {
         }
         openIndex_ = opened ? index : -1;
     }
+    abandon(dead);
+    abandon(previous);
     backend_.wake();
     return opened; // `dead` and `previous` close here, outside the lock, once the reader lets go
 }
@@ -196,8 +200,14 @@ bool Library::close() {
         openIndex_ = -1;
         ++generation_;
     }
+    abandon(dropped);
     backend_.wake();
     return true;
+}
+
+void Library::abandon(const std::shared_ptr<OpenDevice>& device) {
+    if (device)
+        backend_.abandon(device->handle);
 }
 
 std::shared_ptr<Library::OpenDevice> Library::openDevice() const {

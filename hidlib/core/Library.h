@@ -62,6 +62,8 @@ private:
     enum class ReportType { Output, Input, Feature };
 
     std::shared_ptr<OpenDevice> openDevice() const;
+    // A device is being closed: a report still waiting on it gives up rather than hold its caller.
+    void abandon(const std::shared_ptr<OpenDevice>& device);
     // A device is open and has not hung up. Needs mutex_.
     bool openAndAlive() const;
     uint8_t reportSize(ReportType type) const;

@@ -84,27 +84,55 @@ bool BoundedWriter::send(int fd, std::span<const uint8_t> report, std::chrono::m
                          const WriteOnce& sendOnce) {
     const Clock::time_point deadline = Clock::now() + timeout;
     State& state = *state_;
+    auto outcome = std::make_shared<Outcome>();
+    outcome->fd = fd;
     std::unique_lock lock(state.mutex);
+    state.callers.push_back(outcome);
+    struct Leave {
+        State& state;
+        const std::shared_ptr<Outcome>& outcome;
+        ~Leave() { std::erase(state.callers, outcome); }
+    } leave{state, outcome}; // runs with the lock held: declared after it
     // One report at a time, in the order the callers come: a stalled one is waited for.
-    if (!state.changed.wait_until(
-            lock, deadline, [&] { return state.stopping || (!state.queued && !state.writing); }) ||
-        state.stopping)
+    if (!state.changed.wait_until(lock, deadline,
+                                  [&] {
+                                      return state.stopping || outcome->abandoned ||
+                                             (!state.queued && !state.writing);
+                                  }) ||
+        state.stopping || outcome->abandoned)
         return false;
     const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (own < 0)
         return false;
-    auto outcome = std::make_shared<Outcome>();
     state.queued =
         Job{own, std::vector<uint8_t>(report.begin(), report.end()), deadline, sendOnce, outcome};
     if (!thread_.joinable())
         thread_ = std::thread([shared = state_] { run(shared); });
     state.changed.notify_all();
-    if (state.changed.wait_until(lock, deadline, [&] { return outcome->done; }))
+    if (state.changed.wait_until(lock, deadline,
+                                 [&] { return outcome->done || outcome->abandoned; }) &&
+        outcome->done)
         return outcome->written;
+    if (state.queued && state.queued->outcome == outcome) {
+        // Not started yet: it never goes out.
+        ::close(state.queued->fd);
+        state.queued.reset();
+        state.changed.notify_all();
+        return false;
+    }
     // Given up on while under way: the thread may yet have to outlive the writer.
     lock.unlock();
     keepThisCodeLoaded();
+    lock.lock();
     return false;
+}
+
+void BoundedWriter::abandon(int fd) {
+    std::lock_guard lock(state_->mutex);
+    for (const auto& caller : state_->callers)
+        if (caller->fd == fd)
+            caller->abandoned = true;
+    state_->changed.notify_all();
 }
 
 void BoundedWriter::run(const std::shared_ptr<State>& shared) {

@@ -46,11 +46,16 @@ public:
     // writes, on the same thread, within the same kind of timeout.
     bool send(int fd, std::span<const uint8_t> report, std::chrono::milliseconds timeout,
               const WriteOnce& sendOnce);
+    // The caller is closing `fd`: its reports still waiting fail at once, and one not yet
+    // started is not sent. One the device is holding goes on in the background as above.
+    void abandon(int fd);
 
 private:
     struct Outcome {
+        int fd = -1; // the caller's descriptor
         bool done = false;
         bool written = false;
+        bool abandoned = false;
     };
     struct Job {
         int fd = -1; // our own duplicate, closed after the write
@@ -66,6 +71,7 @@ private:
         std::optional<Job> queued; // handed over, not yet taken by the thread
         bool writing = false;      // the thread is inside a write
         bool stopping = false;
+        std::vector<std::shared_ptr<Outcome>> callers; // every send() under way
     };
 
     static void run(const std::shared_ptr<State>& state);

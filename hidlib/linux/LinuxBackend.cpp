@@ -41,7 +41,23 @@ bool setReport(int fd, unsigned long request, std::span<const uint8_t> report) {
 
 } // namespace
 
-LinuxBackend::LinuxBackend() : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+bool sendOutputReport(int fd, std::span<const uint8_t> report,
+                      BoundedWriter::Clock::time_point deadline) {
+    if (report.size() > kMaxIoctlReport)
+        return false;
+    if (setReport(fd, HIDIOCSOUTPUT(report.size()), report))
+        return true;
+    // Kernels before 5.11 know no HIDIOCSOUTPUT; the kernel sends write() the same way.
+    if (errno != EINVAL && errno != ENOTTY)
+        return false;
+    return writeBeforeDeadline(fd, report, deadline);
+}
+
+LinuxBackend::LinuxBackend() : LinuxBackend(writeBeforeDeadline, sendOutputReport) {}
+
+LinuxBackend::LinuxBackend(BoundedWriter::WriteOnce write, BoundedWriter::WriteOnce outputReport)
+    : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), writer_(std::move(write)),
+      outputReport_(std::move(outputReport)) {}
 
 LinuxBackend::~LinuxBackend() {
     if (wakeFd_ >= 0)
@@ -85,15 +101,15 @@ ReadResult LinuxBackend::read(Handle handle, std::span<uint8_t> buffer) {
     }
 }
 
+// On the writer's thread like write(): HIDIOCSOUTPUT waits for the transfer as long as write()
+// does, and a stalled unit must not hold the caller for the kernel's timeout.
 bool LinuxBackend::setOutputReport(Handle handle, std::span<const uint8_t> report) {
-    if (handle < 0 || report.empty() || report.size() > kMaxIoctlReport)
-        return false;
-    if (setReport(handle, HIDIOCSOUTPUT(report.size()), report))
-        return true;
-    // Kernels before 5.11 know no HIDIOCSOUTPUT; the kernel sends write() the same way.
-    if (errno != EINVAL && errno != ENOTTY)
-        return false;
-    return writer_.write(handle, report, std::chrono::milliseconds(200));
+    return handle >= 0 && !report.empty() && report.size() <= kMaxIoctlReport &&
+           writer_.send(handle, report, kOutputReportTimeout, outputReport_);
+}
+
+void LinuxBackend::abandon(Handle handle) {
+    writer_.abandon(handle);
 }
 
 bool LinuxBackend::getInputReport(Handle handle, std::span<uint8_t> report) {

@@ -9,7 +9,14 @@ namespace hid {
 
 class LinuxBackend final : public Backend {
 public:
+    // How long an output report may take. The kernel holds one until the device takes it or
+    // its own timeout of several seconds runs out; a working unit that is busy (erasing flash,
+    // say) can hold one for some hundred milliseconds, a stalled one for the kernel's timeout.
+    static constexpr std::chrono::milliseconds kOutputReportTimeout{1000};
+
     LinuxBackend();
+    // With other ways of putting a report on the wire (tests stand in for a stalled device).
+    LinuxBackend(BoundedWriter::WriteOnce write, BoundedWriter::WriteOnce outputReport);
     ~LinuxBackend() override;
     LinuxBackend(const LinuxBackend&) = delete;
     LinuxBackend& operator=(const LinuxBackend&) = delete;
@@ -24,13 +31,19 @@ public:
     bool getInputReport(Handle handle, std::span<uint8_t> report) override;
     bool setFeatureReport(Handle handle, std::span<const uint8_t> report) override;
     bool getFeatureReport(Handle handle, std::span<uint8_t> report) override;
+    void abandon(Handle handle) override;
     WaitStatus wait(Handle handle) override;
     void wake() override;
 
 private:
     int wakeFd_ = -1; // eventfd that ends a wait()
     BoundedWriter writer_;
+    const BoundedWriter::WriteOnce outputReport_;
 };
+
+// Sends an output report with HIDIOCSOUTPUT, or with write() on a kernel without it.
+bool sendOutputReport(int fd, std::span<const uint8_t> report,
+                      BoundedWriter::Clock::time_point deadline);
 
 // Where a scan looks: the sysfs mount and the folder of device nodes.
 struct ScanRoots {

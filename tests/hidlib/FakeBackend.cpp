@@ -83,6 +83,11 @@ std::vector<FakeBackend::Transfer> FakeBackend::transfers() const {
     return transfers_;
 }
 
+std::vector<hid::Handle> FakeBackend::abandoned() const {
+    std::lock_guard lock(mutex_);
+    return abandoned_;
+}
+
 size_t FakeBackend::queued(const std::string& path) const {
     std::lock_guard lock(mutex_);
     const auto it = state_.find(path);
@@ -112,6 +117,13 @@ hid::Handle FakeBackend::open(const std::string& path, bool) {
     const hid::Handle h = nextHandle_++;
     handles_[h] = OpenHandle{path, 0};
     return h;
+}
+
+void FakeBackend::abandon(hid::Handle handle) {
+    std::lock_guard lock(mutex_);
+    if (handles_.find(handle) == handles_.end())
+        ++violations;
+    abandoned_.push_back(handle);
 }
 
 void FakeBackend::close(hid::Handle handle) {

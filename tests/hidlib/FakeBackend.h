@@ -45,6 +45,8 @@ public:
         Bytes bytes;
     };
     std::vector<Transfer> transfers() const;
+    // Handles given up on by abandon(), in order.
+    std::vector<hid::Handle> abandoned() const;
     size_t queued(const std::string& path) const;
     size_t openHandles() const;
 
@@ -55,6 +57,7 @@ public:
     std::vector<hid::DeviceRecord> enumerate() override;
     hid::Handle open(const std::string& path, bool readWrite) override;
     void close(hid::Handle handle) override;
+    void abandon(hid::Handle handle) override;
     bool write(hid::Handle handle, std::span<const uint8_t> report,
                std::chrono::milliseconds timeout) override;
     hid::ReadResult read(hid::Handle handle, std::span<uint8_t> buffer) override;
@@ -90,6 +93,7 @@ private:
     std::chrono::microseconds readDelay_{0};
     Bytes getReply_;
     std::vector<Transfer> transfers_;
+    std::vector<hid::Handle> abandoned_;
 };
 
 } // namespace hidtest

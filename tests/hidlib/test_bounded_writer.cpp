@@ -1,4 +1,6 @@
+#include "StallingDevice.h"
 #include "hidlib/linux/BoundedWriter.h"
+#include "hidlib/linux/LinuxBackend.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,9 @@ namespace hid {
 namespace {
 
 using namespace std::chrono_literals;
+using hidtest::endsWithoutTheStall;
+using hidtest::Stall;
+using hidtest::stalling;
 
 // A pipe whose write end behaves like an opened hidraw node: non-blocking, closed on exec.
 struct Pipe {
@@ -131,54 +136,6 @@ TEST(BoundedWriter, DestructionWaitsForAWriteUnderWay) {
     releaser.join();
 }
 
-// Stands in for a device that stopped taking reports: the kernel holds a report until it is let
-// go. Shared with the writer's thread, which may outlive the test's objects.
-struct Stall {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool entered = false, released = false, left = false;
-
-    bool hold() {
-        std::unique_lock lock(mutex);
-        entered = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return released; });
-        left = true;
-        changed.notify_all();
-        return true;
-    }
-    void release() {
-        std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    }
-    bool hasLeft() {
-        std::lock_guard lock(mutex);
-        return left;
-    }
-    bool waitLeft() {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 10s, [&] { return left; });
-    }
-};
-
-BoundedWriter::WriteOnce stalling(const std::shared_ptr<Stall>& stall) {
-    return [stall](int, std::span<const uint8_t>, BoundedWriter::Clock::time_point) {
-        return stall->hold();
-    };
-}
-
-// Runs `destroy` and says whether it returned in time; a destruction that waits for the stall
-// would otherwise hang the test.
-bool endsWithoutTheStall(const std::shared_ptr<Stall>& stall, std::function<void()> destroy) {
-    auto done = std::async(std::launch::async, std::move(destroy));
-    const bool inTime = done.wait_for(5s) == std::future_status::ready;
-    const bool stillStalled = !stall->hasLeft();
-    stall->release();
-    done.wait();
-    return inTime && stillStalled;
-}
-
 // Quitting with a stalled report under way does not wait for the kernel to give it up: the
 // thread is left to end by itself.
 TEST(BoundedWriter, DestructionDoesNotWaitForAStalledWrite) {
@@ -188,6 +145,54 @@ TEST(BoundedWriter, DestructionDoesNotWaitForAStalledWrite) {
     EXPECT_FALSE(writer->write(pipe.writeEnd, report(1), 500ms));
     EXPECT_TRUE(endsWithoutTheStall(stall, [&] { writer.reset(); }));
     EXPECT_TRUE(stall->waitLeft()) << "the left thread ends once the device lets go";
+}
+
+// The caller closing its descriptor ends its wait for a report the device holds, well before the
+// report's own timeout; later reports on a descriptor of that number are not affected.
+TEST(BoundedWriter, AbandoningADescriptorEndsTheWaitForItsReport) {
+    auto stall = std::make_shared<Stall>();
+    std::atomic<int> calls{0};
+    Pipe pipe;
+    BoundedWriter writer([&, held = stalling(stall)](int fd, std::span<const uint8_t> bytes,
+                                                     BoundedWriter::Clock::time_point deadline) {
+        return ++calls == 1 ? held(fd, bytes, deadline) : writeBeforeDeadline(fd, bytes, deadline);
+    });
+    auto waiting =
+        std::async(std::launch::async, [&] { return writer.write(pipe.writeEnd, report(1), 60s); });
+    ASSERT_TRUE(stall->waitEntered());
+    EXPECT_TRUE(endsWithoutTheStall(stall, [&] {
+        writer.abandon(pipe.writeEnd);
+        EXPECT_FALSE(waiting.get());
+    }));
+    EXPECT_TRUE(stall->waitLeft());
+    EXPECT_TRUE(writer.write(pipe.writeEnd, report(2), 5s));
+    EXPECT_EQ(pipe.drain(), report(2));
+}
+
+// The output-report ioctl goes through the writer's thread too: a stalled one fails at its
+// bound, holds back the writes behind it, and does not hold up the backend's destruction.
+TEST(LinuxBackend, AStalledOutputReportIsBoundedLikeAWrite) {
+    auto stall = std::make_shared<Stall>();
+    Pipe pipe;
+    auto backend = std::make_unique<LinuxBackend>(writeBeforeDeadline, stalling(stall));
+    const auto r = report(1);
+    ASSERT_TRUE(backend->write(pipe.writeEnd, r, 2s)) << "the writer's thread is up";
+    ASSERT_EQ(pipe.drain(), r);
+    EXPECT_TRUE(endsWithoutTheStall(stall, [&] {
+        EXPECT_FALSE(backend->setOutputReport(pipe.writeEnd, r)) << "stalled";
+        EXPECT_FALSE(backend->write(pipe.writeEnd, r, 20ms)) << "behind the stalled report";
+        backend.reset();
+    }));
+    EXPECT_TRUE(stall->waitLeft());
+    EXPECT_TRUE(pipe.drain().empty());
+}
+
+// Without HIDIOCSOUTPUT (a pipe knows no hidraw ioctl) the report goes out as a write.
+TEST(LinuxBackend, OutputReportFallsBackToAWrite) {
+    Pipe pipe;
+    LinuxBackend backend;
+    EXPECT_TRUE(backend.setOutputReport(pipe.writeEnd, report(7)));
+    EXPECT_EQ(pipe.drain(), report(7));
 }
 
 } // namespace

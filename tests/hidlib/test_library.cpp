@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -184,6 +185,37 @@ TEST_F(LibraryTest, AfterAHangUpEveryCallAnswersZeroOrFalse) {
     EXPECT_EQ(backend.openHandles(), 0u);
     EXPECT_FALSE(lib->close());
     EXPECT_EQ(lib->inputReportSize(), 0);
+    EXPECT_EQ(backend.violations, 0);
+}
+
+// A report still waiting on the open device when it is closed from another thread (the program
+// quitting, a rescan) is given up on at once: the backend is told before the handle goes.
+TEST_F(LibraryTest, ClosingTheOpenDeviceAbandonsItsWaitingReports) {
+    struct Case {
+        const char* name;
+        std::function<void(hid::Library&)> leave;
+    };
+    const std::vector<Case> cases = {
+        {"close", [](hid::Library& l) { EXPECT_TRUE(l.close()); }},
+        {"scan", [](hid::Library& l) { EXPECT_EQ(l.scan(), 2); }},
+        {"a failed open of another slot", [](hid::Library& l) { EXPECT_FALSE(l.open(7)); }},
+    };
+    devices(2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(lib->scan(), 2);
+        const size_t before = backend.abandoned().size();
+        ASSERT_TRUE(lib->open(0));
+        ASSERT_TRUE(lib->open(0)) << "opening the open slot again keeps it";
+        ASSERT_TRUE(lib->open(1)) << "the slot left keeps its handle in the table";
+        ASSERT_TRUE(lib->open(1));
+        EXPECT_EQ(backend.abandoned().size(), before) << "nothing was closed";
+        THIDdeviceInfo info;
+        lib->deviceInfo(1, &info);
+        c.leave(*lib);
+        const auto abandoned = backend.abandoned();
+        EXPECT_EQ(std::count(abandoned.begin() + before, abandoned.end(), info.handle), 1);
+    }
     EXPECT_EQ(backend.violations, 0);
 }
 
