@@ -5,8 +5,9 @@
 # link through the real HID library module against the gadget unit, the library against gadgets
 # of another maker, and the unit's udev rule; then the library's scan (its table against one that
 # opens every node, its time against hidapi's) and the program itself (wake-ups, processor use,
-# one rescan per plug). Skips, and passes, only on a machine that cannot run
-# the virtual machine at all.
+# one rescan per plug), its command line, and the command line as built for Windows under Wine
+# (left out, and said so, where mingw-w64 or Wine is missing). Skips, and passes, only on a machine
+# that cannot run the virtual machine at all.
 #
 # QX_VM_BUILD_DIR: the build folder to build and run from (default build/default, through the
 # default preset). QX_VM_FAULT=wrong-manufacturer makes the gadget give another manufacturer: the
@@ -57,6 +58,32 @@ for program in tests/vm/vm_hid_roundtrip tests/vm/vm_link_e2e tests/vm/vm_scan u
     cli/qx77zt tools/mkorbu/mkorbu tests/vm/vm_update_window; do
     [ -x "$build/$program" ] || fail "$build/$program was not built"
 done
+
+# The Windows build of the command line and a Wine prefix for it, made here where it takes seconds
+# rather than in the machine; the machine lays a writable layer over it. winebus's SDL bus is off,
+# or Wine lists no hidraw device.
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x "$wine" ]; then
+    echo "vm lane: the Wine run is left out: mingw-w64 or wine64 is not installed"
+else
+    echo "vm lane: building vm_cli_wine in build/windows"
+    { cmake --preset windows >/dev/null && cmake --build --preset windows --target vm_cli_wine; } ||
+        fail "build of vm_cli_wine failed"
+    prefix=$PWD/build/vm/wineprefix
+    made="$("$wine" --version) SDL off"
+    if [ "$(cat "$prefix/.qx-made" 2>/dev/null)" != "$made" ]; then
+        rm -rf "$prefix"
+        WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" reg add \
+            'HKLM\System\CurrentControlSet\Services\winebus' /v "Enable SDL" /t REG_DWORD /d 0 \
+            /f >/dev/null 2>&1
+        # The registry reaches the disk when the server ends.
+        WINEPREFIX=$prefix "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -w
+        grep -q '"Enable SDL"=dword:00000000' "$prefix/system.reg" ||
+            fail "could not make the Wine prefix in $prefix"
+        echo "$made" >"$prefix/.qx-made"
+    fi
+    export QX_VM_WINE_BUILD=build/windows QX_VM_WINE_PREFIX=$prefix
+fi
 
 results=build/vm/lane-$(basename "$build")
 output=$(mktemp)

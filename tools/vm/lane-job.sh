@@ -2,7 +2,8 @@
 # Inside the test machine: everything the vm lane checks, in one boot. The round-trip proof first
 # (the gadget's raw paths), then the program's link and the HID library end to end, then the
 # program itself (with the scan's table and timing before it), then its command line, then an
-# update cut off by SIGKILL and finished through the recovery offer.
+# update cut off by SIGKILL and finished through the recovery offer, and the command line as built
+# for Windows under Wine when the lane made it (QX_VM_WINE_BUILD, QX_VM_WINE_PREFIX).
 #
 #   tools/vm/lane-job.sh BUILD_DIR
 set -uo pipefail
@@ -26,4 +27,7 @@ part "scan" "$here/scan.sh" "$build"
 part "the program" "$here/program.sh" "$build"
 part "the command line" "$here/cli.sh" "$build"
 part "kill and recover" "$here/recover.sh" "$build"
+if [ -n "${QX_VM_WINE_PREFIX:-}" ]; then
+    part "the command line under Wine" "$here/wine.sh" "$build" "$QX_VM_WINE_BUILD" "$QX_VM_WINE_PREFIX"
+fi
 exit "$status"

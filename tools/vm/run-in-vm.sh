@@ -147,8 +147,9 @@ project=$(cd "$here/../.." && pwd)
 boot_margin=${QX_VM_BOOT_MARGIN:-240}
 hard_limit=$((limit + boot_margin))
 start=$(date +%s.%N)
+# Without SMAP: under qemu's emulation of it every Wine process dies at once on a page fault.
 timeout --kill-after=10 "$hard_limit" "$qemu" \
-    -accel tcg -M pc -cpu max -smp 1 -m "${QX_VM_MEMORY:-1024}" \
+    -accel tcg -M pc -cpu max,-smap -smp 1 -m "${QX_VM_MEMORY:-1024}" \
     -nodefaults -no-user-config -display none -nic none -no-reboot \
     -serial "file:$results/console.log" -monitor none \
     -kernel "$kernel" -initrd "$initrd" \
