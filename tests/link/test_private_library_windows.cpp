@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -25,6 +26,12 @@ protected:
         wchar_t temp[MAX_PATH];
         ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
         folder = std::wstring(temp) + L"qx-private-lib-" + std::to_wstring(GetCurrentProcessId());
+        // Wine reuses process ids: an earlier run's folders may still be there, holding the
+        // library of another build.
+        for (const std::wstring& f : {folder, folder + L"-damaged"}) {
+            std::error_code ignored;
+            std::filesystem::remove_all(f, ignored);
+        }
         CreateDirectoryW(folder.c_str(), nullptr);
         image = readAll(HID_LIB_FILE);
         ASSERT_FALSE(image.empty());
@@ -38,6 +45,14 @@ protected:
             return {};
         FindClose(h);
         return folder + L"\\" + found.cFileName;
+    }
+
+    void TearDown() override {
+        // The loaded copies stay (the library keeps itself loaded); the rest goes.
+        for (const std::wstring& f : {folder, folder + L"-damaged"}) {
+            std::error_code ignored;
+            std::filesystem::remove_all(f, ignored);
+        }
     }
 
     std::wstring folder;
