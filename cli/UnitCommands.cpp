@@ -3,6 +3,7 @@
 #include "cli/Json.h"
 #include "cli/SettingKeys.h"
 #include "panel/SettingsFile.h"
+#include "state/Utf8Path.h"
 #include "update/UpdateLog.h"
 #include "update/UpdatePackage.h"
 #include "update/UpdateRun.h"
@@ -320,9 +321,9 @@ private:
         // Journalled like the update window's transfers, so that the window can offer an update
         // cut off here to be run again.
         UpdateLog log(c_.journal, nullptr);
-        const std::string journalError =
-            log.begin({c_.unit.serial, c_.unit.product, c_.unit.version},
-                      std::filesystem::absolute(file).string(), bytes.bytes, read.package);
+        const std::string journalError = log.begin(
+            {c_.unit.serial, c_.unit.product, c_.unit.version},
+            utf8Text(std::filesystem::absolute(utf8Path(file))), bytes.bytes, read.package);
         if (!journalError.empty()) {
             out_.write(true,
                        "qx77zt: warning: no update journal can be kept: " + journalError + "\n");

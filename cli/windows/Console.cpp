@@ -1,6 +1,6 @@
 #include "cli/windows/Console.h"
 
-#include "state/windows/Utf8Path.h"
+#include "state/Utf8Path.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // text, which a second process then still reads.
 #include "cli/UnitLock.h"
 
-#include "state/windows/Utf8Path.h"
+#include "state/Utf8Path.h"
 
 #include <windows.h>
 

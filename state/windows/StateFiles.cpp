@@ -1,7 +1,7 @@
 // Reading and replacing the state files with Windows calls, by their UTF-16 names.
 #include "state/StateFiles.h"
 
-#include "state/windows/Utf8Path.h"
+#include "state/Utf8Path.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 // UTF-16 name, the package hash from the system, and opening only regular files.
 #include "cli/UnitLock.h"
 #include "state/StateFiles.h"
-#include "state/windows/Utf8Path.h"
+#include "state/Utf8Path.h"
 #include "update/RegularFile.h"
 #include "update/UpdateLog.h"
 
@@ -114,6 +114,13 @@ TEST(PackageHashWindows, KnownDigests) {
          }) {
         EXPECT_EQ(qx::sha256Hex(bytesOf(c.input)), c.digest) << c.input.size() << " bytes";
     }
+}
+
+TEST(Utf8PathWindows, NamesBeyondLatin1ReachTheSystemAndComeBack) {
+    const std::string name = "\xD0\xBF\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82 \xC3\xA9.orbu"; // пакет é
+    EXPECT_EQ(qx::utf8Path(name).wstring(), L"\u043F\u0430\u043A\u0435\u0442 \u00E9.orbu");
+    const std::string absolute = qx::utf8Text(std::filesystem::absolute(qx::utf8Path(name)));
+    EXPECT_TRUE(absolute.ends_with("\\" + name)) << absolute;
 }
 
 using RegularFileWindows = WindowsFolderTest;

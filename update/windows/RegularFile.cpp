@@ -2,7 +2,7 @@
 // refused, and the descriptor is not handed to child processes.
 #include "update/RegularFile.h"
 
-#include "state/windows/Utf8Path.h"
+#include "state/Utf8Path.h"
 
 #include <windows.h>
 

@@ -1,4 +1,6 @@
-// Paths travel through the program as UTF-8 text; Windows names files in UTF-16.
+// Paths travel through the program as UTF-8 text. On Windows, where files are named in UTF-16, a
+// path made from a plain std::string (or its string()) takes each byte for a character of its
+// own; these keep UTF-8 text UTF-8 on every system.
 #pragma once
 
 #include <filesystem>
