@@ -94,7 +94,9 @@ bool BoundedWriter::send(int fd, std::span<const uint8_t> report, std::chrono::m
         ~Leave() { std::erase(state.callers, outcome); }
     } leave{state, outcome}; // runs with the lock held: declared after it
     // One report at a time, in the order the callers come: a stalled one is waited for.
-    if (!state.changed.wait_until(lock, deadline,
+    const Clock::time_point turnBy =
+        state.stalled ? std::min(deadline, Clock::now() + kBehindAStall) : deadline;
+    if (!state.changed.wait_until(lock, turnBy,
                                   [&] {
                                       return state.stopping || outcome->abandoned ||
                                              (!state.queued && !state.writing);
@@ -121,6 +123,7 @@ bool BoundedWriter::send(int fd, std::span<const uint8_t> report, std::chrono::m
         return false;
     }
     // Given up on while under way: the thread may yet have to outlive the writer.
+    state.stalled = true;
     lock.unlock();
     keepThisCodeLoaded();
     lock.lock();
@@ -152,6 +155,7 @@ void BoundedWriter::run(const std::shared_ptr<State>& shared) {
         ::close(job.fd);
         lock.lock();
         state.writing = false;
+        state.stalled = false;
         job.outcome->done = true;
         job.outcome->written = written;
         state.changed.notify_all();

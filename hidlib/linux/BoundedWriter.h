@@ -28,6 +28,10 @@ public:
     // How long destruction waits for a report still under way before leaving it to finish on
     // its own.
     static constexpr std::chrono::milliseconds kStopWait{300};
+    // How long a report waits for its turn behind one whose caller has already given up on it:
+    // that device has stopped taking reports, and every report behind it would otherwise cost
+    // its whole timeout.
+    static constexpr std::chrono::milliseconds kBehindAStall{200};
 
     BoundedWriter();
     explicit BoundedWriter(WriteOnce writeOnce, std::chrono::milliseconds stopWait = kStopWait);
@@ -39,8 +43,8 @@ public:
 
     // True when the report was written within `timeout`. A write that is still under way when
     // the caller gives up goes on in the background; the next call waits for it within its own
-    // timeout and fails when it has not ended by then. The descriptor is duplicated, so the
-    // caller may close its own at once.
+    // timeout, but at most kBehindAStall, and fails when it has not ended by then. The
+    // descriptor is duplicated, so the caller may close its own at once.
     bool write(int fd, std::span<const uint8_t> report, std::chrono::milliseconds timeout);
     // The same for another way of sending a report (an output-report ioctl): in turn with the
     // writes, on the same thread, within the same kind of timeout.
@@ -70,6 +74,7 @@ private:
         std::condition_variable changed;
         std::optional<Job> queued; // handed over, not yet taken by the thread
         bool writing = false;      // the thread is inside a write
+        bool stalled = false;      // and its caller has given up waiting for it
         bool stopping = false;
         std::vector<std::shared_ptr<Outcome>> callers; // every send() under way
     };

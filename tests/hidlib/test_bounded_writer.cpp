@@ -79,6 +79,7 @@ TEST(BoundedWriter, AStalledWriteReturnsAtTheTimeoutAndHoldsBackTheNextUntilItEn
     std::shared_future<void> released = release.get_future().share();
     std::atomic<int> calls{0};
     std::atomic<bool> firstWritten{false};
+    std::promise<void> firstEnding;
     Pipe pipe;
     {
         BoundedWriter writer([&](int fd, std::span<const uint8_t> bytes,
@@ -88,6 +89,7 @@ TEST(BoundedWriter, AStalledWriteReturnsAtTheTimeoutAndHoldsBackTheNextUntilItEn
                 // The caller closed its descriptor meanwhile; ours still reaches the device.
                 firstWritten =
                     ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+                firstEnding.set_value();
                 return firstWritten.load();
             }
             return writeBeforeDeadline(fd, bytes, deadline);
@@ -99,6 +101,8 @@ TEST(BoundedWriter, AStalledWriteReturnsAtTheTimeoutAndHoldsBackTheNextUntilItEn
         EXPECT_EQ(calls.load(), 1) << "a report behind a stalled one is not started";
 
         release.set_value();
+        // Behind a report given up on, the next waits only kBehindAStall for its turn.
+        ASSERT_EQ(firstEnding.get_future().wait_for(5s), std::future_status::ready);
         EXPECT_TRUE(writer.write(pipe.writeEnd, report(3), 5s));
         EXPECT_EQ(calls.load(), 2);
     }
@@ -185,6 +189,27 @@ TEST(LinuxBackend, AStalledOutputReportIsBoundedLikeAWrite) {
     }));
     EXPECT_TRUE(stall->waitLeft());
     EXPECT_TRUE(pipe.drain().empty());
+}
+
+// A device that stopped taking reports costs each report behind the held one a short wait, not
+// its whole timeout; once the held report ends, reports wait their own timeout again.
+TEST(BoundedWriter, ReportsBehindAStalledOneFailSoon) {
+    auto stall = std::make_shared<Stall>();
+    std::atomic<int> calls{0};
+    Pipe pipe;
+    BoundedWriter writer([&, held = stalling(stall)](int fd, std::span<const uint8_t> bytes,
+                                                     BoundedWriter::Clock::time_point deadline) {
+        return ++calls == 1 ? held(fd, bytes, deadline) : writeBeforeDeadline(fd, bytes, deadline);
+    });
+    EXPECT_FALSE(writer.write(pipe.writeEnd, report(1), 50ms)) << "stalled";
+    EXPECT_TRUE(endsWithoutTheStall(stall, [&] {
+        for (int i = 0; i < 3; ++i)
+            EXPECT_FALSE(writer.write(pipe.writeEnd, report(2), 60s)) << "behind the stall";
+    }));
+    EXPECT_TRUE(stall->waitLeft());
+    EXPECT_TRUE(writer.write(pipe.writeEnd, report(3), 60s));
+    EXPECT_EQ(pipe.drain(), report(3));
+    EXPECT_EQ(calls.load(), 2);
 }
 
 // Without HIDIOCSOUTPUT (a pipe knows no hidraw ioctl) the report goes out as a write.

@@ -96,6 +96,21 @@ TEST_F(StalledUnitTest, StoppingTheWorkerDoesNotWaitForTheStalledReport) {
     EXPECT_EQ(link.waitTaken(ticket, 0ms), std::optional<bool>(false));
 }
 
+// Left running, the worker offers every report of the block (each behind the held one waits
+// only briefly) and reports the block as not sent, long before the kernel gives up the first.
+TEST_F(StalledUnitTest, AStalledUnitFailsAWholeBlockBeforeTheKernelGivesUpOneReport) {
+    const LinkState::Ticket ticket = postBlock();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(hidtest::endsWithoutTheStall(
+        stall, [&] { EXPECT_EQ(link.waitTaken(ticket, 10s), std::optional<bool>(false)); }));
+    std::cout << "the block failed after "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - start)
+                     .count()
+              << " ms\n";
+    EXPECT_EQ(port->offered(), 9);
+}
+
 // Quitting as the program does (close the unit, end the worker, unload the library) while the
 // unit holds a report: closing ends the wait for it, and the library leaves the report to the
 // kernel rather than wait for it.
