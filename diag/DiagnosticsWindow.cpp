@@ -61,7 +61,19 @@ DiagnosticsWindow::DiagnosticsWindow(std::function<std::string()> report, Dialog
 
 void DiagnosticsWindow::showEvent(QShowEvent* e) {
     refreshReport();
+    if (recorderTimer_ != nullptr) {
+        recorderTimer_->start();
+        showRecorderState();
+    }
     QDialog::showEvent(e);
+}
+
+void DiagnosticsWindow::hideEvent(QHideEvent* e) {
+    // Nobody sees the line while the window is closed; showing it again brings it up to date.
+    if (recorderTimer_ != nullptr) {
+        recorderTimer_->stop();
+    }
+    QDialog::hideEvent(e);
 }
 
 void DiagnosticsWindow::refreshReport() {
@@ -109,9 +121,12 @@ void DiagnosticsWindow::attachRecorder(TrafficRecorder& recorder,
     connect(recordButton, &QPushButton::clicked, this, &DiagnosticsWindow::recordClick);
     // The recorder stops by itself at its bound; the line follows it while the window is open.
     recorderTimer_ = new QTimer(this);
+    recorderTimer_->setObjectName(QStringLiteral("recorderTimer"));
     recorderTimer_->setInterval(250);
     connect(recorderTimer_, &QTimer::timeout, this, &DiagnosticsWindow::showRecorderState);
-    recorderTimer_->start();
+    if (isVisible()) {
+        recorderTimer_->start();
+    }
     showRecorderState();
 }
 

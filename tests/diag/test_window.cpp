@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -106,6 +107,31 @@ TEST_F(DiagnosticsWindowTest, RecordingStartsStopsAndSaysWhenItHitItsBound) {
                 QStringLiteral("Recording stopped at its size limit"));
         },
         5000));
+    EXPECT_EQ(w.recordButton->text(), QStringLiteral("Start recording…"));
+}
+
+// The line's timer runs only while someone can see the line; a recording that stopped while
+// the window was closed is told as soon as the window opens again.
+TEST_F(DiagnosticsWindowTest, RecorderLineRestsWhileClosedAndCatchesUpWhenShown) {
+    TrafficRecorder recorder;
+    w.attachRecorder(recorder, [] { return RecordingHeader{"0.1.0", "QX-77ZT"}; });
+    const auto* timer = w.findChild<QTimer*>(QStringLiteral("recorderTimer"));
+    ASSERT_NE(timer, nullptr);
+    EXPECT_FALSE(timer->isActive()) << "attached to a closed window";
+    w.show();
+    EXPECT_TRUE(timer->isActive());
+    w.hide();
+    EXPECT_FALSE(timer->isActive());
+
+    const QString file = dir.filePath(QStringLiteral("traffic.txt"));
+    ASSERT_EQ(recorder.start(file.toStdString(), {}, 400), "");
+    for (int i = 0; i < 10; ++i) {
+        recorder.received(std::array<uint8_t, 65>{1});
+    }
+    ASSERT_TRUE(recorder.state().stoppedAtLimit);
+    w.show();
+    EXPECT_TRUE(
+        w.recordState->text().startsWith(QStringLiteral("Recording stopped at its size limit")));
     EXPECT_EQ(w.recordButton->text(), QStringLiteral("Start recording…"));
 }
 
