@@ -30,15 +30,42 @@ bool LinkState::postStatusRequest() {
         if (pending_ || bootMode) {
             return false;
         }
-        request_.command = cmd::kStatus;
-        request_.payload.clear();
-        request_.payloadIsSettings = false;
-        ++postSeq_;
-        pending_ = true;
+        postStatusLocked();
         ++wakeGen_;
     }
     mailboxChanged_.notify_all();
     return true;
+}
+
+void LinkState::postStatusLocked() {
+    request_.command = cmd::kStatus;
+    request_.payload.clear();
+    request_.payloadIsSettings = false;
+    ++postSeq_;
+    pending_ = true;
+}
+
+void LinkState::setStatusPolling(bool on) {
+    {
+        std::lock_guard lock(mailboxMutex_);
+        if (on == statusPolling_) {
+            return;
+        }
+        statusPolling_ = on;
+        nextStatusAt_ = Clock::now();
+        ++wakeGen_;
+    }
+    mailboxChanged_.notify_all();
+}
+
+bool LinkState::statusPolling() const {
+    std::lock_guard lock(mailboxMutex_);
+    return statusPolling_;
+}
+
+LinkState::Clock::time_point LinkState::nextStatusAt() const {
+    std::lock_guard lock(mailboxMutex_);
+    return nextStatusAt_;
 }
 
 LinkState::Ticket LinkState::save(const std::function<void(DeviceSettings&)>& edit) {
@@ -254,6 +281,8 @@ void LinkState::settingsRefused(uint64_t edit) {
 }
 
 LinkState::Work LinkState::nextWork(std::stop_token stop) {
+    // Made before the lock is taken: it runs at once when the stop was already requested.
+    const std::stop_callback wakeOnStop(stop, [this] { wakeWorker(); });
     std::unique_lock lock(mailboxMutex_);
     for (;;) {
         Work work;
@@ -278,19 +307,35 @@ LinkState::Work LinkState::nextWork(std::stop_token stop) {
             }
         } else if (pending_) {
             work.job = Job{request_, postSeq_, false};
+        } else if (statusPolling_) {
+            if (bootMode) {
+                // Nothing is polled in boot mode; looked at again as often as a poll would be.
+                deadline = now + kStatusInterval;
+            } else if (now >= nextStatusAt_) {
+                postStatusLocked();
+                work.job = Job{request_, postSeq_, false};
+                // A steady cadence: a poll held back by other requests does not shift the rest.
+                nextStatusAt_ += kStatusInterval;
+                if (nextStatusAt_ <= now) {
+                    nextStatusAt_ = now + kStatusInterval;
+                }
+            } else {
+                deadline = nextStatusAt_;
+            }
         }
 
         if (work.job || work.redraw) {
             return work;
         }
-        // Sleep until something changes (a post, an answer, an acknowledgement) or the resend
-        // falls due; posts made while a write awaits its acknowledgement wait for the deadline.
+        // Sleep until something changes (a post, an acknowledgement, a stop) or the resend or
+        // the next poll falls due; posts made while a write awaits its acknowledgement wait for
+        // the deadline.
         const uint64_t seen = wakeGen_;
         auto changed = [&] { return wakeGen_ != seen; };
         if (deadline) {
-            mailboxChanged_.wait_until(lock, stop, *deadline, changed);
+            mailboxChanged_.wait_until(lock, *deadline, changed);
         } else {
-            mailboxChanged_.wait(lock, stop, changed);
+            mailboxChanged_.wait(lock, changed);
         }
     }
 }

@@ -59,6 +59,7 @@ public:
     using Ticket = uint64_t;
 
     static constexpr std::chrono::milliseconds kResendInterval{100};
+    static constexpr std::chrono::milliseconds kStatusInterval{100};
 
     LinkState() = default;
     LinkState(const LinkState&) = delete;
@@ -92,6 +93,15 @@ public:
 
     // The status timer's post: only while the mailbox is free and the unit is not in boot mode.
     bool postStatusRequest();
+
+    // Status polling: while on, the worker itself posts and sends a status request every
+    // kStatusInterval, on the same terms as postStatusRequest (and not while a settings write
+    // awaits its acknowledgement: the resend stands in for it). Timed by the worker's own wait,
+    // so a poll costs the worker one wake-up and no other thread any. Off at first.
+    void setStatusPolling(bool on);
+    bool statusPolling() const;
+    // When the worker polls next while polling is on.
+    Clock::time_point nextStatusAt() const;
 
     // Changes the settings record with `edit` and posts a settings write: the request, `pending`,
     // `writeAcked` cleared and the resend copy, in one step, so that no answer arriving in
@@ -165,7 +175,8 @@ public:
         bool stop = false;
     };
 
-    // Waits until there is something to send or redraw, or a stop is requested. A redraw
+    // Waits until there is something to send or redraw, a status poll falls due, or a stop is
+    // requested. A redraw
     // request is cleared here, before the redraw runs, so an answer stored during the redraw
     // asks for another one instead of being lost.
     Work nextWork(std::stop_token stop);
@@ -189,11 +200,16 @@ public:
 
 private:
     void wakeWorker();
+    // Writes a status request into the mailbox; needs mailboxMutex_.
+    void postStatusLocked();
     // The result of the send that took `ticket`; needs mailboxMutex_.
     bool resultOf(Ticket ticket) const;
 
     mutable std::mutex mailboxMutex_;
-    std::condition_variable_any mailboxChanged_;
+    // Notified after the mutex is released, so a woken thread does not block on it at once: a
+    // plain condition variable, since one that also takes a stop token notifies under a lock of
+    // its own. A stop reaches the worker through wakeWorker().
+    std::condition_variable mailboxChanged_;
     // Answers are told apart from the worker's wake-ups so that they do not wake the worker.
     std::condition_variable answerStored_;
     std::function<void()> redrawHandOff_;                             // guarded by mailboxMutex_
@@ -211,6 +227,8 @@ private:
     bool shutDown_ = false;                  // guarded by mailboxMutex_
     uint64_t wakeGen_ = 0; // guarded by mailboxMutex_; bumped by every change the worker acts on
     Clock::time_point nextResendAt_{}; // guarded by mailboxMutex_
+    bool statusPolling_ = false;       // guarded by mailboxMutex_
+    Clock::time_point nextStatusAt_{}; // guarded by mailboxMutex_
     // The newest save that asked for its write to go out at once; a send that was taken before
     // it must not push that back by a resend interval. Guarded by mailboxMutex_.
     Ticket immediateSave_ = 0;

@@ -180,9 +180,11 @@ void UsbLink::connectUnit() {
             view_.setUnitInaccessible(textOf(info.path).c_str());
             return;
         }
+        // The flags are final before the view hears of the unit, so that what it shows (the
+        // status line) follows them.
+        link_.bootMode = isBootProduct(product);
         view_.setUnitInaccessible({});
-        if (isBootProduct(product)) {
-            link_.bootMode = true;
+        if (link_.bootMode) {
             // A boot loader never acknowledges a settings write; repeating one would only sit
             // between the update's own requests.
             link_.abandonSettingsWrite();
@@ -190,7 +192,6 @@ void UsbLink::connectUnit() {
             return;
         }
         view_.setUpdateButtonsEnabled(false);
-        link_.bootMode = false;
         view_.setControlsEnabled(true);
         return;
     }

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QStatusBar>
+#include <QTimer>
 
 namespace qx {
 
@@ -39,6 +40,11 @@ void Tfmain::updateStatusLine() {
     }
     const panel::StatusSentence sentence = panel::statusSentence(v);
     markMetersStale(sentence.metersStale);
+    if (const auto stands = panel::sentenceStandsFor(v)) {
+        statusLineTimer_->start(*stands);
+    } else {
+        statusLineTimer_->stop();
+    }
 
     // The permission hint says what to do about a unit that is there but cannot be opened; it
     // stays until a scan no longer finds that.

@@ -1,5 +1,7 @@
 #include "panel/StatusLine.h"
 
+#include <algorithm>
+
 namespace qx::panel {
 
 StatusSentence statusSentence(const LinkView& v) {
@@ -22,6 +24,22 @@ StatusSentence statusSentence(const LinkView& v) {
     const std::string name = v.name.empty() ? std::string("The unit") : v.name;
     return {LinkCondition::Connected,
             name + " connected, serial " + v.serial + ", version " + v.version + ".", false};
+}
+
+std::optional<std::chrono::milliseconds> sentenceStandsFor(const LinkView& v) {
+    using std::chrono::milliseconds;
+    if (!v.connected || v.bootMode || v.silentFor > kSilentAfter) {
+        return std::nullopt;
+    }
+    // The sentences change once a span is *over* its limit.
+    constexpr milliseconds kPast{1};
+    milliseconds stands = kSilentAfter - v.silentFor + kPast;
+    if (!v.unconfirmedFor) {
+        stands = std::min(stands, kUnconfirmedAfter);
+    } else if (*v.unconfirmedFor <= kUnconfirmedAfter) {
+        stands = std::min(stands, kUnconfirmedAfter - *v.unconfirmedFor + kPast);
+    }
+    return stands;
 }
 
 } // namespace qx::panel

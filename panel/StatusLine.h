@@ -39,4 +39,10 @@ struct StatusSentence {
 // either, and the stale meters are the more important news.
 StatusSentence statusSentence(const LinkView& v);
 
+// How long the sentence for `v` can stand with nothing but time passing: the moment a silence
+// or a wait for confirmation becomes worth telling. A change made after `v` was taken is
+// worth telling kUnconfirmedAfter later at the earliest, so the wait is never longer than
+// that while a connected unit answers. nullopt: only an event (a scan, an answer) can change it.
+std::optional<std::chrono::milliseconds> sentenceStandsFor(const LinkView& v);
+
 } // namespace qx::panel

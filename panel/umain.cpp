@@ -189,14 +189,15 @@ Tfmain::Tfmain(LinkState& link, Tfu& updateWindow, Dialogs& dialogs, QWidget* pa
     // The window keeps the size of its contents; a hint of several lines makes it taller.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    tmr = new QTimer(this);
-    tmr->setObjectName(QStringLiteral("tmr"));
-    tmr->setInterval(100);
-    connect(tmr, &QTimer::timeout, this, &Tfmain::tmrTimer);
-    connect(tmr, &QTimer::timeout, this, &Tfmain::updateStatusLine);
+    statusLineTimer_ = new QTimer(this);
+    statusLineTimer_->setObjectName(QStringLiteral("statusLineTimer"));
+    statusLineTimer_->setSingleShot(true);
+    connect(statusLineTimer_, &QTimer::timeout, this, &Tfmain::updateStatusLine);
 
     FormCreate();
-    tmr->start();
+    // Status requests flow from the window's creation to the end of the program. The link
+    // worker times them itself: a timer here would wake this thread for every request as well.
+    link_.setStatusPolling(true);
 }
 
 Tfmain::~Tfmain() = default;
@@ -546,11 +547,6 @@ void Tfmain::rb_dbClick(QRadioButton* sender, bool checked) {
         const auto tag = static_cast<uint8_t>(tagOf(sender));
         save([tag](DeviceSettings& s) { s.levelScale = tag; });
     }
-}
-
-void Tfmain::tmrTimer() {
-    // Posts only while the mailbox is free and the unit is not in its boot loader.
-    link_.postStatusRequest();
 }
 
 // ---- menu -------------------------------------------------------------------------------------

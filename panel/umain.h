@@ -65,7 +65,8 @@ public:
     void showUnitHint(const QString& text, const QString& details = {});
     QString unitHint() const;
     // Puts the link's present state into the status line: no unit, connected, boot loader, not
-    // answering, or a change waiting for confirmation. Runs with every status tick and redraw.
+    // answering, or a change waiting for confirmation. Runs with every redraw and connection
+    // change, and by itself when time alone can change the sentence.
     void updateStatusLine();
     // What the status line shows now.
     QString statusText() const;
@@ -82,7 +83,6 @@ public:
     void brgClick(QRadioButton* sender, bool checked);
     void peakClick(QRadioButton* sender, bool checked);
     void rb_dbClick(QRadioButton* sender, bool checked);
-    void tmrTimer();
     void EXPClick();
     void IMPClick();
     void FCLOSEClick();
@@ -161,7 +161,6 @@ public:
     QAction* UPD = nullptr;
     QAction* DEF = nullptr;
     QAction* INF = nullptr;
-    QTimer* tmr = nullptr;
 
 signals:
     // Emitted by requestRefresh from any thread; delivered queued on the window's thread.
@@ -194,6 +193,9 @@ private:
     QButtonGroup* peakGroup_ = nullptr;
     QButtonGroup* scaleGroup_ = nullptr;
     QLabel* hint_ = nullptr;
+    // Single shot, for the moment time alone changes the status line; rests while answers keep
+    // coming or nothing is due.
+    QTimer* statusLineTimer_ = nullptr;
     QString unitHint_;
     QString unitHintDetails_;
     // When a unit in normal mode was last connected: silence is counted from here until it

@@ -27,7 +27,6 @@ struct Window {
     qx::Tfu tfu{link, dialogs};
     qx::Tfmain w{link, tfu, dialogs};
     Window() {
-        w.tmr->stop();
         w.Cont(true);
         w.show();
         QApplication::processEvents();

@@ -53,7 +53,6 @@ struct MetersOnWindow : ::testing::Test {
     }
 
     void SetUp() override {
-        w.tmr->stop();
         w.Cont(true);
         w.levelMeters()->setTimeSource([this] { return clock; });
         w.show();

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <thread>
 
 namespace qx {
@@ -75,6 +76,69 @@ TEST(LinkState, StatusRequestOnlyIntoAFreeMailboxAndNeverInBootMode) {
     link.bootMode = false;
     EXPECT_TRUE(link.postStatusRequest());
     EXPECT_EQ(link.request().command, cmd::kStatus);
+}
+
+// The worker's own status polls: the first at once, then one every interval; a request waiting
+// in the mailbox goes first and is never replaced by a poll.
+TEST(LinkState, StatusPollingAsksEveryIntervalAfterWhateverIsWaiting) {
+    LinkState link;
+    const auto start = LinkState::Clock::now();
+    link.setStatusPolling(true);
+    const LinkState::Job first = takeAndFinish(link);
+    EXPECT_EQ(first.request.command, cmd::kStatus);
+    EXPECT_FALSE(link.pending());
+
+    const auto keepAlive = link.post(cmd::kKeepAlive);
+    EXPECT_EQ(takeAndFinish(link).request.command, cmd::kKeepAlive);
+    EXPECT_TRUE(link.isTaken(keepAlive));
+    const LinkState::Job second = takeAndFinish(link);
+    EXPECT_EQ(second.request.command, cmd::kStatus);
+    EXPECT_GE(LinkState::Clock::now() - start, LinkState::kStatusInterval);
+    EXPECT_GE(link.nextStatusAt() - start, 2 * LinkState::kStatusInterval);
+}
+
+// Nothing is polled while polling is off or the unit is in boot mode, and a settings write
+// awaiting its acknowledgement is resent in the poll's place.
+TEST(LinkState, StatusPollingRestsWhenOffInBootModeAndForAnUnacknowledgedWrite) {
+    struct Case {
+        const char* name;
+        std::function<void(LinkState&)> setUp;
+    };
+    const Case cases[] = {
+        {"off", [](LinkState&) {}},
+        {"boot mode",
+         [](LinkState& l) {
+             l.bootMode = true;
+             l.setStatusPolling(true);
+         }},
+        {"write unacknowledged",
+         [](LinkState& l) {
+             l.setStatusPolling(true);
+             l.save();
+             EXPECT_TRUE(takeAndFinish(l).resend);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LinkState link;
+        c.setUp(link);
+        std::stop_source stop;
+        std::jthread stopper([&stop] {
+            std::this_thread::sleep_for(250ms);
+            stop.request_stop();
+        });
+        for (;;) {
+            const LinkState::Work w = link.nextWork(stop.get_token());
+            if (w.stop) {
+                break;
+            }
+            ASSERT_TRUE(w.job);
+            EXPECT_TRUE(w.job->resend);
+            EXPECT_EQ(w.job->request.command, cmd::kSettingsWrite);
+            link.finishJob(*w.job, true);
+        }
+        EXPECT_FALSE(link.pending());
+    }
 }
 
 TEST(LinkState, LastPostWinsAndEveryOverwrittenPostCountsAsTaken) {

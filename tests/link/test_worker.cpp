@@ -69,6 +69,16 @@ TEST_F(WorkerTest, StatusPollingStoresAnswersAndRedraws) {
     EXPECT_EQ(sentOf(0x00), 3u);
 }
 
+TEST_F(WorkerTest, PollingWorkerAsksByItselfUntilStopped) {
+    link.setStatusPolling(true);
+    ASSERT_TRUE(eventually([&] { return redraws >= 3; }));
+    EXPECT_GE(sentOf(0x00), 3u);
+    worker.reset(); // a worker waiting for its next poll ends at once
+    const unsigned sent = sentOf(0x00);
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(sentOf(0x00), sent);
+}
+
 TEST_F(WorkerTest, SettingsWriteRepeatsUntilAcknowledgedAndStatusWaits) {
     unit::Faults silent;
     silent.silent = true;

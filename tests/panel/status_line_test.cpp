@@ -53,5 +53,60 @@ TEST(StatusLine, OneConditionPerLinkState) {
               "QX-77ZT connected, serial S1, version 1.2.");
 }
 
+// The window looks at the sentence again only when sentenceStandsFor says; looking any later
+// would show a silence or a wait late, any sooner is a wake-up for nothing.
+TEST(StatusLine, SentenceStandsUntilTimeAloneChangesIt) {
+    const auto unit = [](int silent, std::optional<int> unconfirmed) {
+        LinkView v;
+        v.connected = true;
+        v.silentFor = milliseconds(silent);
+        if (unconfirmed) {
+            v.unconfirmedFor = milliseconds(*unconfirmed);
+        }
+        return v;
+    };
+    LinkView boot = unit(0, std::nullopt);
+    boot.bootMode = true;
+    struct Row {
+        const char* what;
+        LinkView view;
+        std::optional<milliseconds> stands;
+        // Whether the sentence itself changes then (rather than a change made meanwhile).
+        bool changesThen;
+    };
+    const Row rows[] = {
+        {"nothing found", LinkView{}, std::nullopt, false},
+        {"boot loader", boot, std::nullopt, false},
+        {"silent already", unit(1001, std::nullopt), std::nullopt, false},
+        {"silent and waiting", unit(1500, 1500), std::nullopt, false},
+        {"just answered: a change made now", unit(0, std::nullopt), milliseconds(500), false},
+        {"answered long ago: silence comes first", unit(800, std::nullopt), milliseconds(201),
+         true},
+        {"at the limit of silence", unit(1000, std::nullopt), milliseconds(1), true},
+        {"a change waiting", unit(0, 300), milliseconds(201), true},
+        {"waiting told: silence next", unit(200, 600), milliseconds(801), true},
+        {"waiting comes before silence", unit(900, 450), milliseconds(51), true},
+    };
+    const auto later = [](LinkView v, milliseconds d) {
+        v.silentFor += d;
+        if (v.unconfirmedFor) {
+            *v.unconfirmedFor += d;
+        }
+        return v;
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const auto stands = sentenceStandsFor(r.view);
+        EXPECT_EQ(stands, r.stands);
+        const LinkCondition now = statusSentence(r.view).condition;
+        if (!stands) {
+            EXPECT_EQ(statusSentence(later(r.view, milliseconds(60000))).condition, now);
+            continue;
+        }
+        EXPECT_EQ(statusSentence(later(r.view, *stands - milliseconds(1))).condition, now);
+        EXPECT_EQ(statusSentence(later(r.view, *stands)).condition != now, r.changesThen);
+    }
+}
+
 } // namespace
 } // namespace qx::panel

@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -157,6 +158,33 @@ TEST_F(LiveWindow, StatusLineSaysWhatTheLinkIsDoing) {
         EXPECT_FALSE(meterStale());
     }
     EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// Between answers the status line changes by itself, at the moment time alone changes its
+// sentence, and its timer rests once nothing more can come of waiting.
+TEST_F(LiveWindow, StatusLineFollowsSilenceAndWaitingByItself) {
+    const auto* timer = w.findChild<QTimer*>(QStringLiteral("statusLineTimer"));
+    ASSERT_NE(timer, nullptr);
+    const auto says = [&](const char* start) {
+        return until([&] { return w.statusText().startsWith(QLatin1String(start)); });
+    };
+    unit::Faults slow;
+    slow.delay = std::chrono::milliseconds(900);
+    unit.setFaults(slow);
+    QTest::mousePress(w.mute, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(says("Waiting for the unit to confirm")) << w.statusText().toStdString();
+    unit.setFaults({});
+    EXPECT_TRUE(says("QX-77ZT connected")) << w.statusText().toStdString();
+
+    unit::Faults silent;
+    silent.silent = true;
+    unit.setFaults(silent);
+    EXPECT_TRUE(says("The unit does not answer")) << w.statusText().toStdString();
+    EXPECT_FALSE(w.indl->isEnabledTo(w.pnl1));
+    EXPECT_FALSE(timer->isActive());
+    unit.setFaults({});
+    EXPECT_TRUE(says("QX-77ZT connected")) << w.statusText().toStdString();
+    EXPECT_TRUE(w.indl->isEnabledTo(w.pnl1));
 }
 
 TEST_F(LiveWindow, DefaultsReachTheUnit) {

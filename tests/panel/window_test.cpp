@@ -49,7 +49,6 @@ struct WindowTest : ::testing::Test {
     Tfmain w{link, tfu, dialogs};
 
     void SetUp() override {
-        w.tmr->stop(); // status requests would mix with the posts counted here
         w.Cont(true);
         w.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -668,7 +667,7 @@ TEST_F(WindowTest, LayoutAndStartState) {
     EXPECT_EQ(w.gainL->minimum(), -32);
     EXPECT_EQ(w.gainL->maximum(), 16);
     EXPECT_EQ(w.levl->text(), QStringLiteral("-32"));
-    EXPECT_EQ(w.tmr->interval(), 100);
+    EXPECT_TRUE(link.statusPolling()) << "status requests flow from the window's creation";
     expectCaptionsFit(w);
     // Tab order: the buttons, presets first, then each column with its gain before its source,
     // the two meters, then the choice panels.
@@ -714,15 +713,6 @@ TEST_F(WindowTest, LayoutAndStartState) {
     EXPECT_FALSE(w.gainL->isEnabled());
     EXPECT_TRUE(w.mm->isEnabled());
     EXPECT_TRUE(w.DEF->isEnabled());
-}
-
-TEST_F(WindowTest, TimerPostsStatusRequestsOnlyWhenFreeAndNotBooting) {
-    w.tmrTimer();
-    EXPECT_TRUE(link.pending());
-    EXPECT_EQ(link.request().command, cmd::kStatus);
-    link.save();
-    w.tmrTimer();
-    EXPECT_EQ(link.request().command, cmd::kSettingsWrite) << "a pending post is not replaced";
 }
 
 // After a preset change the lists show that preset's sources at once, even while one of them
