@@ -29,6 +29,7 @@ work=$(mktemp -d)
 layer=$(mktemp -d)
 unit_pid=
 export WINEPREFIX=$layer/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# shellcheck disable=SC2317 # called by the trap
 cleanup() {
     kill "$unit_pid" 2>/dev/null
     "$server" -k 2>/dev/null
