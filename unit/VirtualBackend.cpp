@@ -153,8 +153,11 @@ bool VirtualBackend::sendReport(hid::Handle handle, std::span<const uint8_t> rep
     if (!u || !u->acceptOutputReport(report)) {
         return false;
     }
-    std::lock_guard lock(mutex_);
-    ++traffic_;
+    {
+        std::lock_guard lock(mutex_);
+        ++traffic_;
+    }
+    // Once the lock is free: the woken reader would otherwise wake only to wait for it.
     changed_.notify_all();
     return true;
 }
@@ -225,8 +228,10 @@ hid::WaitStatus VirtualBackend::wait(hid::Handle handle) {
 }
 
 void VirtualBackend::wake() {
-    std::lock_guard lock(mutex_);
-    woken_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        woken_ = true;
+    }
     changed_.notify_all();
 }
 
