@@ -37,10 +37,18 @@ awk -v elapsed="$elapsed" -v cpu=$((cpu_after - cpu_before)) -v hz="$hz" '
     ($1 in was) {
         rate = ($3 - was[$1]) / elapsed
         by[$2] += rate
+        threads[$2]++
+        each[$2] = each[$2] sprintf("%s:%.1f ", $1, rate)
         all += rate
     }
     END {
-        for (name in by) printf "wake-ups: %-16s %6.1f per second\n", name, by[name]
+        # A thread named by nobody carries the name of the thread that started it: such
+        # threads are summed under that name and, where there are several, also shown one by one.
+        for (name in by) {
+            printf "wake-ups: %-16s %6.1f per second", name, by[name]
+            if (threads[name] > 1) printf "  (%d threads, thread id:rate %s)", threads[name], each[name]
+            printf "\n"
+        }
         printf "wake-ups: %-16s %6.1f per second\n", "all threads", all
         printf "cpu: %.2f %% of a core over %.1f s\n", cpu / hz / elapsed * 100, elapsed
     }' "$samples/before" "$samples/after"
