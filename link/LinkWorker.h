@@ -1,5 +1,6 @@
 // The link worker: the one thread that sends anything to the unit. It sleeps until a request is
-// posted, an answer asks for a redraw, or an unacknowledged settings write falls due again.
+// posted, an answer asks for a redraw, an unacknowledged settings write falls due again, or its
+// next status poll falls due (LinkState::setStatusPolling).
 #pragma once
 
 #include "link/HidPort.h"
