@@ -73,13 +73,18 @@ else
     made="$("$wine" --version) SDL off"
     if [ "$(cat "$prefix/.qx-made" 2>/dev/null)" != "$made" ]; then
         rm -rf "$prefix"
+        # Wine makes the prefix itself but not the folders above it.
+        mkdir -p "$(dirname "$prefix")"
+        wine_log=$(dirname "$prefix")/wineprefix.log
         WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" reg add \
             'HKLM\System\CurrentControlSet\Services\winebus' /v "Enable SDL" /t REG_DWORD /d 0 \
-            /f >/dev/null 2>&1
+            /f >"$wine_log" 2>&1
         # The registry reaches the disk when the server ends.
         WINEPREFIX=$prefix "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -w
-        grep -q '"Enable SDL"=dword:00000000' "$prefix/system.reg" ||
+        if ! grep -q '"Enable SDL"=dword:00000000' "$prefix/system.reg" 2>/dev/null; then
+            cat "$wine_log"
             fail "could not make the Wine prefix in $prefix"
+        fi
         echo "$made" >"$prefix/.qx-made"
     fi
     export QX_VM_WINE_BUILD=build/windows QX_VM_WINE_PREFIX=$prefix
