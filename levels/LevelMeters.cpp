@@ -74,8 +74,13 @@ void MeterOverlay::setMarkerX(std::optional<int> x) {
     if (x == markerX_) {
         return;
     }
+    // Only where the marker was and where it is now: the bar box is repainted with every answer.
+    for (const std::optional<int>& at : {markerX_, x}) {
+        if (at) {
+            update(*at, 0, LevelMeters::kMarkerWidth, height());
+        }
+    }
     markerX_ = x;
-    update();
 }
 
 QString MeterOverlay::valueText() const {

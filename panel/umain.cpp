@@ -26,6 +26,7 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <utility>
 #include <vector>
 
 static void initMeterResources() {
@@ -313,8 +314,29 @@ void Tfmain::buildMeters(QWidget* client) {
     levr = makeLabel(pnl1, "levr", QStringLiteral("-32"), {160, 19, 28, 16}, right);
     lbl2 = makeLabel(pnl1, "lbl2", QStringLiteral(" dB"), {185, 4, 20, 16});
     lbl3 = makeLabel(pnl1, "lbl3", QStringLiteral(" dB"), {185, 19, 20, 16});
+    keepMeterRepaintsSmall();
     levelMeters_ = new levels::LevelMeters(pnl1, {indl->geometry(), levl, QStringLiteral("Left")},
                                            {indr->geometry(), levr, QStringLiteral("Right")});
+}
+
+// Every answer moves the bars and readings: each repaint should touch only the pixels that
+// changed and the few widgets drawn there, not the panel's frame and the client area beneath.
+void Tfmain::keepMeterRepaintsSmall() {
+    // The backgrounds cover their boxes with an opaque picture: nothing under them needs drawing.
+    for (QLabel* background : {imgl, imgr}) {
+        background->setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+    // A bar is its picture drawn unscaled from the left edge: a resize leaves what is drawn in
+    // place, so only the strip between the old and the new width is repainted.
+    for (QLabel* bar : {indl, indr}) {
+        bar->setAttribute(Qt::WA_StaticContents);
+    }
+    // A reading fills its box with the panel's own colour, so a new reading repaints only its
+    // box. It lies over its " dB", whose first pixels under the reading are its leading space.
+    for (auto [reading, unit] : {std::pair{levl, lbl2}, std::pair{levr, lbl3}}) {
+        reading->setAutoFillBackground(true);
+        unit->stackUnder(reading);
+    }
 }
 
 void Tfmain::buildChoices(QWidget* client) {

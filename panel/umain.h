@@ -174,6 +174,7 @@ private:
     void buildButtons(QWidget* client);
     void buildColumns(QWidget* client);
     void buildMeters(QWidget* client);
+    void keepMeterRepaintsSmall();
     void buildChoices(QWidget* client);
     void buildMenu();
     // Tab order, and the keys 1 to 4 for the presets.

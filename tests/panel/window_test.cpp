@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSet>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyle>
@@ -909,25 +910,161 @@ private:
     QWidget* window_;
 };
 
-// An answer that changes only the levels repaints the panel of the two bars and their readings,
-// nothing else of the window.
-TEST_F(WindowTest, AnAnswerRepaintsOnlyTheMeters) {
+// The window as it stands in the backing store, i.e. as the last repaints left it, against a
+// drawing of it made from scratch: the same if the repaints covered everything that changed.
+void expectSameAsFullRepaint(QWidget& window, const QRect& area, const std::string& when) {
+    const QImage kept =
+        window.screen()
+            ->grabWindow(window.winId(), area.x(), area.y(), area.width(), area.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    const QImage drawn = window.grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_FALSE(kept.isNull()) << when;
+    EXPECT_TRUE(kept == drawn) << "the meters on screen differ from a full drawing " << when;
+}
+
+// An answer repaints only what it changed: the strip between a bar's old and new ends, a
+// reading whose text changed, the marker's old and new place; not the panel's frame, the client
+// area or the " dB" units, and nothing at all for an answer that changes nothing. What the
+// window then shows is what a full repaint would show.
+TEST_F(WindowTest, AnAnswerRepaintsOnlyWhatItChanged) {
+    // A clock that stands still: a held peak stays where it is between answers.
+    const levels::Instant frozen = levels::systemNow();
+    w.levelMeters()->setTimeSource([frozen] { return frozen; });
     DeviceSettings s = factoryDefaults();
     show(s, -20, -30);
     QCoreApplication::processEvents();
     const QRect meters(w.pnl1->mapTo(&w, QPoint(0, 0)), w.pnl1->size());
+    const QSet<QString> mayPaint = {QStringLiteral("imgl"),      QStringLiteral("imgr"),
+                                    QStringLiteral("indl"),      QStringLiteral("indr"),
+                                    QStringLiteral("levl"),      QStringLiteral("levr"),
+                                    QStringLiteral("leftMeter"), QStringLiteral("rightMeter")};
+    const auto toWindowRect = [&](QWidget* widget) {
+        return QRect(widget->mapTo(&w, QPoint(0, 0)), widget->size());
+    };
 
-    for (const auto& [left, right] : {std::pair{-10, -12}, {-25, -3}, {0, -40}}) {
+    const QRegion backgrounds = QRegion(toWindowRect(w.imgl)) + toWindowRect(w.imgr);
+    struct Shown {
+        int barWidth;
+        QString reading;
+        std::optional<int> marker;
+    };
+    QLabel* const bars[] = {w.indl, w.indr};
+    QLabel* const readings[] = {w.levl, w.levr};
+    const auto shown = [&](int ch) {
+        return Shown{bars[ch]->width(), readings[ch]->text(),
+                     w.levelMeters()->overlay(ch)->markerX()};
+    };
+    const auto toWindow = [&](QWidget* widget, const QRect& r) {
+        return r.translated(widget->mapTo(&w, QPoint(0, 0)));
+    };
+
+    struct Step {
+        int left, right;
+        const char* what;
+    };
+    const Step steps[] = {
+        {-10, -12, "both rise"},
+        {-25, -3, "left falls below its held peak, right rises"},
+        {-25, -3, "the same answer again"},
+        {-25, -4, "right falls a little"},
+        {0, -40, "left to the top, right below the bar"},
+        {-35, -35, "both to the lowest bar"},
+    };
+    for (const Step& step : steps) {
+        const Shown before[] = {shown(0), shown(1)};
         PaintRecorder recorder(&w);
-        show(s, static_cast<int8_t>(left), static_cast<int8_t>(right));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.painted.empty(); }, 5000));
+        show(s, static_cast<int8_t>(step.left), static_cast<int8_t>(step.right));
+        QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
-        for (const auto& p : recorder.painted) {
-            EXPECT_TRUE(meters.contains(p.area))
-                << p.widget.toStdString() << " painted " << p.area.x() << "," << p.area.y() << " "
-                << p.area.width() << "x" << p.area.height() << " for levels " << left << "/"
-                << right;
+
+        QRegion changed;
+        for (int ch = 0; ch < 2; ++ch) {
+            const Shown after = shown(ch);
+            const int from = std::min(before[ch].barWidth, after.barWidth);
+            const int to = std::max(before[ch].barWidth, after.barWidth);
+            changed += toWindow(
+                w.pnl1, QRect(bars[ch]->x() + from, bars[ch]->y(), to - from, bars[ch]->height()));
+            if (after.reading != before[ch].reading) {
+                changed += toWindow(w.pnl1, readings[ch]->geometry());
+            }
+            for (const auto& x : {before[ch].marker, after.marker}) {
+                if (x && before[ch].marker != after.marker) {
+                    QWidget* overlay = w.levelMeters()->overlay(ch);
+                    changed += toWindow(overlay, QRect(*x, 0, levels::LevelMeters::kMarkerWidth,
+                                                       overlay->height()));
+                }
+            }
         }
+        if (changed.isEmpty()) {
+            EXPECT_TRUE(recorder.painted.empty()) << step.what;
+        } else {
+            EXPECT_FALSE(recorder.painted.empty()) << step.what;
+        }
+        for (const auto& p : recorder.painted) {
+            const auto where = [&] {
+                return p.widget.toStdString() + " painted " + std::to_string(p.area.x()) + "," +
+                       std::to_string(p.area.y()) + " " + std::to_string(p.area.width()) + "x" +
+                       std::to_string(p.area.height()) + " when " + step.what;
+            };
+            // The right bar starts a pixel left of its background: that column shows the
+            // panel itself when the bar leaves it.
+            EXPECT_TRUE(mayPaint.contains(p.widget) || backgrounds.intersected(p.area).isEmpty())
+                << where();
+            EXPECT_TRUE(meters.contains(p.area)) << where();
+            EXPECT_EQ(changed.intersected(p.area), QRegion(p.area)) << where();
+        }
+        expectSameAsFullRepaint(w, meters, std::string("when ") + step.what);
+    }
+}
+
+// The meters look as they did when every widget of the panel was drawn in full: normal, over
+// (red reading) and stale (greyed), each compared with a drawing made with the repaint
+// shortcuts taken away again, in this process.
+TEST_F(WindowTest, MetersLookTheSameWithoutTheRepaintShortcuts) {
+    const QRect meters(w.pnl1->mapTo(&w, QPoint(0, 0)), w.pnl1->size());
+    const auto drawPlain = [&] {
+        for (QLabel* background : {w.imgl, w.imgr}) {
+            background->setAttribute(Qt::WA_OpaquePaintEvent, false);
+        }
+        for (QLabel* bar : {w.indl, w.indr}) {
+            bar->setAttribute(Qt::WA_StaticContents, false);
+        }
+        for (QLabel* reading : {w.levl, w.levr}) {
+            reading->setAutoFillBackground(false);
+        }
+        w.lbl2->raise();
+        w.lbl3->raise();
+        for (int ch = 0; ch < 2; ++ch) {
+            w.levelMeters()->overlay(ch)->raise();
+        }
+        const QImage plain = w.grab(meters).toImage();
+        for (QLabel* reading : {w.levl, w.levr}) {
+            reading->setAutoFillBackground(true);
+        }
+        w.lbl2->stackUnder(w.levl);
+        w.lbl3->stackUnder(w.levr);
+        return plain;
+    };
+    struct Look {
+        int left, right;
+        bool stale;
+        const char* what;
+    };
+    const Look looks[] = {
+        {-20, -30, false, "normal"},
+        {-3, 0, false, "two-digit and zero readings"},
+        {12, 12, false, "over"},
+        {-20, -30, true, "stale"},
+    };
+    for (const Look& look : looks) {
+        show(factoryDefaults(), static_cast<int8_t>(look.left), static_cast<int8_t>(look.right));
+        for (QWidget* shown : {static_cast<QWidget*>(w.indl), static_cast<QWidget*>(w.indr),
+                               static_cast<QWidget*>(w.levl), static_cast<QWidget*>(w.levr)}) {
+            shown->setEnabled(!look.stale);
+        }
+        const QImage now = w.grab(meters).toImage();
+        EXPECT_TRUE(now == drawPlain()) << look.what;
     }
 }
 
