@@ -3,25 +3,24 @@
 // close its windows and leave its event loop as when the operator closes it, instead of being
 // cut off in the middle of its threads.
 //
-// The handler only writes the signal's number into a pipe that a QSocketNotifier watches. The
-// pipe is the process's own and stays open to its end, so a signal that comes late never writes
-// to a descriptor that has since been reused.
+// How the request arrives differs by system (linux/, windows/); this object only hands it on.
 #pragma once
 
 #include <QObject>
 
 #include <csignal>
+#include <memory>
 #include <vector>
-
-class QSocketNotifier;
 
 namespace qx {
 
 class QuitOnSignal : public QObject {
     Q_OBJECT
 public:
-    // Catches SIGTERM, SIGINT and SIGHUP, except one that the program was started with ignored
-    // (nohup, a background job of a shell): that one stays ignored. One object at a time.
+    // Linux: catches SIGTERM, SIGINT and SIGHUP, except one that the program was started with
+    // ignored (nohup, a background job of a shell): that one stays ignored. Windows: ^C and
+    // ^Break of a console the program is attached to arrive as SIGINT; the end of the session
+    // reaches Qt as a close of the windows. One object at a time.
     explicit QuitOnSignal(QObject* parent = nullptr);
     // Gives each signal back the handling it had before.
     ~QuitOnSignal() override;
@@ -34,14 +33,12 @@ signals:
     void received(int signal);
 
 private:
-    void drain();
+    // Emits received() for each number in turn; stops if a receiver ended this object.
+    void deliver(const std::vector<int>& numbers);
 
-    struct Previous {
-        int signal;
-        struct sigaction action;
-    };
-    std::vector<Previous> previous_;
-    QSocketNotifier* notifier_ = nullptr;
+    // What the system needs kept while the object lives (the handlers it replaced).
+    struct Hook;
+    std::unique_ptr<Hook> hook_;
 };
 
 } // namespace qx

@@ -1,10 +1,10 @@
 #include "app/SingleInstance.h"
 
+#include "app/SameUser.h"
+
 #include <QDir>
 #include <QLocalSocket>
 #include <QThread>
-
-#include <unistd.h>
 
 namespace qx {
 
@@ -18,7 +18,7 @@ constexpr int kWriteTimeoutMs = 1000;
 } // namespace
 
 QString SingleInstance::endpointName(const QString& key) {
-    return key + QLatin1Char('-') + QString::number(::getuid());
+    return key + QLatin1Char('-') + currentUserKey();
 }
 
 SingleInstance::SingleInstance(const QString& key, QObject* parent)

@@ -1,5 +1,6 @@
 #include "cli/WindowCliService.h"
 
+#include "app/SameUser.h"
 #include "cli/HandOffProtocol.h"
 
 #include <QLocalSocket>
@@ -10,9 +11,6 @@
 #include <mutex>
 #include <span>
 #include <thread>
-
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace qx::cli {
 
@@ -181,17 +179,6 @@ WindowCliService::~WindowCliService() {
     qDeleteAll(findChildren<Session*>(QString(), Qt::FindDirectChildrenOnly));
 }
 
-long WindowCliService::peerUid(qintptr descriptor) {
-    ucred cred{};
-    socklen_t size = sizeof cred;
-    if (descriptor < 0 ||
-        ::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 ||
-        size != sizeof cred) {
-        return -1;
-    }
-    return static_cast<long>(cred.uid);
-}
-
 bool WindowCliService::take(QLocalSocket* peer, const QByteArray& received) {
     const auto bytes = std::span(reinterpret_cast<const uint8_t*>(received.constData()),
                                  static_cast<std::size_t>(received.size()));
@@ -200,7 +187,7 @@ bool WindowCliService::take(QLocalSocket* peer, const QByteArray& received) {
     }
     // The socket's folder and mode keep other users out already; this holds even where they
     // do not (a shared temporary folder).
-    if (peerUid(peer->socketDescriptor()) != static_cast<long>(::getuid())) {
+    if (!peerIsCurrentUser(peer->socketDescriptor())) {
         peer->abort();
         return true;
     }

@@ -46,9 +46,6 @@ public:
     // The window program's update journal, which a command's transfer is written to as well.
     state::UpdateJournal* journal = nullptr;
 
-    // The user id of the process at the other end of a local socket, or -1.
-    static long peerUid(qintptr descriptor);
-
 private:
     class Session;
     LinkState& link_;

@@ -1,5 +1,6 @@
 #include "cli/WindowHandOff.h"
 
+#include "app/SameUser.h"
 #include "cli/HandOffProtocol.h"
 #include "cli/WindowCliService.h"
 
@@ -7,8 +8,6 @@
 
 #include <filesystem>
 #include <span>
-
-#include <unistd.h>
 
 namespace qx::cli {
 
@@ -41,7 +40,7 @@ std::optional<int> handToWindow(const QString& endpoint, const CliRequest& reque
     if (!socket.waitForConnected(kConnectMs)) {
         return std::nullopt;
     }
-    if (WindowCliService::peerUid(socket.socketDescriptor()) != static_cast<long>(::getuid())) {
+    if (!peerIsCurrentUser(socket.socketDescriptor())) {
         out.fail("the window program's socket " + endpoint.toStdString() +
                  " belongs to another user; not used");
         return kExitUnitFailed;

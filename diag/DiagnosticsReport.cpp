@@ -1,18 +1,10 @@
 #include "diag/DiagnosticsReport.h"
 
-#include "link/ElfImage.h"
 #include "link/UsbLink.h"
 #include "panel/UnitAccessHint.h"
 
-#include <dlfcn.h>
-#include <sys/utsname.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #ifndef QX_PROGRAM_VERSION
@@ -84,13 +76,6 @@ void deviceRow(std::ostringstream& out, std::size_t index, const THIDdeviceInfo&
     out << "    read-write: " << yesNo(d.readWrite != 0) << "\n";
 }
 
-std::string readFirstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
 } // namespace
 
 std::string formatReport(const DiagnosticsFacts& f) {
@@ -118,17 +103,22 @@ std::string formatReport(const DiagnosticsFacts& f) {
     out << "\n";
 
     out << "System\n";
-    out << "  Kernel: " << (f.system.kernel.empty() ? "unknown" : f.system.kernel) << "\n";
-    out << "  hidraw: " << (f.system.hidraw ? "present" : "missing") << "\n";
-    out << "  udev: " << (f.system.udev ? "running" : "not running") << "\n";
-    out << "  udev rule " << kUdevRuleName << ": ";
-    if (f.system.rules.empty()) {
-        out << "not installed\n";
+    if (!f.system.linuxHidStack) {
+        out << "  Windows: " << (f.system.kernel.empty() ? "unknown" : f.system.kernel) << "\n";
+        out << "  HID class driver: not checked by this report\n";
     } else {
-        for (std::size_t i = 0; i < f.system.rules.size(); ++i) {
-            out << (i == 0 ? "installed as " : ", ") << f.system.rules[i];
+        out << "  Kernel: " << (f.system.kernel.empty() ? "unknown" : f.system.kernel) << "\n";
+        out << "  hidraw: " << (f.system.hidraw ? "present" : "missing") << "\n";
+        out << "  udev: " << (f.system.udev ? "running" : "not running") << "\n";
+        out << "  udev rule " << kUdevRuleName << ": ";
+        if (f.system.rules.empty()) {
+            out << "not installed\n";
+        } else {
+            for (std::size_t i = 0; i < f.system.rules.size(); ++i) {
+                out << (i == 0 ? "installed as " : ", ") << f.system.rules[i];
+            }
+            out << "\n";
         }
-        out << "\n";
     }
     out << "  Unit node: ";
     if (!f.unitNode) {
@@ -179,44 +169,6 @@ ProgramFacts programFacts() {
     return p;
 }
 
-SystemFacts systemFacts(const SystemPaths& paths) {
-    SystemFacts s;
-    s.kernel = readFirstLine(paths.osRelease);
-    if (s.kernel.empty()) {
-        utsname u{};
-        if (::uname(&u) == 0) {
-            s.kernel = u.release;
-        }
-    }
-    std::error_code ignored;
-    s.hidraw = std::filesystem::is_directory(paths.hidrawClass, ignored);
-    s.udev = std::filesystem::exists(paths.udevControl, ignored);
-    for (const std::string& dir : paths.ruleDirs.empty() ? udevRuleDirs() : paths.ruleDirs) {
-        const std::filesystem::path rule = std::filesystem::path(dir) / kUdevRuleName;
-        if (std::filesystem::exists(rule, ignored)) {
-            s.rules.push_back(rule.string());
-        }
-    }
-    return s;
-}
-
-LibraryFacts libraryFacts(std::span<const uint8_t> image, const LoadedLibrary* library,
-                          const std::string& bindError) {
-    LibraryFacts l;
-    l.imageSize = image.size();
-    l.buildId = elfBuildId(image);
-    l.loaded = library != nullptr;
-    l.error = l.loaded ? std::string() : bindError;
-    if (library != nullptr) {
-        Dl_info info{};
-        if (::dladdr(reinterpret_cast<const void*>(library->entry().scanForDevices), &info) != 0) {
-            l.mappedAs = info.dli_fname != nullptr ? info.dli_fname : "";
-            l.baseAddress = reinterpret_cast<uintptr_t>(info.dli_fbase);
-        }
-    }
-    return l;
-}
-
 std::vector<THIDdeviceInfo> deviceTable(HidPort& port) {
     std::vector<THIDdeviceInfo> rows;
     for (uint8_t i = 0; i < 32; ++i) {
@@ -227,13 +179,6 @@ std::vector<THIDdeviceInfo> deviceTable(HidPort& port) {
         }
     }
     return rows;
-}
-
-NodeFacts nodeFacts(const std::string& path) {
-    NodeFacts n;
-    n.path = path;
-    n.accessError = ::access(path.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
-    return n;
 }
 
 std::optional<NodeFacts> unitNodeFacts(const std::vector<THIDdeviceInfo>& devices) {

@@ -40,6 +40,8 @@ struct LibraryFacts {
 };
 
 struct SystemFacts {
+    // False on Windows: `kernel` is then the system's version, and hidraw and udev do not apply.
+    bool linuxHidStack = true;
     std::string kernel;             // release, as uname gives it
     bool hidraw = false;            // the kernel has the hidraw class
     bool udev = false;              // a udev daemon runs
@@ -49,6 +51,7 @@ struct SystemFacts {
 struct NodeFacts {
     std::string path;
     int accessError = 0; // errno of access(path, R_OK | W_OK); 0 when this user may open it
+                         // (Windows: of opening it for reading and writing, as an errno)
 };
 
 struct LinkFacts {

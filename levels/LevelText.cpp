@@ -1,6 +1,7 @@
 #include "levels/LevelText.h"
 
 #include "levels/LevelScale.h"
+#include "levels/LocalTime.h"
 #include "panel/PanelModel.h"
 
 #include <algorithm>
@@ -57,10 +58,9 @@ std::string isoLocalTime(int64_t wallMs) {
         ms += 1000;
         --seconds;
     }
-    const auto t = static_cast<std::time_t>(seconds);
-    std::tm local{};
-    localtime_r(&t, &local);
-    const long offsetMinutes = local.tm_gmtoff / 60;
+    const LocalTime time = localTimeOf(static_cast<std::time_t>(seconds));
+    const std::tm& local = time.fields;
+    const long offsetMinutes = time.offsetSeconds / 60;
     const long absOffset = std::labs(offsetMinutes);
     std::array<char, 64> buf{};
     const int n =

@@ -1,7 +1,7 @@
 #include "diag/DiagnosticsReport.h"
-#include "link/ElfImage.h"
 #include "link/EmbeddedImage.h"
 #include "link/USB.h"
+#include "link/linux/ElfImage.h"
 #include "panel/UnitAccessHint.h"
 #include "unit/VirtualBench.h"
 

@@ -8,4 +8,4 @@ qx_add_fuzzer(fuzz_link_frame SOURCES
     ${PROJECT_SOURCE_DIR}/link/DeviceRecords.cpp)
 qx_add_fuzzer(fuzz_elf_image SOURCES
     ${PROJECT_SOURCE_DIR}/tests/link/fuzz_elf_image.cpp
-    ${PROJECT_SOURCE_DIR}/link/ElfImage.cpp)
+    ${PROJECT_SOURCE_DIR}/link/linux/ElfImage.cpp)

@@ -1,5 +1,5 @@
 // The image check must refuse, never read outside, whatever bytes it is given.
-#include "link/ElfImage.h"
+#include "link/linux/ElfImage.h"
 
 #include <vector>
 

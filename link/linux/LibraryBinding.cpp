@@ -1,6 +1,6 @@
 #include "link/LibraryBinding.h"
 
-#include "link/ElfImage.h"
+#include "link/linux/ElfImage.h"
 
 #include <dlfcn.h>
 #include <sys/mman.h>

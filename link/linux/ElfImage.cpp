@@ -1,4 +1,4 @@
-#include "link/ElfImage.h"
+#include "link/linux/ElfImage.h"
 
 #include <elf.h>
 

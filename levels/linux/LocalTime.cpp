@@ -1,0 +1,12 @@
+#include "levels/LocalTime.h"
+
+namespace qx::levels {
+
+LocalTime localTimeOf(std::time_t moment) {
+    LocalTime local;
+    localtime_r(&moment, &local.fields);
+    local.offsetSeconds = local.fields.tm_gmtoff;
+    return local;
+}
+
+} // namespace qx::levels
