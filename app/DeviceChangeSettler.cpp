@@ -1,13 +1,6 @@
 #include "app/DeviceChangeSettler.h"
 
-#include <unistd.h>
-
 namespace qx {
-
-bool udevEventsQueued() {
-    // udevd keeps this file while its event queue is not empty.
-    return ::access("/run/udev/queue", F_OK) == 0;
-}
 
 DeviceChangeSettler::DeviceChangeSettler(std::function<bool()> follow, Timing timing,
                                          std::function<bool()> systemBusy, QObject* parent)

@@ -19,7 +19,7 @@ inline constexpr std::chrono::milliseconds kDeviceChangeSettle{200};
 inline constexpr std::chrono::milliseconds kDeviceChangeBusyLimit{3000};
 
 // Whether udev still has device events in hand: the later events of a burst are on their way.
-// False where no udev daemon runs.
+// False where no udev daemon runs (and on Windows, where the settle time alone covers a burst).
 bool udevEventsQueued();
 
 class DeviceChangeSettler : public QObject {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Windows lane: cross-builds the HID library, its core's tests and qx77zt.exe with mingw-w64 (the
-# `windows` preset), checks the DLL's export table, runs the tests under Wine and then qx77zt.exe
-# itself, on this machine and without a device. Skips, and passes, where the cross compiler or
-# Wine is missing.
+# Windows lane: compiles the window program's sources for Windows (syntax only), cross-builds the
+# HID library, its core's tests and qx77zt.exe with mingw-w64 (the `windows` preset), checks the
+# DLL's export table, runs the tests under Wine and then qx77zt.exe itself, on this machine and
+# without a device. Skips, and passes, where the cross compiler or Wine is missing.
 set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 1
 
@@ -16,10 +16,13 @@ for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-objdump; do
         exit 0
     fi
 done
+# The window program's sources, compiled for Windows (syntax only: no Qt for Windows here).
+syntax=0
+tools/windows-syntax-check.sh "${QX_JOBS:-$(nproc)}" || syntax=1
 if ! command -v wine64 >/dev/null && [ ! -x /usr/lib/wine/wine64 ]; then
-    echo "windows lane skipped: wine64 is not installed"
+    echo "windows lane: the rest skipped: wine64 is not installed"
     took
-    exit 0
+    exit $syntax
 fi
 
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
@@ -57,7 +60,7 @@ check_exe() {
     echo "qx77zt.exe: help, list without a unit (exit 3), library in ${dlls[0]#"$WINEPREFIX"/}"
 }
 
-status=0
+status=$syntax
 cmake --preset windows >/dev/null &&
     cmake --build --preset windows -j "${QX_JOBS:-$(nproc)}" &&
     ctest --preset windows && check_exe || status=1
