@@ -14,7 +14,7 @@ add_subdirectory(tests/hid_descriptor)
 add_subdirectory(link)
 # qx77zt: the command line and the Qt-free libraries beneath it.
 enable_language(RC)
-foreach(dir state update panel cli)
+foreach(dir state update panel diag cli)
     add_subdirectory(${dir})
 endforeach()
 include(${PROJECT_SOURCE_DIR}/tests/link/windows.cmake)

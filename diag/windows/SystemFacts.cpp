@@ -79,6 +79,7 @@ LibraryFacts libraryFacts(std::span<const uint8_t> image, const LoadedLibrary* l
                           const std::string& bindError) {
     LibraryFacts l;
     l.imageSize = image.size();
+    l.buildId = "not read on Windows";
     l.loaded = library != nullptr;
     l.error = l.loaded ? std::string() : bindError;
     HMODULE module = nullptr;

@@ -56,8 +56,26 @@ check_exe() {
         echo "qx77zt.exe list: the HID library is not in the private folder alone"
         return 1
     fi
+    # The report as Windows gives it: the system's version, the library mapped from the private
+    # folder, and what it does not check.
+    out=$(cd "$here" && "$wine" "$exe" diag 2>&1)
+    rc=$?
+    out=${out//$'\r'/}
+    local line
+    for line in "  Image: embedded, [0-9]+ bytes, build id not read on Windows" "  Windows: [0-9]+\.[0-9]+ build [0-9]+" "  HID class driver: not checked by this report" \
+        "  Mapped as: .*AppData.Local.qx77zt.lib.HID_Lib-[0-9a-f]+\.dll at 0x" "  Unit node: no device of "; do
+        if ! grep -Eq "^$line" <<<"$out"; then
+            echo "qx77zt.exe diag: exit $rc, no line like \"$line\":"
+            echo "$out"
+            return 1
+        fi
+    done
+    if [ $rc -ne 0 ]; then
+        echo "qx77zt.exe diag: exit $rc (0 expected)"
+        return 1
+    fi
     rmdir "$here"
-    echo "qx77zt.exe: help, list without a unit (exit 3), library in ${dlls[0]#"$WINEPREFIX"/}"
+    echo "qx77zt.exe: help, list without a unit (exit 3), diag, library in ${dlls[0]#"$WINEPREFIX"/}"
 }
 
 status=$syntax
