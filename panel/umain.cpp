@@ -5,6 +5,7 @@
 #include "panel/DesignFont.h"
 #include "panel/MainWindowAccess.h"
 #include "panel/PanelModel.h"
+#include "panel/ReadingLabel.h"
 #include "panel/ScreenCentring.h"
 #include "panel/SettingsFile.h"
 #include "update/uu.h"
@@ -79,9 +80,10 @@ QFrame* makePanel(QWidget* parent, const char* name, const QRect& r) {
     return p;
 }
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& r,
-                  Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
-    auto* l = new QLabel(text, parent);
+template <typename Label = QLabel>
+Label* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& r,
+                 Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+    auto* l = new Label(text, parent);
     l->setObjectName(QLatin1String(name));
     l->setGeometry(r);
     l->setAlignment(align);
@@ -310,8 +312,10 @@ void Tfmain::buildMeters(QWidget* client) {
     indl = picture("indl", QStringLiteral(":/meters/indl.png"), {5, 7, 154, 10});
     indr = picture("indr", QStringLiteral(":/meters/indr.png"), {4, 23, 154, 10});
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
-    levl = makeLabel(pnl1, "levl", QStringLiteral("-32"), {160, 4, 28, 16}, right);
-    levr = makeLabel(pnl1, "levr", QStringLiteral("-32"), {160, 19, 28, 16}, right);
+    levl = makeLabel<panel::ReadingLabel>(pnl1, "levl", QStringLiteral("-32"), {160, 4, 28, 16},
+                                          right);
+    levr = makeLabel<panel::ReadingLabel>(pnl1, "levr", QStringLiteral("-32"), {160, 19, 28, 16},
+                                          right);
     lbl2 = makeLabel(pnl1, "lbl2", QStringLiteral(" dB"), {185, 4, 20, 16});
     lbl3 = makeLabel(pnl1, "lbl3", QStringLiteral(" dB"), {185, 19, 20, 16});
     keepMeterRepaintsSmall();
@@ -731,12 +735,12 @@ void Tfmain::refresh() {
     if (!left) {
         return;
     }
-    levl->setText(QString::fromStdString(*left));
+    levl->showReading(QString::fromStdString(*left));
     const std::optional<std::string> right = panel::levelLabel(st.levelRight);
     if (!right) {
         return;
     }
-    levr->setText(QString::fromStdString(*right));
+    levr->showReading(QString::fromStdString(*right));
 
     indl->resize(panel::shownBarWidth(st.levelLeft), indl->height());
     indr->resize(panel::shownBarWidth(st.levelRight), indr->height());

@@ -8,6 +8,7 @@
 
 #include "controls/HSSpeedButton.h"
 #include "link/LinkState.h"
+#include "panel/ReadingLabel.h"
 #include "update/Dialogs.h"
 
 #include <QMainWindow>
@@ -134,8 +135,8 @@ public:
     QLabel* imgr = nullptr;
     QLabel* indl = nullptr;
     QLabel* indr = nullptr;
-    QLabel* levl = nullptr;
-    QLabel* levr = nullptr;
+    panel::ReadingLabel* levl = nullptr;
+    panel::ReadingLabel* levr = nullptr;
     QLabel* lbl2 = nullptr;
     QLabel* lbl3 = nullptr;
     QRadioButton* rb_vu = nullptr;

@@ -1018,11 +1018,18 @@ TEST_F(WindowTest, AnAnswerRepaintsOnlyWhatItChanged) {
     }
 }
 
-// The meters look as they did when every widget of the panel was drawn in full: normal, over
-// (red reading) and stale (greyed), each compared with a drawing made with the repaint
-// shortcuts taken away again, in this process.
+// The meters look as they did when every widget of the panel was drawn in full and each
+// reading laid out anew: normal, over (red reading), stale (greyed) and live again, each
+// compared on screen with a drawing made with the shortcuts taken away again, in this process.
 TEST_F(WindowTest, MetersLookTheSameWithoutTheRepaintShortcuts) {
     const QRect meters(w.pnl1->mapTo(&w, QPoint(0, 0)), w.pnl1->size());
+    const auto onScreen = [&] {
+        w.pnl1->repaint();
+        return w.screen()
+            ->grabWindow(w.winId(), meters.x(), meters.y(), meters.width(), meters.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
     const auto drawPlain = [&] {
         for (QLabel* background : {w.imgl, w.imgr}) {
             background->setAttribute(Qt::WA_OpaquePaintEvent, false);
@@ -1038,7 +1045,7 @@ TEST_F(WindowTest, MetersLookTheSameWithoutTheRepaintShortcuts) {
         for (int ch = 0; ch < 2; ++ch) {
             w.levelMeters()->overlay(ch)->raise();
         }
-        const QImage plain = w.grab(meters).toImage();
+        const QImage plain = onScreen();
         for (QLabel* reading : {w.levl, w.levr}) {
             reading->setAutoFillBackground(true);
         }
@@ -1052,10 +1059,9 @@ TEST_F(WindowTest, MetersLookTheSameWithoutTheRepaintShortcuts) {
         const char* what;
     };
     const Look looks[] = {
-        {-20, -30, false, "normal"},
-        {-3, 0, false, "two-digit and zero readings"},
-        {12, 12, false, "over"},
-        {-20, -30, true, "stale"},
+        {-20, -30, false, "normal"},     {-3, 0, false, "two-digit and zero readings"},
+        {12, 12, false, "over"},         {-20, -30, true, "stale"},
+        {-20, -30, false, "live again"}, {-3, 0, false, "a reading drawn before"},
     };
     for (const Look& look : looks) {
         show(factoryDefaults(), static_cast<int8_t>(look.left), static_cast<int8_t>(look.right));
@@ -1063,7 +1069,8 @@ TEST_F(WindowTest, MetersLookTheSameWithoutTheRepaintShortcuts) {
                                static_cast<QWidget*>(w.levl), static_cast<QWidget*>(w.levr)}) {
             shown->setEnabled(!look.stale);
         }
-        const QImage now = w.grab(meters).toImage();
+        const QImage now = onScreen();
+        EXPECT_FALSE(now.isNull());
         EXPECT_TRUE(now == drawPlain()) << look.what;
     }
 }
