@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <cmath>
@@ -89,13 +90,19 @@ QString MeterOverlay::valueText() const {
     return sentence.startsWith(name) ? sentence.mid(name.size()) : sentence;
 }
 
-void MeterOverlay::paintEvent(QPaintEvent*) {
+void MeterOverlay::paintEvent(QPaintEvent* e) {
+    // Most repaints here are for the bar beneath; they leave nothing of this box to draw.
+    const bool focusMark = hasFocus() && keyboardFocus_;
+    if (!focusMark && (!markerX_ || !e->rect().intersects(QRect(
+                                        *markerX_, 0, LevelMeters::kMarkerWidth, height())))) {
+        return;
+    }
     QPainter p(this);
     if (markerX_) {
         p.fillRect(*markerX_, 0, LevelMeters::kMarkerWidth, height(),
                    meters_.readingEnabled(channel_) ? kMarkerColour : kStaleMarkerColour);
     }
-    if (hasFocus() && keyboardFocus_) {
+    if (focusMark) {
         QPen pen(Qt::black, 1, Qt::DotLine);
         p.setPen(pen);
         p.drawRect(rect().adjusted(0, 0, -1, -1));
