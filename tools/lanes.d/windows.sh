@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Windows lane: compiles the window program's sources for Windows (syntax only), cross-builds the
+# Windows lane: compiles the window program for Windows (without linking it), cross-builds the
 # HID library, its core's tests and qx77zt.exe with mingw-w64 (the `windows` preset), checks the
 # DLL's export table, runs the tests under Wine and then qx77zt.exe itself, on this machine and
 # without a device. Skips, and passes, where the cross compiler or Wine is missing.
@@ -16,9 +16,9 @@ for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-objdump; do
         exit 0
     fi
 done
-# The window program's sources, compiled for Windows (syntax only: no Qt for Windows here).
+# The window program compiled for Windows (not linked: no Qt for Windows here).
 syntax=0
-tools/windows-syntax-check.sh "${QX_JOBS:-$(nproc)}" || syntax=1
+tools/windows-qt-check.sh "${QX_JOBS:-$(nproc)}" || syntax=1
 if ! command -v wine64 >/dev/null && [ ! -x /usr/lib/wine/wine64 ]; then
     echo "windows lane: the rest skipped: wine64 is not installed"
     took
