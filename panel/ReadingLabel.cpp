@@ -3,12 +3,25 @@
 #include <QEvent>
 #include <QPainter>
 
+#include <cmath>
+
 namespace qx::panel {
+
+namespace {
+
+// Text drawn into a picture at a fractional scale lands on other pixels than text drawn in place.
+bool wholeScale(const QWidget& w) {
+    const qreal ratio = w.devicePixelRatioF();
+    return ratio == std::floor(ratio);
+}
+
+} // namespace
 
 void ReadingLabel::showReading(const QString& reading) {
     setText(reading);
     // Without its own background the drawing would depend on what lies beneath.
-    if (!autoFillBackground() || !isVisible() || drawings_.contains(reading)) {
+    if (!autoFillBackground() || !isVisible() || !wholeScale(*this) ||
+        drawings_.contains(reading)) {
         return;
     }
     if (drawings_.size() >= kKeptDrawings) {
@@ -24,7 +37,7 @@ void ReadingLabel::showReading(const QString& reading) {
 }
 
 void ReadingLabel::paintEvent(QPaintEvent* e) {
-    if (!drawingItself_ && autoFillBackground()) {
+    if (!drawingItself_ && autoFillBackground() && wholeScale(*this)) {
         const auto drawing = drawings_.constFind(text());
         if (drawing != drawings_.cend()) {
             QPainter(this).drawPixmap(0, 0, *drawing);

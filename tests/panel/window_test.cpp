@@ -911,14 +911,17 @@ private:
 };
 
 // The window as it stands in the backing store, i.e. as the last repaints left it, against a
-// drawing of it made from scratch: the same if the repaints covered everything that changed.
+// drawing of the whole window made from scratch: the same if the repaints covered everything
+// that changed. Both whole windows, so that both lie on the window's own pixel grid at any scale.
 void expectSameAsFullRepaint(QWidget& window, const QRect& area, const std::string& when) {
-    const QImage kept =
-        window.screen()
-            ->grabWindow(window.winId(), area.x(), area.y(), area.width(), area.height())
-            .toImage()
-            .convertToFormat(QImage::Format_RGB32);
-    const QImage drawn = window.grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+    const qreal ratio = window.devicePixelRatioF();
+    const QRect pixels =
+        QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio).toRect();
+    const auto part = [&](const QPixmap& whole) {
+        return whole.toImage().convertToFormat(QImage::Format_RGB32).copy(pixels);
+    };
+    const QImage kept = part(window.screen()->grabWindow(window.winId()));
+    const QImage drawn = part(window.grab());
     EXPECT_FALSE(kept.isNull()) << when;
     EXPECT_TRUE(kept == drawn) << "the meters on screen differ from a full drawing " << when;
 }
