@@ -62,6 +62,7 @@ BoundedWriter::~BoundedWriter() {
         state_->queued.reset();
     }
     state_->changed.notify_all();
+    state_->jobQueued.notify_one();
     const bool idle = state_->changed.wait_for(lock, stopWait_, [&] { return !state_->writing; });
     lock.unlock();
     if (!thread_.joinable())
@@ -110,7 +111,8 @@ bool BoundedWriter::send(int fd, std::span<const uint8_t> report, std::chrono::m
         Job{own, std::vector<uint8_t>(report.begin(), report.end()), deadline, sendOnce, outcome};
     if (!thread_.joinable())
         thread_ = std::thread([shared = state_] { run(shared); });
-    state.changed.notify_all();
+    // Only the thread waits for a job; other callers wait for a free turn, which this is not.
+    state.jobQueued.notify_one();
     if (state.changed.wait_until(lock, deadline,
                                  [&] { return outcome->done || outcome->abandoned; }) &&
         outcome->done)
@@ -142,7 +144,7 @@ void BoundedWriter::run(const std::shared_ptr<State>& shared) {
     State& state = *shared;
     std::unique_lock lock(state.mutex);
     for (;;) {
-        state.changed.wait(lock, [&] { return state.stopping || state.queued.has_value(); });
+        state.jobQueued.wait(lock, [&] { return state.stopping || state.queued.has_value(); });
         if (state.stopping)
             return;
         Job job = std::move(*state.queued);
@@ -158,7 +160,11 @@ void BoundedWriter::run(const std::shared_ptr<State>& shared) {
         state.stalled = false;
         job.outcome->done = true;
         job.outcome->written = written;
+        // Notified after the lock is let go, so that a woken caller does not wait for it; the
+        // state is kept alive by this thread's share of it.
+        lock.unlock();
         state.changed.notify_all();
+        lock.lock();
     }
 }
 

@@ -71,10 +71,11 @@ private:
     // Everything the thread uses: it may outlive the writer when a report stalls.
     struct State {
         std::mutex mutex;
-        std::condition_variable changed;
-        std::optional<Job> queued; // handed over, not yet taken by the thread
-        bool writing = false;      // the thread is inside a write
-        bool stalled = false;      // and its caller has given up waiting for it
+        std::condition_variable changed; // callers: a job done or abandoned, a turn free, stopping
+        std::condition_variable jobQueued; // the thread alone: a job queued, or stopping
+        std::optional<Job> queued;         // handed over, not yet taken by the thread
+        bool writing = false;              // the thread is inside a write
+        bool stalled = false;              // and its caller has given up waiting for it
         bool stopping = false;
         std::vector<std::shared_ptr<Outcome>> callers; // every send() under way
     };
