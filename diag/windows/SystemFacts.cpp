@@ -4,6 +4,8 @@
 // read; the report says so.
 #include "diag/DiagnosticsReport.h"
 
+#include "state/Utf8Path.h"
+
 #include <cerrno>
 #include <string>
 
@@ -28,28 +30,6 @@ std::string windowsVersion() {
     }
     return std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion) +
            " build " + std::to_string(info.dwBuildNumber);
-}
-
-std::string utf8(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) {
-        return {};
-    }
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.pop_back(); // the terminating NUL
-    return out;
-}
-
-std::wstring wide(const std::string& text) {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 1) {
-        return {};
-    }
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), size);
-    out.pop_back();
-    return out;
 }
 
 int errnoOf(DWORD error) {
@@ -90,7 +70,7 @@ LibraryFacts libraryFacts(std::span<const uint8_t> image, const LoadedLibrary* l
         wchar_t name[MAX_PATH + 1] = {};
         const DWORD length = GetModuleFileNameW(module, name, MAX_PATH);
         if (length > 0 && length < MAX_PATH) {
-            l.mappedAs = utf8(name);
+            l.mappedAs = utf8Text(std::filesystem::path(name));
         }
         l.baseAddress = reinterpret_cast<uintptr_t>(module);
     }
@@ -102,7 +82,7 @@ NodeFacts nodeFacts(const std::string& path) {
     n.path = path;
     // The same open as the library's: shared, so a reader elsewhere does not make it fail.
     const HANDLE handle =
-        CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+        CreateFileW(utf8Path(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         n.accessError = errnoOf(GetLastError());
