@@ -281,8 +281,10 @@ void LinkState::settingsRefused(uint64_t edit) {
 }
 
 LinkState::Work LinkState::nextWork(std::stop_token stop) {
-    // Made before the lock is taken: it runs at once when the stop was already requested.
-    const std::stop_callback wakeOnStop(stop, [this] { wakeWorker(); });
+    // No stop callback: the one of the Windows build's C++ library can miss the wake-up that
+    // ends its destructor's wait, leaving the worker asleep forever when a stop's callback runs
+    // on another thread at that moment. The stop's requester wakes the worker instead, and the
+    // stop is looked at under the lock that wakeWorker() also takes, so it cannot be missed.
     std::unique_lock lock(mailboxMutex_);
     for (;;) {
         Work work;

@@ -176,9 +176,9 @@ public:
     };
 
     // Waits until there is something to send or redraw, a status poll falls due, or a stop is
-    // requested. A redraw
-    // request is cleared here, before the redraw runs, so an answer stored during the redraw
-    // asks for another one instead of being lost.
+    // requested. Whoever requests the stop calls wakeWorker() after it. A redraw request is
+    // cleared here, before the redraw runs, so an answer stored during the redraw asks for
+    // another one instead of being lost.
     Work nextWork(std::stop_token stop);
     // Stores the send's result and frees the mailbox unless a newer post arrived meanwhile.
     void finishJob(const Job& job, bool result);
@@ -198,8 +198,10 @@ public:
     // it or stop its resend.
     void settingsRefused(uint64_t edit);
 
-private:
+    // Makes the worker look at its mailbox and its stop token again.
     void wakeWorker();
+
+private:
     // Writes a status request into the mailbox; needs mailboxMutex_.
     void postStatusLocked();
     // The result of the send that took `ticket`; needs mailboxMutex_.
@@ -208,7 +210,7 @@ private:
     mutable std::mutex mailboxMutex_;
     // Notified after the mutex is released, so a woken thread does not block on it at once: a
     // plain condition variable, since one that also takes a stop token notifies under a lock of
-    // its own. A stop reaches the worker through wakeWorker().
+    // its own. A stop reaches the worker through wakeWorker() from whoever requested it.
     std::condition_variable mailboxChanged_;
     // Answers are told apart from the worker's wake-ups so that they do not wake the worker.
     std::condition_variable answerStored_;

@@ -18,6 +18,7 @@ Tthr::~Tthr() {
 
 void Tthr::requestStop() {
     thread_.request_stop();
+    link_.wakeWorker();
 }
 
 void Tthr::join() {

@@ -255,11 +255,14 @@ std::string UpdateJournal::writeLocked() {
 
 ProgressRecorder::ProgressRecorder(UpdateJournal& journal, std::uint64_t id,
                                    std::chrono::milliseconds interval)
-    : journal_(journal), id_(id), interval_(interval),
-      thread_([this](std::stop_token stop) { loop(stop); }) {}
+    : journal_(journal), id_(id), interval_(interval), thread_([this] { loop(); }) {}
 
 ProgressRecorder::~ProgressRecorder() {
-    thread_.request_stop();
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_one();
     thread_.join();
 }
 
@@ -277,29 +280,29 @@ std::string ProgressRecorder::lastError() const {
     return lastError_;
 }
 
-void ProgressRecorder::loop(std::stop_token stop) {
+// A plain condition variable and a flag of its own rather than a stop token: the Windows
+// build's C++ library can leave a waiter whose stop callback is running on another thread
+// asleep for good, and the end of every update would then hang.
+void ProgressRecorder::loop() {
+    std::unique_lock lock(mutex_);
     for (;;) {
-        std::uint32_t blocks = 0;
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, stop, [this] { return unwritten_; });
-            if (!unwritten_) {
-                return; // stopped with everything written
-            }
-            blocks = blocks_;
-            unwritten_ = false;
+        changed_.wait(lock, [this] { return unwritten_ || stopping_; });
+        if (!unwritten_) {
+            return; // stopped with everything written
         }
+        const std::uint32_t blocks = blocks_;
+        unwritten_ = false;
+        lock.unlock();
         const std::string error =
             journal_.change(id_, [blocks](JournalEntry& e) { e.blocksDone = blocks; });
+        lock.lock();
         if (!error.empty()) {
-            std::lock_guard lock(mutex_);
             lastError_ = error;
         }
-        if (stop.stop_requested()) {
-            continue; // write what came meanwhile, then end
+        if (!stopping_) {
+            changed_.wait_for(lock, interval_, [this] { return stopping_; });
         }
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, stop, interval_, [] { return false; });
+        // Then what came meanwhile is written, and the loop ends once nothing is left.
     }
 }
 

@@ -128,17 +128,18 @@ public:
     std::string lastError() const;
 
 private:
-    void loop(std::stop_token stop);
+    void loop();
 
     UpdateJournal& journal_;
     const std::uint64_t id_;
     const std::chrono::milliseconds interval_;
     mutable std::mutex mutex_;
-    std::condition_variable_any changed_;
+    std::condition_variable changed_;
     std::uint32_t blocks_ = 0; // guarded by mutex_
+    bool stopping_ = false;    // guarded by mutex_
     bool unwritten_ = false;   // guarded by mutex_
     std::string lastError_;    // guarded by mutex_
-    std::jthread thread_;      // last: starts after the members it uses
+    std::thread thread_;       // last: starts after the members it uses
 };
 
 } // namespace qx::state

@@ -34,11 +34,15 @@ void describeUnit(const VirtualUnit& unit, THIDdeviceInfo& info) {
     info.readWrite = 1;
 }
 
-UnitPort::UnitPort(VirtualUnit& unit)
-    : unit_(unit), thread_([this](std::stop_token st) { deliver(st); }) {}
+UnitPort::UnitPort(VirtualUnit& unit) : unit_(unit), thread_([this] { deliver(); }) {}
 
 UnitPort::~UnitPort() {
-    thread_.request_stop();
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        ++wakeGen_;
+    }
+    changed_.notify_all();
     thread_.join();
 }
 
@@ -120,9 +124,11 @@ unsigned UnitPort::reportsSent() const {
     return reportsSent_;
 }
 
-void UnitPort::deliver(std::stop_token stop) {
+// Stopped by a flag under the lock rather than a stop token, whose callback can leave its waiter
+// asleep for good in the Windows build's C++ library.
+void UnitPort::deliver() {
     std::unique_lock lock(mutex_);
-    while (!stop.stop_requested()) {
+    while (!stopping_) {
         if (open_ && handler_) {
             if (auto report = unit_.takeInputReport()) {
                 InputHandler handler = handler_;
@@ -141,9 +147,9 @@ void UnitPort::deliver(std::stop_token stop) {
         auto changed = [&] { return wakeGen_ != seen; };
         const auto next = (open_ && handler_) ? unit_.nextReadyAt() : std::nullopt;
         if (next) {
-            changed_.wait_until(lock, stop, *next, changed);
+            changed_.wait_until(lock, *next, changed);
         } else {
-            changed_.wait(lock, stop, changed);
+            changed_.wait(lock, changed);
         }
     }
 }

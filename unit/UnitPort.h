@@ -40,18 +40,19 @@ public:
     unsigned reportsSent() const;
 
 private:
-    void deliver(std::stop_token stop);
+    void deliver();
 
     VirtualUnit& unit_;
     mutable std::mutex mutex_;
-    std::condition_variable_any changed_;
+    std::condition_variable changed_;
     InputHandler handler_;     // guarded by mutex_
     bool plugged_ = true;      // guarded by mutex_
     bool open_ = false;        // guarded by mutex_
     uint64_t wakeGen_ = 0;     // guarded by mutex_
     bool delivering_ = false;  // guarded by mutex_; a handler call is under way
     unsigned reportsSent_ = 0; // guarded by mutex_
-    std::jthread thread_;
+    bool stopping_ = false;    // guarded by mutex_
+    std::thread thread_;       // last: starts after the members it uses
 };
 
 } // namespace qx::unit

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
+#include <thread>
 
 namespace qx {
 
@@ -17,15 +16,19 @@ void putBe16(std::uint8_t* p, std::size_t v) {
     p[1] = static_cast<std::uint8_t>(v & 0xFF);
 }
 
-// Sleeps for `pause` unless `stop` is requested first; false when stopped.
+// Sleeps for `pause` unless `stop` is requested first; false when stopped. Looks at the stop
+// between short sleeps rather than through a stop callback: the Windows build's C++ library can
+// leave a waiter whose stop callback is running on another thread asleep for good.
 bool pauseFor(std::chrono::milliseconds pause, std::stop_token stop) {
-    if (pause <= std::chrono::milliseconds::zero()) {
-        return !stop.stop_requested();
+    const auto end = std::chrono::steady_clock::now() + pause;
+    while (!stop.stop_requested()) {
+        const auto left = end - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, kStopPoll));
     }
-    std::mutex m;
-    std::condition_variable_any cv;
-    std::unique_lock lock(m);
-    return !cv.wait_for(lock, stop, pause, [] { return false; }) && !stop.stop_requested();
+    return false;
 }
 
 } // namespace

@@ -123,9 +123,10 @@ TEST(LinkState, StatusPollingRestsWhenOffInBootModeAndForAnUnacknowledgedWrite) 
         LinkState link;
         c.setUp(link);
         std::stop_source stop;
-        std::jthread stopper([&stop] {
+        std::jthread stopper([&stop, &link] {
             std::this_thread::sleep_for(250ms);
             stop.request_stop();
+            link.wakeWorker();
         });
         for (;;) {
             const LinkState::Work w = link.nextWork(stop.get_token());
@@ -343,6 +344,7 @@ TEST(LinkState, ConcurrentPostSendAndReceiveStress) {
     reader.request_stop();
     reader.join();
     worker.request_stop();
+    link.wakeWorker();
     worker.join();
     link.shutdown();
 }

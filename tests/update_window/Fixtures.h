@@ -129,6 +129,7 @@ public:
     }
     ~RecordingLink() {
         thread_.request_stop();
+        link.wakeWorker();
         thread_.join();
     }
 

@@ -50,11 +50,15 @@ dump() {
     kill -HUP "$unit_pid" && within 10 test -e "$memory/requests.txt"
 }
 # Runs the program under Wine; its exit status goes to $code, its outputs (without the CRs of
-# Windows line ends) to $work/out and $work/err.
+# Windows line ends) to $work/out and $work/err. A run that hangs is ended and said so, rather
+# than holding the machine until its own time limit.
 run() {
-    "$wine" "$exe" "$@" >"$work/out" 2>"$work/err"
+    timeout -k 10 120 "$wine" "$exe" "$@" >"$work/out" 2>"$work/err"
     code=$?
     sed -i 's/\r$//' "$work/out" "$work/err"
+    if [ "$code" = 124 ] || [ "$code" = 137 ]; then
+        echo "qx77zt $* did not end within 120 s" >>"$work/err"
+    fi
 }
 # shellcheck disable=SC2317 # called through within
 listed() {

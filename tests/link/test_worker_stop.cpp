@@ -1,0 +1,39 @@
+// The link worker ends whenever it is asked to, whatever it is doing at that moment. Each round
+// stops it at a different point of its wait; a stop that can be missed leaves a round hanging,
+// which the test's time limit turns into a failure.
+#include "link/LinkWorker.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+// No unit: nothing is found, opened or sent.
+class NoUnit : public qx::HidPort {
+public:
+    uint8_t scanForDevices() override { return 0; }
+    void getDeviceInfo(uint8_t, THIDdeviceInfo*) override {}
+    bool openDevice(uint8_t) override { return false; }
+    bool closeDevice() override { return false; }
+    uint8_t setOutputReport(uint8_t*) override { return 0; }
+};
+
+TEST(WorkerStop, EndsWhenAskedAtAnyPointOfItsWait) {
+    NoUnit port;
+    for (int round = 0; round < 400; ++round) {
+        qx::LinkState link;
+        qx::Tthr worker(link, port, [] {});
+        // From at once (before the worker waits) to well after it has gone to sleep.
+        for (int i = 0; i < round % 8; ++i) {
+            std::this_thread::yield();
+        }
+        if (round % 3 == 0) {
+            link.wakeWorker(); // the worker looks, finds nothing, and waits again
+        }
+        // ~Tthr asks for the stop and joins.
+    }
+    SUCCEED();
+}
+
+} // namespace
