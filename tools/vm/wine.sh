@@ -49,16 +49,38 @@ dump() {
     rm -f "$memory/requests.txt"
     kill -HUP "$unit_pid" && within 10 test -e "$memory/requests.txt"
 }
+# Prints the call stack of every thread of the hung command, as offsets into the executable and
+# its libraries (x86_64-w64-mingw32-addr2line -e vm_cli_wine.exe 0x140000000+offset turns them
+# into lines of code on the build machine).
+backtraces() {
+    local pid tids
+    pid=$("$wine" winedbg --command "info process" 2>/dev/null | tr -d '\r' |
+        awk '/vm_cli_wine/ { print $1; exit }')
+    [ -n "$pid" ] || return
+    tids=$(printf 'info thread\nquit\n' | "$wine" winedbg 2>/dev/null | tr -d '\r' |
+        awk -v p="$pid" '/^[^ \t]/ { in_it = ($1 == p) } /^[ \t]/ && in_it { print $1 }')
+    { echo "attach 0x$pid"; for t in $tids; do echo "bt 0x$t"; done; echo detach; echo quit; } |
+        timeout 120 "$wine" winedbg 2>&1 | tr -d '\r' | grep -E '^(Backtrace|=?>? *[0-9]+ 0x)' |
+        sed 's/^/hung: /'
+}
 # Runs the program under Wine; its exit status goes to $code, its outputs (without the CRs of
-# Windows line ends) to $work/out and $work/err. A run that hangs is ended and said so, rather
-# than holding the machine until its own time limit.
+# Windows line ends) to $work/out and $work/err. A run that hangs is shown (its threads' stacks)
+# and ended, rather than holding the machine until its own time limit.
 run() {
-    timeout -k 10 120 "$wine" "$exe" "$@" >"$work/out" 2>"$work/err"
+    "$wine" "$exe" "$@" >"$work/out" 2>"$work/err" &
+    local pid=$! start=$SECONDS
+    while kill -0 "$pid" 2>/dev/null && [ $((SECONDS - start)) -lt "${QX_WINE_RUN_LIMIT:-120}" ]; do
+        sleep 0.2
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        echo "hung: qx77zt $* has not ended after ${QX_WINE_RUN_LIMIT:-120} s; its threads:"
+        backtraces
+        kill -KILL "$pid" 2>/dev/null
+        echo "qx77zt $* did not end within ${QX_WINE_RUN_LIMIT:-120} s" >>"$work/err"
+    fi
+    wait "$pid"
     code=$?
     sed -i 's/\r$//' "$work/out" "$work/err"
-    if [ "$code" = 124 ] || [ "$code" = 137 ]; then
-        echo "qx77zt $* did not end within 120 s" >>"$work/err"
-    fi
 }
 # shellcheck disable=SC2317 # called through within
 listed() {
