@@ -11,8 +11,12 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace qx::levels {
@@ -22,18 +26,18 @@ namespace {
 // The meter as a screen reader sees it: its name, and its reading as the value.
 class MeterAccessible : public QAccessibleWidget {
 public:
-    explicit MeterAccessible(MeterOverlay* w) : QAccessibleWidget(w, QAccessible::Indicator) {}
+    explicit MeterAccessible(MeterBar* w) : QAccessibleWidget(w, QAccessible::Indicator) {}
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Value) {
-            return static_cast<const MeterOverlay*>(widget())->valueText();
+            return static_cast<const MeterBar*>(widget())->valueText();
         }
         return QAccessibleWidget::text(t);
     }
 };
 
 QAccessibleInterface* meterAccessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String("qx::levels::MeterOverlay") && object->isWidgetType()) {
-        return new MeterAccessible(static_cast<MeterOverlay*>(object));
+    if (className == QLatin1String("qx::levels::MeterBar") && object->isWidgetType()) {
+        return new MeterAccessible(static_cast<MeterBar*>(object));
     }
     return nullptr;
 }
@@ -57,66 +61,121 @@ int64_t toMs(OverLatch::WallClock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
 }
 
-// ---- MeterOverlay -----------------------------------------------------------------------------
+// ---- MeterBar ---------------------------------------------------------------------------------
 
-MeterOverlay::MeterOverlay(LevelMeters& meters, int channel, QWidget* parent)
-    : QWidget(parent), meters_(meters), channel_(channel) {
+MeterBar::MeterBar(LevelMeters& meters, int channel, const QRect& bar, const QPixmap& barPicture,
+                   const QRect& background, const QPixmap& backgroundPicture, QWidget* parent)
+    : QWidget(parent), meters_(meters), channel_(channel), bar_(barPicture),
+      background_(backgroundPicture), barWidth_(bar.width()) {
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(meterAccessibleFactory);
         return true;
     }();
     (void)factoryInstalled;
-    setAttribute(Qt::WA_TranslucentBackground);
+    const QRect box = bar.united(background);
+    setGeometry(box);
+    barBox_ = bar.translated(-box.topLeft());
+    backgroundBox_ = background.translated(-box.topLeft());
+    // Every pixel is drawn here: a repaint needs nothing beneath, and Qt paints this widget
+    // alone instead of the window's widgets that lie under the changed strip.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
 }
 
-void MeterOverlay::setMarkerX(std::optional<int> x) {
+QRect MeterBar::strip(int from, int to) const {
+    return {barBox_.x() + std::min(from, to), barBox_.y(), std::abs(to - from), barBox_.height()};
+}
+
+void MeterBar::setBarWidth(int width) {
+    width = std::clamp(width, 0, barBox_.width());
+    if (width == barWidth_) {
+        return;
+    }
+    update(strip(barWidth_, width));
+    barWidth_ = width;
+}
+
+void MeterBar::setStale(bool stale) {
+    if (stale == stale_) {
+        return;
+    }
+    stale_ = stale;
+    update();
+}
+
+void MeterBar::setMarkerX(std::optional<int> x) {
     if (x == markerX_) {
         return;
     }
-    // Only where the marker was and where it is now: the bar box is repainted with every answer.
+    // Only where the marker was and where it is now.
     for (const std::optional<int>& at : {markerX_, x}) {
         if (at) {
-            update(*at, 0, LevelMeters::kMarkerWidth, height());
+            update(strip(*at, *at + LevelMeters::kMarkerWidth));
         }
     }
     markerX_ = x;
 }
 
-QString MeterOverlay::valueText() const {
+QString MeterBar::valueText() const {
     const QString sentence = meters_.sentence(channel_);
     const QString name = accessibleName() + QLatin1Char(' ');
     return sentence.startsWith(name) ? sentence.mid(name.size()) : sentence;
 }
 
-void MeterOverlay::paintEvent(QPaintEvent* e) {
-    // Most repaints here are for the bar beneath; they leave nothing of this box to draw.
-    const bool focusMark = hasFocus() && keyboardFocus_;
-    if (!focusMark && (!markerX_ || !e->rect().intersects(QRect(
-                                        *markerX_, 0, LevelMeters::kMarkerWidth, height())))) {
-        return;
+QBrush MeterBar::panelBrush() const {
+    for (const QWidget* w = parentWidget(); w != nullptr; w = w->parentWidget()) {
+        if (w->autoFillBackground() || w->isWindow()) {
+            return w->palette().brush(w->backgroundRole());
+        }
     }
+    return palette().brush(QPalette::Window);
+}
+
+void MeterBar::paintEvent(QPaintEvent* e) {
     QPainter p(this);
+    const QRegion beside = QRegion(rect()).subtracted(backgroundBox_);
+    if (e->region().intersects(beside)) {
+        for (const QRect& r : beside) {
+            p.fillRect(r, panelBrush());
+        }
+    }
+    // Both pictures are drawn as a picture label draws them: unscaled, from the top left of
+    // their box, cut at its edges, greyed by the style while disabled. The bar is greyed also
+    // while stale.
+    const auto greyed = [this](const QPixmap& picture) {
+        QStyleOption opt;
+        opt.initFrom(this);
+        opt.state &= ~QStyle::State_Enabled;
+        opt.palette.setCurrentColorGroup(QPalette::Disabled);
+        return style()->generatedIconPixmap(QIcon::Disabled, picture, &opt);
+    };
+    p.drawPixmap(backgroundBox_.topLeft(), isEnabled() ? background_ : greyed(background_),
+                 QRect(QPoint(0, 0), backgroundBox_.size()));
+    if (barWidth_ > 0) {
+        p.drawPixmap(barBox_.topLeft(), isEnabled() && !stale_ ? bar_ : greyed(bar_),
+                     QRect(0, 0, barWidth_, barBox_.height()));
+    }
     if (markerX_) {
-        p.fillRect(*markerX_, 0, LevelMeters::kMarkerWidth, height(),
+        p.fillRect(barBox_.x() + *markerX_, barBox_.y(), LevelMeters::kMarkerWidth,
+                   barBox_.height(),
                    meters_.readingEnabled(channel_) ? kMarkerColour : kStaleMarkerColour);
     }
-    if (focusMark) {
+    if (hasFocus() && keyboardFocus_) {
         QPen pen(Qt::black, 1, Qt::DotLine);
         p.setPen(pen);
-        p.drawRect(rect().adjusted(0, 0, -1, -1));
+        p.drawRect(barBox_.adjusted(0, 0, -1, -1));
     }
 }
 
-void MeterOverlay::mousePressEvent(QMouseEvent* e) {
+void MeterBar::mousePressEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton) {
         meters_.clearOver(channel_);
     }
     QWidget::mousePressEvent(e);
 }
 
-void MeterOverlay::keyPressEvent(QKeyEvent* e) {
+void MeterBar::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Space || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
         meters_.clearOver(channel_);
         return;
@@ -124,7 +183,7 @@ void MeterOverlay::keyPressEvent(QKeyEvent* e) {
     QWidget::keyPressEvent(e);
 }
 
-void MeterOverlay::focusInEvent(QFocusEvent* e) {
+void MeterBar::focusInEvent(QFocusEvent* e) {
     // Marked only when reached from the keyboard, so the window opens looking as before even
     // though the bars come first in the tab order.
     keyboardFocus_ = e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason ||
@@ -133,7 +192,7 @@ void MeterOverlay::focusInEvent(QFocusEvent* e) {
     QWidget::focusInEvent(e);
 }
 
-void MeterOverlay::focusOutEvent(QFocusEvent* e) {
+void MeterBar::focusOutEvent(QFocusEvent* e) {
     update();
     QWidget::focusOutEvent(e);
 }
@@ -147,14 +206,12 @@ LevelMeters::LevelMeters(QWidget* panel, const Meter& left, const Meter& right) 
         const Meter& m = meters[ch];
         c.side = m.side;
         c.label = m.label;
-        c.overlay = new MeterOverlay(*this, ch, panel);
-        c.overlay->setObjectName(m.side.toLower() + QStringLiteral("Meter"));
-        c.overlay->setGeometry(m.barBox);
-        c.overlay->setAccessibleName(m.side + QStringLiteral(" level"));
-        c.overlay->setAccessibleDescription(
-            QStringLiteral("Click or press Space to clear an over"));
-        c.overlay->raise();
-        c.overlay->show();
+        c.meter = new MeterBar(*this, ch, m.barBox, m.bar, m.backgroundBox, m.background, panel);
+        c.meter->setObjectName(m.side.toLower() + QStringLiteral("Meter"));
+        c.meter->setAccessibleName(m.side + QStringLiteral(" level"));
+        c.meter->setAccessibleDescription(QStringLiteral("Click or press Space to clear an over"));
+        c.meter->raise();
+        c.meter->show();
         c.label->installEventFilter(this);
     }
 }
@@ -166,8 +223,8 @@ std::size_t LevelMeters::channelIndex(int channel) {
     return static_cast<std::size_t>(channel);
 }
 
-MeterOverlay* LevelMeters::overlay(int channel) const {
-    return channels_.at(channelIndex(channel)).overlay;
+MeterBar* LevelMeters::meter(int channel) const {
+    return channels_.at(channelIndex(channel)).meter;
 }
 
 std::optional<double> LevelMeters::peakDb(int channel) const {
@@ -188,12 +245,12 @@ void LevelMeters::show(int left, int right) {
         std::optional<int> x;
         if (c.peakDb) {
             const double end = barPosition(levelForDb(*c.peakDb));
-            const int box = c.overlay->width();
+            const int box = c.meter->barBox().width();
             // The marker ends where the bar would end, inside the box.
             x = std::clamp(static_cast<int>(std::lround(end)) - kMarkerWidth, 0,
                            box - kMarkerWidth);
         }
-        c.overlay->setMarkerX(x);
+        c.meter->setMarkerX(x);
         c.latch.note(c.level, t.wall);
         if (c.latch.latched()) {
             showLatch(c);
@@ -249,10 +306,10 @@ QString LevelMeters::overToolTip(int channel) const {
 }
 
 void LevelMeters::showLatch(Channel& c) {
-    const QString tip = overToolTip(c.overlay->channel());
+    const QString tip = overToolTip(c.meter->channel());
     if (c.label->toolTip() != tip) {
         c.label->setToolTip(tip);
-        c.overlay->setToolTip(tip);
+        c.meter->setToolTip(tip);
     }
     if (c.latch.latched() == c.shownRed) {
         return;
@@ -275,7 +332,7 @@ void LevelMeters::updateAccessibleValue(Channel& c) {
     if (!QAccessible::isActive()) {
         return;
     }
-    QAccessibleValueChangeEvent ev(c.overlay, c.overlay->valueText());
+    QAccessibleValueChangeEvent ev(c.meter, c.meter->valueText());
     QAccessible::updateAccessibility(&ev);
 }
 
@@ -287,7 +344,7 @@ bool LevelMeters::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::EnabledChange) {
         for (const Channel& c : channels_) {
             if (watched == c.label) {
-                c.overlay->update();
+                c.meter->update();
             }
         }
     }

@@ -11,6 +11,7 @@
 
 #include <QObject>
 #include <QPalette>
+#include <QPixmap>
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -42,15 +43,27 @@ int64_t toMs(OverLatch::WallClock::time_point t);
 
 class LevelMeters;
 
-// Sits exactly over one bar box, above the bar, and draws the peak marker and a focus mark;
-// a click, Space or Return clears the over latch of its channel.
-class MeterOverlay : public QWidget {
+// One meter: draws its background picture, the bar picture up to the level's width, the peak
+// marker and a focus mark, all in one opaque box, so that a moving level repaints this widget
+// alone. A click, Space or Return clears the over latch of its channel.
+class MeterBar : public QWidget {
     Q_OBJECT
 public:
-    MeterOverlay(LevelMeters& meters, int channel, QWidget* parent);
+    // `bar` and `background` are the boxes of the two pictures in the parent's coordinates; the
+    // widget covers both.
+    MeterBar(LevelMeters& meters, int channel, const QRect& bar, const QPixmap& barPicture,
+             const QRect& background, const QPixmap& backgroundPicture, QWidget* parent);
 
     int channel() const { return channel_; }
-    // Left edge of the marker in the box, or nullopt while none shows.
+    // The bar's box in this widget's coordinates; marker positions are counted from its left.
+    QRect barBox() const { return barBox_; }
+    // How much of the bar picture shows, from the left edge of the bar box.
+    int barWidth() const { return barWidth_; }
+    void setBarWidth(int width);
+    // Greys the bar while it shows a reading the unit no longer confirms.
+    bool stale() const { return stale_; }
+    void setStale(bool stale);
+    // Left edge of the marker in the bar box, or nullopt while none shows.
     std::optional<int> markerX() const { return markerX_; }
     void setMarkerX(std::optional<int> x);
     // What a screen reader says after the name.
@@ -64,8 +77,18 @@ protected:
     void focusOutEvent(QFocusEvent* e) override;
 
 private:
+    QRect strip(int from, int to) const;
+    // The colour of what lies beneath where the background picture does not reach.
+    QBrush panelBrush() const;
+
     LevelMeters& meters_;
     int channel_;
+    QRect barBox_;
+    QRect backgroundBox_;
+    QPixmap bar_;
+    QPixmap background_;
+    int barWidth_;
+    bool stale_ = false;
     std::optional<int> markerX_;
     bool keyboardFocus_ = false;
 };
@@ -78,9 +101,12 @@ public:
     static constexpr int kMarkerWidth = 2;
 
     struct Meter {
-        QRect barBox;  // in the panel's coordinates
-        QLabel* label; // the reading
-        QString side;  // "Left", "Right"
+        QRect barBox; // in the panel's coordinates
+        QPixmap bar;  // shown unscaled from the bar box's left edge, as wide as the level
+        QRect backgroundBox;
+        QPixmap background; // opaque; shown unscaled from the box's left edge
+        QLabel* label;      // the reading
+        QString side;       // "Left", "Right"
     };
 
     LevelMeters(QWidget* panel, const Meter& left, const Meter& right);
@@ -100,7 +126,7 @@ public:
     const OverLatch& latch(int channel) const { return channels_.at(channelIndex(channel)).latch; }
     std::optional<double> peakDb(int channel) const;
     int level(int channel) const { return channels_.at(channelIndex(channel)).level; }
-    MeterOverlay* overlay(int channel) const;
+    MeterBar* meter(int channel) const;
     QString sentence(int channel) const;
     // Whether the reading label shows live readings (it is greyed while they are stale).
     bool readingEnabled(int channel) const;
@@ -118,7 +144,7 @@ private:
     struct Channel {
         QString side;
         QLabel* label = nullptr;
-        MeterOverlay* overlay = nullptr;
+        MeterBar* meter = nullptr;
         PeakHold peak;
         std::optional<double> peakDb;
         OverLatch latch;

@@ -1,4 +1,5 @@
 // The main window's status line and the stale look of its meters.
+#include "levels/LevelMeters.h"
 #include "panel/StatusLine.h"
 #include "panel/umain.h"
 #include "update/uu.h"
@@ -64,10 +65,12 @@ void Tfmain::updateStatusLine() {
 }
 
 void Tfmain::markMetersStale(bool stale) {
-    for (QWidget* w : {static_cast<QWidget*>(indl), static_cast<QWidget*>(indr),
-                       static_cast<QWidget*>(levl), static_cast<QWidget*>(levr)}) {
-        if (w->isEnabledTo(pnl1) == stale) {
-            w->setEnabled(!stale);
+    for (int ch : {levels::LevelMeters::kLeft, levels::LevelMeters::kRight}) {
+        levelMeters_->meter(ch)->setStale(stale);
+    }
+    for (QLabel* reading : {static_cast<QLabel*>(levl), static_cast<QLabel*>(levr)}) {
+        if (reading->isEnabledTo(pnl1) == stale) {
+            reading->setEnabled(!stale);
         }
     }
 }

@@ -297,20 +297,6 @@ void Tfmain::buildColumns(QWidget* client) {
 
 void Tfmain::buildMeters(QWidget* client) {
     pnl1 = makePanel(client, "pnl1", {19, 321, 209, 39});
-    const auto picture = [&](const char* name, const QString& resource, const QRect& r) {
-        auto* l = new QLabel(pnl1);
-        l->setObjectName(QLatin1String(name));
-        // Shown unscaled from the left edge; the box clips it.
-        l->setPixmap(QPixmap(resource));
-        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        l->setGeometry(r);
-        return l;
-    };
-    // The bars are created after their backgrounds so that they are drawn over them.
-    imgl = picture("imgl", QStringLiteral(":/meters/imgl.png"), {5, 7, 154, 10});
-    imgr = picture("imgr", QStringLiteral(":/meters/imgr.png"), {5, 23, 154, 10});
-    indl = picture("indl", QStringLiteral(":/meters/indl.png"), {5, 7, 154, 10});
-    indr = picture("indr", QStringLiteral(":/meters/indr.png"), {4, 23, 154, 10});
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
     levl = makeLabel<panel::ReadingLabel>(pnl1, "levl", QStringLiteral("-32"), {160, 4, 28, 16},
                                           right);
@@ -318,25 +304,28 @@ void Tfmain::buildMeters(QWidget* client) {
                                           right);
     lbl2 = makeLabel(pnl1, "lbl2", QStringLiteral(" dB"), {185, 4, 20, 16});
     lbl3 = makeLabel(pnl1, "lbl3", QStringLiteral(" dB"), {185, 19, 20, 16});
-    keepMeterRepaintsSmall();
-    levelMeters_ = new levels::LevelMeters(pnl1, {indl->geometry(), levl, QStringLiteral("Left")},
-                                           {indr->geometry(), levr, QStringLiteral("Right")});
+    keepReadingRepaintsSmall();
+    // The right bar starts a pixel left of its background.
+    levelMeters_ = new levels::LevelMeters(pnl1,
+                                           {{5, 7, 154, 10},
+                                            QPixmap(QStringLiteral(":/meters/indl.png")),
+                                            {5, 7, 154, 10},
+                                            QPixmap(QStringLiteral(":/meters/imgl.png")),
+                                            levl,
+                                            QStringLiteral("Left")},
+                                           {{4, 23, 154, 10},
+                                            QPixmap(QStringLiteral(":/meters/indr.png")),
+                                            {5, 23, 154, 10},
+                                            QPixmap(QStringLiteral(":/meters/imgr.png")),
+                                            levr,
+                                            QStringLiteral("Right")});
 }
 
-// Every answer moves the bars and readings: each repaint should touch only the pixels that
-// changed and the few widgets drawn there, not the panel's frame and the client area beneath.
-void Tfmain::keepMeterRepaintsSmall() {
-    // The backgrounds cover their boxes with an opaque picture: nothing under them needs drawing.
-    for (QLabel* background : {imgl, imgr}) {
-        background->setAttribute(Qt::WA_OpaquePaintEvent);
-    }
-    // A bar is its picture drawn unscaled from the left edge: a resize leaves what is drawn in
-    // place, so only the strip between the old and the new width is repainted.
-    for (QLabel* bar : {indl, indr}) {
-        bar->setAttribute(Qt::WA_StaticContents);
-    }
-    // A reading fills its box with the panel's own colour, so a new reading repaints only its
-    // box. It lies over its " dB", whose first pixels under the reading are its leading space.
+// Every answer changes the readings: a new reading should repaint its own box only, not the
+// panel's frame, the client area and the " dB" beneath.
+void Tfmain::keepReadingRepaintsSmall() {
+    // A reading fills its box with the panel's own colour. It lies over its " dB", whose first
+    // pixels under the reading are its leading space.
     for (auto [reading, unit] : {std::pair{levl, lbl2}, std::pair{levr, lbl3}}) {
         reading->setAutoFillBackground(true);
         unit->stackUnder(reading);
@@ -742,8 +731,10 @@ void Tfmain::refresh() {
     }
     levr->showReading(QString::fromStdString(*right));
 
-    indl->resize(panel::shownBarWidth(st.levelLeft), indl->height());
-    indr->resize(panel::shownBarWidth(st.levelRight), indr->height());
+    levelMeters_->meter(levels::LevelMeters::kLeft)
+        ->setBarWidth(panel::shownBarWidth(st.levelLeft));
+    levelMeters_->meter(levels::LevelMeters::kRight)
+        ->setBarWidth(panel::shownBarWidth(st.levelRight));
     levelMeters_->show(st.levelLeft, st.levelRight);
 
     link_.editSettings([](DeviceSettings& r) { r.brightness &= 3; });

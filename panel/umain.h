@@ -131,10 +131,6 @@ public:
     QLabel* lbl7 = nullptr;
     QLabel* lbl8 = nullptr;
     QComboBox* srcR = nullptr;
-    QLabel* imgl = nullptr;
-    QLabel* imgr = nullptr;
-    QLabel* indl = nullptr;
-    QLabel* indr = nullptr;
     panel::ReadingLabel* levl = nullptr;
     panel::ReadingLabel* levr = nullptr;
     QLabel* lbl2 = nullptr;
@@ -175,7 +171,7 @@ private:
     void buildButtons(QWidget* client);
     void buildColumns(QWidget* client);
     void buildMeters(QWidget* client);
-    void keepMeterRepaintsSmall();
+    void keepReadingRepaintsSmall();
     void buildChoices(QWidget* client);
     void buildMenu();
     // Tab order, and the keys 1 to 4 for the presets.

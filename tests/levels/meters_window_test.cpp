@@ -102,11 +102,11 @@ TEST_F(MetersOnWindow, PeakMarkerHoldsThenFallsInsideTheBarBox) {
     for (const Step& s : steps) {
         advance(s.afterMs);
         answer(s.level);
-        EXPECT_EQ(meters().overlay(LevelMeters::kLeft)->markerX(), s.markerX)
+        EXPECT_EQ(meters().meter(LevelMeters::kLeft)->markerX(), s.markerX)
             << "level " << int(s.level) << " after " << s.afterMs;
     }
-    QWidget* box = meters().overlay(LevelMeters::kLeft);
-    EXPECT_EQ(box->geometry(), w.imgl->geometry());
+    QWidget* box = meters().meter(LevelMeters::kLeft);
+    EXPECT_EQ(box->geometry(), QRect(5, 7, 154, 10));
 
     // The marker is white over the bar, and grey while the readings are greyed as stale.
     answer(0);
@@ -115,7 +115,9 @@ TEST_F(MetersOnWindow, PeakMarkerHoldsThenFallsInsideTheBarBox) {
     w.levl->setEnabled(false);
     EXPECT_EQ(markerColour(), QColor(180, 180, 180));
     w.levl->setEnabled(true);
-    EXPECT_EQ(meters().overlay(LevelMeters::kRight)->geometry(), QRect(4, 23, 154, 10));
+    // The right bar starts a pixel left of its background; the meter covers both.
+    EXPECT_EQ(meters().meter(LevelMeters::kRight)->barBox(), QRect(0, 0, 154, 10));
+    EXPECT_EQ(meters().meter(LevelMeters::kRight)->geometry(), QRect(4, 23, 155, 10));
 }
 
 TEST_F(MetersOnWindow, OverLatchStaysRedUntilAcknowledged) {
@@ -138,7 +140,7 @@ TEST_F(MetersOnWindow, OverLatchStaysRedUntilAcknowledged) {
              QTest::keyClick(bar, Qt::Key_Return);
          }},
     };
-    QWidget* bar = meters().overlay(LevelMeters::kLeft);
+    QWidget* bar = meters().meter(LevelMeters::kLeft);
     for (const Way& way : ways) {
         SCOPED_TRACE(way.name);
         advance(1000);
@@ -201,7 +203,7 @@ TEST_F(MetersOnWindow, ScreenReaderNamesAndValues) {
         answer(s.left, s.right);
         for (const auto& [ch, text] : {std::pair{LevelMeters::kLeft, s.leftText},
                                        std::pair{LevelMeters::kRight, s.rightText}}) {
-            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(meters().overlay(ch));
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(meters().meter(ch));
             ASSERT_NE(a, nullptr);
             EXPECT_EQ(a->text(QAccessible::Name) + QLatin1Char(' ') + a->text(QAccessible::Value),
                       QString::fromLatin1(text));
@@ -211,11 +213,11 @@ TEST_F(MetersOnWindow, ScreenReaderNamesAndValues) {
 }
 
 TEST_F(MetersOnWindow, TheBarsComeFirstInTheTabOrder) {
-    QWidget* left = meters().overlay(LevelMeters::kLeft);
+    QWidget* left = meters().meter(LevelMeters::kLeft);
     left->setFocus();
     ASSERT_TRUE(QTest::qWaitFor([&] { return left->hasFocus(); }));
     QTest::keyClick(&w, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), meters().overlay(LevelMeters::kRight));
+    EXPECT_EQ(QApplication::focusWidget(), meters().meter(LevelMeters::kRight));
     QTest::keyClick(&w, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(w.rb_vu));
 }

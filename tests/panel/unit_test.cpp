@@ -1,6 +1,7 @@
 // The whole road: operator input on the real window, the link worker, the virtual unit's answer
 // and the redraw it brings.
 #include "ScriptedDialogs.h"
+#include "levels/LevelMeters.h"
 #include "link/LinkWorker.h"
 #include "panel/UnitAccessHint.h"
 #include "panel/umain.h"
@@ -108,7 +109,9 @@ TEST_F(LiveWindow, StatusLineSaysWhatTheLinkIsDoing) {
             return w.statusText().startsWith(start);
         });
     };
-    const auto meterStale = [&] { return !w.indl->isEnabledTo(w.pnl1); };
+    const auto meterStale = [&] {
+        return w.levelMeters()->meter(levels::LevelMeters::kLeft)->stale();
+    };
     const auto faults = [&](auto set) {
         return [this, set] {
             unit::Faults f;
@@ -180,11 +183,11 @@ TEST_F(LiveWindow, StatusLineFollowsSilenceAndWaitingByItself) {
     silent.silent = true;
     unit.setFaults(silent);
     EXPECT_TRUE(says("The unit does not answer")) << w.statusText().toStdString();
-    EXPECT_FALSE(w.indl->isEnabledTo(w.pnl1));
+    EXPECT_TRUE(w.levelMeters()->meter(levels::LevelMeters::kLeft)->stale());
     EXPECT_FALSE(timer->isActive());
     unit.setFaults({});
     EXPECT_TRUE(says("QX-77ZT connected")) << w.statusText().toStdString();
-    EXPECT_TRUE(w.indl->isEnabledTo(w.pnl1));
+    EXPECT_FALSE(w.levelMeters()->meter(levels::LevelMeters::kLeft)->stale());
 }
 
 TEST_F(LiveWindow, DefaultsReachTheUnit) {
@@ -238,12 +241,13 @@ TEST_F(LiveWindow, DISABLED_Screenshots) {
     unit::Faults silent;
     silent.silent = true;
     unit.setFaults(silent);
-    ASSERT_TRUE(until([&] { return !w.indl->isEnabledTo(w.pnl1); }));
+    ASSERT_TRUE(until([&] { return w.levelMeters()->meter(levels::LevelMeters::kLeft)->stale(); }));
     w.grab().save(QStringLiteral("/tmp/panel-silent.png"));
     unit::Faults slow;
     slow.delay = std::chrono::milliseconds(900);
     unit.setFaults(slow);
-    ASSERT_TRUE(until([&] { return w.indl->isEnabledTo(w.pnl1); }));
+    ASSERT_TRUE(
+        until([&] { return !w.levelMeters()->meter(levels::LevelMeters::kLeft)->stale(); }));
     QTest::mousePress(w.mute, Qt::LeftButton, {}, QPoint(5, 5));
     ASSERT_TRUE(until([&] {
         w.updateStatusLine();
