@@ -37,12 +37,18 @@ void ReadingLabel::showReading(const QString& reading) {
 }
 
 void ReadingLabel::paintEvent(QPaintEvent* e) {
-    if (!drawingItself_ && autoFillBackground() && wholeScale(*this)) {
+    // Marked opaque, a label with its own background is left to fill it here: Qt would start a
+    // painter of its own for the fill, and a drawing from the cache covers the box anyway.
+    const bool fillsItself = autoFillBackground() && testAttribute(Qt::WA_OpaquePaintEvent);
+    if (fillsItself && !drawingItself_ && wholeScale(*this)) {
         const auto drawing = drawings_.constFind(text());
         if (drawing != drawings_.cend()) {
             QPainter(this).drawPixmap(0, 0, *drawing);
             return;
         }
+    }
+    if (fillsItself) {
+        QPainter(this).fillRect(rect(), palette().brush(backgroundRole()));
     }
     QLabel::paintEvent(e);
 }

@@ -1,6 +1,8 @@
 // A label for a meter's reading: it fills its own box and shows a handful of short texts over and
 // over, ten times a second. Each text is laid out and drawn once, when it is first shown;
-// afterwards it is painted from that drawing, which is what the label would draw anyway.
+// afterwards it is painted from that drawing, which is what the label would draw anyway. With its
+// own background (autoFillBackground) and marked opaque (WA_OpaquePaintEvent) it fills that
+// background itself.
 #pragma once
 
 #include <QHash>

@@ -94,6 +94,10 @@ Label* makeLabel(QWidget* parent, const char* name, const QString& text, const Q
 // here reaches the unit. The group is made non-exclusive meanwhile so that "none checked" can be
 // shown too.
 void checkOnly(QButtonGroup* group, int id) {
+    // Most answers leave the choices as they are.
+    if (group->checkedId() == id) {
+        return;
+    }
     std::vector<QSignalBlocker> blockers;
     const auto buttons = group->buttons();
     blockers.reserve(static_cast<std::size_t>(buttons.size()));
@@ -326,10 +330,17 @@ void Tfmain::buildMeters(QWidget* client) {
 void Tfmain::keepReadingRepaintsSmall() {
     // A reading fills its box with the panel's own colour. It lies over its " dB", whose first
     // pixels under the reading are its leading space.
-    for (auto [reading, unit] : {std::pair{levl, lbl2}, std::pair{levr, lbl3}}) {
+    for (QLabel* reading : {static_cast<QLabel*>(levl), static_cast<QLabel*>(levr)}) {
         reading->setAutoFillBackground(true);
-        unit->stackUnder(reading);
+        reading->setAttribute(Qt::WA_OpaquePaintEvent);
+        // The box never changes: a new text then asks the panel for no layout.
+        reading->setFixedSize(reading->size());
     }
+    // Both units lie under both readings: the upper reading's box and the lower " dB" share a
+    // corner (which the lower reading covers), and a see-through widget above a reading would
+    // make each of its repaints a repaint of the whole window's widgets there.
+    lbl2->stackUnder(levl);
+    lbl3->stackUnder(levl);
 }
 
 void Tfmain::buildChoices(QWidget* client) {

@@ -1071,6 +1071,7 @@ TEST_F(WindowTest, MetersLookAsPictureLabelsDrewThem) {
         }
         for (QLabel* reading : {w.levl, w.levr}) {
             reading->setAutoFillBackground(false);
+            reading->setAttribute(Qt::WA_OpaquePaintEvent, false);
         }
         w.lbl2->raise();
         w.lbl3->raise();
@@ -1081,9 +1082,10 @@ TEST_F(WindowTest, MetersLookAsPictureLabelsDrewThem) {
         }
         for (QLabel* reading : {w.levl, w.levr}) {
             reading->setAutoFillBackground(true);
+            reading->setAttribute(Qt::WA_OpaquePaintEvent);
         }
         w.lbl2->stackUnder(w.levl);
-        w.lbl3->stackUnder(w.levr);
+        w.lbl3->stackUnder(w.levl);
         return drawn;
     };
     struct Look {
