@@ -36,8 +36,8 @@ ProgramState::ProgramState(bool demo, LinkState& link, Tfmain& mainWindow, Tfu& 
     }
     updateWindow.setStateStore(&journal_, &memory_);
 
-    // Each stored answer; the signal comes from the link's threads and is taken here queued.
-    QObject::connect(&mainWindow, &Tfmain::refreshRequested, &restore_,
+    // Each stored answer, once the window shows it.
+    QObject::connect(&mainWindow, &Tfmain::answerShown, &restore_,
                      [this] { restore_.answerStored(); });
     // Opened once the scan that found the unit has finished, never from inside it.
     QObject::connect(

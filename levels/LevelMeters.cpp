@@ -76,6 +76,7 @@ MeterBar::MeterBar(LevelMeters& meters, int channel, const QRect& bar, const QPi
     setGeometry(box);
     barBox_ = bar.translated(-box.topLeft());
     backgroundBox_ = background.translated(-box.topLeft());
+    besideBackground_ = QRegion(rect()).subtracted(backgroundBox_);
     // Every pixel is drawn here: a repaint needs nothing beneath, and Qt paints this widget
     // alone instead of the window's widgets that lie under the changed strip.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -134,9 +135,8 @@ QBrush MeterBar::panelBrush() const {
 
 void MeterBar::paintEvent(QPaintEvent* e) {
     QPainter p(this);
-    const QRegion beside = QRegion(rect()).subtracted(backgroundBox_);
-    if (e->region().intersects(beside)) {
-        for (const QRect& r : beside) {
+    if (e->region().intersects(besideBackground_)) {
+        for (const QRect& r : besideBackground_) {
             p.fillRect(r, panelBrush());
         }
     }

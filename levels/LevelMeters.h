@@ -13,6 +13,7 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QRect>
+#include <QRegion>
 #include <QString>
 #include <QWidget>
 
@@ -85,6 +86,7 @@ private:
     int channel_;
     QRect barBox_;
     QRect backgroundBox_;
+    QRegion besideBackground_;
     QPixmap bar_;
     QPixmap background_;
     int barWidth_;

@@ -166,6 +166,7 @@ Tfmain::Tfmain(LinkState& link, Tfu& updateWindow, Dialogs& dialogs, QWidget* pa
             refreshQueued_ = false;
             refresh();
             updateStatusLine();
+            emit answerShown();
         },
         Qt::QueuedConnection);
     setWindowTitle(kCaption);
@@ -759,6 +760,10 @@ void Tfmain::refresh() {
     // A list keeps the operator's value only while its drop-down is open; with the focus alone
     // it would go on showing the previous preset's source after a preset change.
     const auto choose = [](QComboBox* box, uint8_t index) {
+        const int shown = index < kSourceCount ? index : -1;
+        if (box->currentIndex() == shown) {
+            return;
+        }
         // view() would make a drop-down for a list never opened; such a list has none.
         const auto* dropDown = box->findChild<QAbstractItemView*>();
         if (dropDown != nullptr && dropDown->isVisible()) {
@@ -767,7 +772,7 @@ void Tfmain::refresh() {
         // The list may hold the focus: a choice made here is not the operator's and sends
         // nothing.
         const QSignalBlocker quiet(box);
-        box->setCurrentIndex(index < kSourceCount ? index : -1);
+        box->setCurrentIndex(shown);
     };
     choose(srcL, s.source[sourceSlot(s.preset, 0) - 1]);
     choose(srcR, s.source[sourceSlot(s.preset, 1) - 1]);

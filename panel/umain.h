@@ -162,6 +162,10 @@ public:
 signals:
     // Emitted by requestRefresh from any thread; delivered queued on the window's thread.
     void refreshRequested();
+    // Emitted on the window's thread once the window shows what a request made it refresh, for
+    // whatever else follows a stored answer there: one queued hand-off from the link's threads
+    // per answer, not one per receiver.
+    void answerShown();
 
 protected:
     void closeEvent(QCloseEvent* e) override;

@@ -53,8 +53,7 @@ protected:
 
     void SetUp() override {
         restore.setConfirmWait(std::chrono::milliseconds(600));
-        QObject::connect(&w, &Tfmain::refreshRequested, &restore,
-                         [this] { restore.answerStored(); });
+        QObject::connect(&w, &Tfmain::answerShown, &restore, [this] { restore.answerStored(); });
         tfu.setStateStore(&journal, &memory);
         tfu.setVerdictWait(std::chrono::seconds(2));
         port.setInputHandler(
