@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
+#include <QPixmap>
 
 #include <benchmark/benchmark.h>
 
@@ -55,8 +56,25 @@ void BM_MetersShow(benchmark::State& state) {
     panel.resize(209, 39);
     auto* left = new QLabel(&panel);
     auto* right = new QLabel(&panel);
-    LevelMeters meters(&panel, {{5, 7, 154, 10}, left, QStringLiteral("Left")},
-                       {{4, 23, 154, 10}, right, QStringLiteral("Right")});
+    // Plain pictures in the main window's sizes: the drawing's cost does not depend on them.
+    auto picture = [](Qt::GlobalColor colour) {
+        QPixmap p(154, 10);
+        p.fill(colour);
+        return p;
+    };
+    LevelMeters meters(&panel,
+                       {{5, 7, 154, 10},
+                        picture(Qt::green),
+                        {5, 7, 154, 10},
+                        picture(Qt::black),
+                        left,
+                        QStringLiteral("Left")},
+                       {{4, 23, 154, 10},
+                        picture(Qt::green),
+                        {5, 23, 154, 10},
+                        picture(Qt::black),
+                        right,
+                        QStringLiteral("Right")});
     panel.show();
     QApplication::processEvents();
     Instant t = systemNow();
