@@ -140,9 +140,9 @@ void MeterBar::paintEvent(QPaintEvent* e) {
             p.fillRect(r, panelBrush());
         }
     }
-    // Both pictures are drawn as a picture label draws them: unscaled, from the top left of
-    // their box, cut at its edges, greyed by the style while disabled. The bar is greyed also
-    // while stale.
+    // Both pictures are drawn as a picture label draws them: from the top left of their box, cut
+    // at its edges, greyed by the style while disabled (the bar also while stale), and at a scale
+    // other than 1 first scaled smoothly to the screen's pixels.
     const auto greyed = [this](const QPixmap& picture) {
         QStyleOption opt;
         opt.initFrom(this);
@@ -150,12 +150,32 @@ void MeterBar::paintEvent(QPaintEvent* e) {
         opt.palette.setCurrentColorGroup(QPalette::Disabled);
         return style()->generatedIconPixmap(QIcon::Disabled, picture, &opt);
     };
-    p.drawPixmap(backgroundBox_.topLeft(), isEnabled() ? background_ : greyed(background_),
-                 QRect(QPoint(0, 0), backgroundBox_.size()));
-    if (barWidth_ > 0) {
-        p.drawPixmap(barBox_.topLeft(), isEnabled() && !stale_ ? bar_ : greyed(bar_),
-                     QRect(0, 0, barWidth_, barBox_.height()));
+    const qreal ratio = devicePixelRatioF();
+    if (ratio != scaledFor_) {
+        const auto scaled = [ratio](const QPixmap& picture) {
+            if (ratio == 1.0) {
+                return picture;
+            }
+            QPixmap shown = picture.scaled(picture.size() * ratio, Qt::IgnoreAspectRatio,
+                                           Qt::SmoothTransformation);
+            shown.setDevicePixelRatio(ratio);
+            return shown;
+        };
+        scaledBar_ = scaled(bar_);
+        scaledBackground_ = scaled(background_);
+        scaledFor_ = ratio;
     }
+    const auto drawCut = [this, &p, &greyed](const QRect& box, const QPixmap& picture, bool grey) {
+        p.setClipRect(box);
+        style()->drawItemPixmap(&p, box, Qt::AlignLeft | Qt::AlignTop,
+                                grey ? greyed(picture) : picture);
+    };
+    drawCut(backgroundBox_, scaledBackground_, !isEnabled());
+    if (barWidth_ > 0) {
+        drawCut(QRect(barBox_.topLeft(), QSize(barWidth_, barBox_.height())), scaledBar_,
+                !isEnabled() || stale_);
+    }
+    p.setClipping(false);
     if (markerX_) {
         p.fillRect(barBox_.x() + *markerX_, barBox_.y(), LevelMeters::kMarkerWidth,
                    barBox_.height(),

@@ -89,6 +89,10 @@ private:
     QRegion besideBackground_;
     QPixmap bar_;
     QPixmap background_;
+    // The pictures as drawn at the scale they were last drawn at.
+    qreal scaledFor_ = 0;
+    QPixmap scaledBar_;
+    QPixmap scaledBackground_;
     int barWidth_;
     bool stale_ = false;
     std::optional<int> markerX_;
