@@ -165,17 +165,23 @@ void MeterBar::paintEvent(QPaintEvent* e) {
         scaledBackground_ = scaled(background_);
         scaledFor_ = ratio;
     }
-    const auto drawCut = [this, &p, &greyed](const QRect& box, const QPixmap& picture, bool grey) {
+    const auto drawCut = [this, &p, &greyed, ratio](const QRect& box, const QPixmap& picture,
+                                                    bool grey) {
+        if (ratio == 1.0 && !grey) {
+            // The same pixels, without the clip and the style's detour.
+            p.drawPixmap(box.topLeft(), picture, QRect(QPoint(0, 0), box.size()));
+            return;
+        }
         p.setClipRect(box);
         style()->drawItemPixmap(&p, box, Qt::AlignLeft | Qt::AlignTop,
                                 grey ? greyed(picture) : picture);
+        p.setClipping(false);
     };
     drawCut(backgroundBox_, scaledBackground_, !isEnabled());
     if (barWidth_ > 0) {
         drawCut(QRect(barBox_.topLeft(), QSize(barWidth_, barBox_.height())), scaledBar_,
                 !isEnabled() || stale_);
     }
-    p.setClipping(false);
     if (markerX_) {
         p.fillRect(barBox_.x() + *markerX_, barBox_.y(), LevelMeters::kMarkerWidth,
                    barBox_.height(),
