@@ -19,4 +19,14 @@ public:
     virtual uint8_t setOutputReport(uint8_t* report) = 0;
 };
 
+// No library, or no unit: finds nothing, opens nothing, sends nothing.
+class NoPort : public HidPort {
+public:
+    uint8_t scanForDevices() override { return 0; }
+    void getDeviceInfo(uint8_t, THIDdeviceInfo*) override {}
+    bool openDevice(uint8_t) override { return false; }
+    bool closeDevice() override { return false; }
+    uint8_t setOutputReport(uint8_t*) override { return 0; }
+};
+
 } // namespace qx

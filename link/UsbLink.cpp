@@ -10,16 +10,6 @@ namespace {
 // The library's device-change handler takes no context: it reaches the bound link here.
 std::atomic<UsbLink*> boundLink{nullptr};
 
-// Stands in for the library until it is loaded: sends nothing.
-class NoPort : public HidPort {
-public:
-    uint8_t scanForDevices() override { return 0; }
-    void getDeviceInfo(uint8_t, THIDdeviceInfo*) override {}
-    bool openDevice(uint8_t) override { return false; }
-    bool closeDevice() override { return false; }
-    uint8_t setOutputReport(uint8_t*) override { return 0; }
-};
-
 // Forwards to the library's port once it exists; the worker starts before the library loads.
 class DeferredPort : public HidPort {
 public:
@@ -36,7 +26,7 @@ private:
         return p ? *p : none_;
     }
     std::atomic<HidPort*>& target_;
-    NoPort none_;
+    NoPort none_; // until the library is loaded
 };
 
 std::atomic<HidPort*> activePort{nullptr};

@@ -17,7 +17,6 @@
 #include <mutex>
 #include <optional>
 #include <span>
-#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>

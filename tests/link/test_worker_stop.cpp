@@ -9,18 +9,8 @@
 
 namespace {
 
-// No unit: nothing is found, opened or sent.
-class NoUnit : public qx::HidPort {
-public:
-    uint8_t scanForDevices() override { return 0; }
-    void getDeviceInfo(uint8_t, THIDdeviceInfo*) override {}
-    bool openDevice(uint8_t) override { return false; }
-    bool closeDevice() override { return false; }
-    uint8_t setOutputReport(uint8_t*) override { return 0; }
-};
-
 TEST(WorkerStop, EndsWhenAskedAtAnyPointOfItsWait) {
-    NoUnit port;
+    qx::NoPort port; // no unit: nothing is found, opened or sent
     for (int round = 0; round < 400; ++round) {
         qx::LinkState link;
         qx::Tthr worker(link, port, [] {});

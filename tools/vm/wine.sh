@@ -68,15 +68,15 @@ backtraces() {
 # and ended, rather than holding the machine until its own time limit.
 run() {
     "$wine" "$exe" "$@" >"$work/out" 2>"$work/err" &
-    local pid=$! start=$SECONDS
-    while kill -0 "$pid" 2>/dev/null && [ $((SECONDS - start)) -lt "${QX_WINE_RUN_LIMIT:-120}" ]; do
+    local pid=$! start=$SECONDS limit=${QX_WINE_RUN_LIMIT:-120}
+    while kill -0 "$pid" 2>/dev/null && [ $((SECONDS - start)) -lt "$limit" ]; do
         sleep 0.2
     done
     if kill -0 "$pid" 2>/dev/null; then
-        echo "hung: qx77zt $* has not ended after ${QX_WINE_RUN_LIMIT:-120} s; its threads:"
+        echo "hung: qx77zt $* has not ended after $limit s; its threads:"
         backtraces
         kill -KILL "$pid" 2>/dev/null
-        echo "qx77zt $* did not end within ${QX_WINE_RUN_LIMIT:-120} s" >>"$work/err"
+        echo "qx77zt $* did not end within $limit s" >>"$work/err"
     fi
     wait "$pid"
     code=$?
