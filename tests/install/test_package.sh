@@ -28,6 +28,14 @@ done
 if grep -q '^./etc/' <<<"$files"; then
     fail "the package must not ship files under /etc"
 fi
+# The copyright file is machine-readable and names the project's licence for every file.
+dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/qx77zt/copyright >"$work/copyright"
+head -1 "$work/copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+    fail "copyright is not in the machine-readable format"
+licences=$(sed -n 's/^License: *//p' "$work/copyright" | sort -u)
+[ "$licences" = "GPL-3.0-or-later" ] || fail "copyright names licences other than GPL-3.0-or-later: $licences"
+grep -q '^ On Debian systems, the complete text of the GNU General Public$' "$work/copyright" ||
+    fail "copyright does not point at the licence's text"
 depends=$(dpkg-deb -f "$deb" Depends)
 for d in libudev1 fonts-wine libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
     grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
