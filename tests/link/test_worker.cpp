@@ -159,6 +159,39 @@ TEST_F(WorkerTest, CountersAfterInjectedFaults) {
     EXPECT_LT(*c.lastAnswerAge, std::chrono::seconds(2));
 }
 
+// The resend counter counts repeats only: the first send of each write is none, answered at
+// once or not.
+TEST_F(WorkerTest, ResendsCountOnlyTheRepeatsOfAWrite) {
+    struct Case {
+        const char* name;
+        unsigned silentSends; // writes the unit leaves unanswered
+    };
+    for (const Case c : {Case{"answered at once", 0}, Case{"answered after three sends", 3}}) {
+        SCOPED_TRACE(c.name);
+        const uint64_t resendsBefore = link.counters.snapshot().resends;
+        const unsigned writesBefore = sentOf(0x80);
+        if (c.silentSends > 0) {
+            unit::Faults silent;
+            silent.silent = true;
+            unit.setFaults(silent);
+        }
+        link.save([](DeviceSettings& s) { s.muteOn = s.muteOn != 0 ? 0 : 1; });
+        ASSERT_TRUE(eventually([&] { return sentOf(0x80) >= writesBefore + c.silentSends; }));
+        unit.setFaults({});
+        ASSERT_TRUE(eventually([&] { return link.writeAcked(); }));
+        // Read together until they agree: a resend may still be on its way to the unit.
+        uint64_t writes = 0;
+        uint64_t resends = 0;
+        EXPECT_TRUE(eventually([&] {
+            resends = link.counters.snapshot().resends - resendsBefore;
+            writes = sentOf(0x80) - writesBefore;
+            return resends + 1 == writes;
+        })) << writes
+            << " writes, " << resends << " counted as resends";
+        EXPECT_GE(writes, std::max(c.silentSends, 1u));
+    }
+}
+
 TEST_F(WorkerTest, UpdateCommandsReachABootingUnitDespiteAnUnconfirmedWrite) {
     unit::Faults silent;
     silent.silent = true;
