@@ -164,17 +164,30 @@ void DiagnosticsWindow::showRecorderState() {
     const QString file = QString::fromStdString(s.path);
     recordButton->setText(s.recording ? QStringLiteral("Stop recording")
                                       : QStringLiteral("Start recording…"));
+    // Reports the file was too slow to take leave gaps, which whoever reads it must know.
+    const QString dropped =
+        s.dropped == 0
+            ? QString()
+            : QStringLiteral(" (%1 reports dropped: the file took them too slowly)").arg(s.dropped);
     if (s.recording) {
         recordState->setText(QStringLiteral("Recording: %1 reports, %2 bytes in %3")
                                  .arg(s.reports)
                                  .arg(s.bytes)
-                                 .arg(file));
+                                 .arg(file) +
+                             dropped);
+    } else if (!s.error.empty()) {
+        recordState->setText(QStringLiteral("Recording ended: cannot write %1: %2")
+                                 .arg(file, QString::fromStdString(s.error)));
+    } else if (s.writing) {
+        recordState->setText(QStringLiteral("Writing the rest of the recording to %1…").arg(file));
     } else if (s.stoppedAtLimit) {
         recordState->setText(QStringLiteral("Recording stopped at its size limit: %1 reports in %2")
                                  .arg(s.reports)
-                                 .arg(file));
+                                 .arg(file) +
+                             dropped);
     } else if (!s.path.empty()) {
-        recordState->setText(QStringLiteral("Recorded %1 reports in %2").arg(s.reports).arg(file));
+        recordState->setText(QStringLiteral("Recorded %1 reports in %2").arg(s.reports).arg(file) +
+                             dropped);
     } else {
         recordState->clear();
     }

@@ -10,6 +10,8 @@ namespace {
 constexpr std::string_view kProgramKey = "program: ";
 constexpr std::string_view kUnitKey = "unit: ";
 constexpr std::string_view kLimitLine = "stopped: size limit of ";
+constexpr std::string_view kDroppedKey = "dropped: ";
+constexpr std::string_view kDroppedEnd = " reports";
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -68,6 +70,19 @@ std::optional<RecordedReport> parseReportLine(std::string_view line) {
     return r;
 }
 
+// "dropped: <count> reports", the count above 0.
+std::optional<uint64_t> parseDroppedLine(std::string_view line) {
+    line.remove_prefix(kDroppedKey.size());
+    uint64_t count = 0;
+    const char* end = line.data() + line.size();
+    const auto [after, ec] = std::from_chars(line.data(), end, count);
+    if (ec != std::errc{} || after == line.data() || count == 0 ||
+        std::string_view(after, static_cast<std::size_t>(end - after)) != kDroppedEnd) {
+        return std::nullopt;
+    }
+    return count;
+}
+
 } // namespace
 
 std::string formatRecordingHeader(const RecordingHeader& header) {
@@ -91,6 +106,10 @@ std::string formatRecordedReport(const RecordedReport& report) {
 
 std::string formatLimitLine(uint64_t limitBytes) {
     return std::string(kLimitLine) + std::to_string(limitBytes) + " bytes reached\n";
+}
+
+std::string formatDroppedLine(uint64_t count) {
+    return std::string(kDroppedKey) + std::to_string(count) + std::string(kDroppedEnd) + "\n";
 }
 
 ParsedRecording parseRecording(std::string_view text) {
@@ -134,6 +153,17 @@ ParsedRecording parseRecording(std::string_view text) {
         }
         if (startsWith(line, kLimitLine)) {
             rec.stoppedAtLimit = true;
+            continue;
+        }
+        if (startsWith(line, kDroppedKey)) {
+            const std::optional<uint64_t> count = parseDroppedLine(line);
+            if (!count) {
+                return fail("not a count of dropped reports");
+            }
+            if (*count > UINT64_MAX - rec.dropped) {
+                return fail("more reports dropped than can be counted");
+            }
+            rec.dropped += *count;
             continue;
         }
         const std::optional<RecordedReport> r = parseReportLine(line);

@@ -35,6 +35,9 @@ struct Recording {
     RecordingHeader header;
     std::vector<RecordedReport> reports;
     bool stoppedAtLimit = false; // the recorder stopped at its size bound
+    // Reports the recorder had no room for while the file was slow to take them: the link went
+    // on, the recording has gaps.
+    uint64_t dropped = 0;
 };
 
 // The header lines, each ending in a newline.
@@ -43,6 +46,8 @@ std::string formatRecordingHeader(const RecordingHeader& header);
 std::string formatRecordedReport(const RecordedReport& report);
 // The line a recorder writes when it stops at its bound.
 std::string formatLimitLine(uint64_t limitBytes);
+// The line that stands where `count` reports were dropped (more than 0).
+std::string formatDroppedLine(uint64_t count);
 
 struct ParsedRecording {
     std::optional<Recording> recording;

@@ -19,7 +19,7 @@ struct LinkCountersSnapshot {
     uint64_t answersReceived = 0; // answer frames that passed their checks
     uint64_t crcFailures = 0;     // answers whose CRC did not match
     uint64_t lengthFailures = 0;  // answers whose length did not fit, or too short to read
-    uint64_t resends = 0;         // repeats of an unacknowledged settings write
+    uint64_t resends = 0; // repeats of an unacknowledged settings write (not its first send)
     // Time since the last good answer; nullopt when none has arrived yet.
     std::optional<std::chrono::milliseconds> lastAnswerAge;
 };

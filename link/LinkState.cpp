@@ -69,26 +69,28 @@ LinkState::Clock::time_point LinkState::nextStatusAt() const {
 }
 
 LinkState::Ticket LinkState::save(const std::function<void(DeviceSettings&)>& edit) {
-    bool wasAcked;
+    Ticket ticket;
     {
-        std::lock_guard lock(recordsMutex_);
+        // Both locks, the records' first: the worker looks at `writeAcked_` under the mailbox's
+        // lock, so it finds the write either not yet posted or posted with its resend copy and
+        // schedule. Seeing only the cleared acknowledgement, it would send the old resend copy
+        // and then the new post as well.
+        std::lock_guard records(recordsMutex_);
         if (edit) {
             edit(settings_);
         }
         editNotYetSent_ = true;
         ++editSeq_;
-        wasAcked = writeAcked_.exchange(false);
+        std::lock_guard mailbox(mailboxMutex_);
+        const bool wasAcked = writeAcked_.exchange(false);
         if (wasAcked) {
             unconfirmedSince_ = Clock::now();
         }
-    }
-    Ticket ticket;
-    {
-        std::lock_guard lock(mailboxMutex_);
         request_.command = cmd::kSettingsWrite;
         request_.payload.clear();
         request_.payloadIsSettings = true;
         ticket = ++postSeq_;
+        newestSave_ = ticket;
         pending_ = true;
         resendRequest_ = request_;
         if (wasAcked) {
@@ -303,12 +305,12 @@ LinkState::Work LinkState::nextWork(std::stop_token stop) {
         } else if (!writeAcked_) {
             if (now >= nextResendAt_) {
                 // The resend consumes whatever was posted meanwhile.
-                work.job = Job{resendRequest_, postSeq_, true};
+                work.job = takeLocked(resendRequest_, true);
             } else {
                 deadline = nextResendAt_;
             }
         } else if (pending_) {
-            work.job = Job{request_, postSeq_, false};
+            work.job = takeLocked(request_, false);
         } else if (statusPolling_) {
             if (bootMode) {
                 // Nothing is polled in boot mode; looked at again as often as a poll would be.
@@ -340,6 +342,15 @@ LinkState::Work LinkState::nextWork(std::stop_token stop) {
             mailboxChanged_.wait(lock, changed);
         }
     }
+}
+
+LinkState::Job LinkState::takeLocked(const LinkRequest& request, bool resend) {
+    Job job{request, postSeq_, resend};
+    if (request.command == cmd::kSettingsWrite && request.payloadIsSettings) {
+        job.repeat = newestSave_ <= writeTakenUpTo_;
+        writeTakenUpTo_ = postSeq_;
+    }
+    return job;
 }
 
 void LinkState::finishJob(const Job& job, bool result) {

@@ -3,8 +3,10 @@
 // thread (answers).
 //
 // Locking: `mailboxMutex_` guards the mailbox, the resend copy and the worker's wake-up state;
-// `recordsMutex_` guards the two records and the acknowledgement state. The two are never held
-// at the same time. Flags that are only observed are atomics.
+// `recordsMutex_` guards the two records and the acknowledgement state. Only save() holds both,
+// `recordsMutex_` first, so that a worker pass sees a settings write's post whole or not at all;
+// nothing takes `recordsMutex_` while holding `mailboxMutex_`. Flags that are only observed are
+// atomics.
 #pragma once
 
 #include "link/DeviceRecords.h"
@@ -105,7 +107,7 @@ public:
 
     // Changes the settings record with `edit` and posts a settings write: the request, `pending`,
     // `writeAcked` cleared and the resend copy, in one step, so that no answer arriving in
-    // between can undo the edit.
+    // between can undo the edit and no worker pass sees half of it (and sends the write twice).
     Ticket save(const std::function<void(DeviceSettings&)>& edit = {});
 
     // Blocks until the worker has taken the post of `ticket` (or the link was shut down) and
@@ -167,7 +169,11 @@ public:
     struct Job {
         LinkRequest request;
         Ticket ticket = 0;
+        // Taken from the resend copy: the settings write awaiting its acknowledgement.
         bool resend = false;
+        // A settings write that went out before with no save since: counted as a resend. The
+        // first send of each save is not one, although it too is taken from the resend copy.
+        bool repeat = false;
     };
     struct Work {
         std::optional<Job> job;
@@ -204,6 +210,8 @@ public:
 private:
     // Writes a status request into the mailbox; needs mailboxMutex_.
     void postStatusLocked();
+    // The job that sends `request` and consumes every post so far; needs mailboxMutex_.
+    Job takeLocked(const LinkRequest& request, bool resend);
     // The result of the send that took `ticket`; needs mailboxMutex_.
     bool resultOf(Ticket ticket) const;
 
@@ -234,6 +242,11 @@ private:
     // The newest save that asked for its write to go out at once; a send that was taken before
     // it must not push that back by a resend interval. Guarded by mailboxMutex_.
     Ticket immediateSave_ = 0;
+    // The newest save's ticket, and the newest ticket a settings write was taken with: a write
+    // taken while the first is not above the second repeats one already sent. Guarded by
+    // mailboxMutex_.
+    Ticket newestSave_ = 0;
+    Ticket writeTakenUpTo_ = 0;
     std::atomic<bool> pending_{false};       // written under mailboxMutex_
     std::atomic<bool> refreshNeeded_{false}; // written under mailboxMutex_
     uint64_t answersStored_ = 0;             // guarded by mailboxMutex_

@@ -39,7 +39,7 @@ void Tthr::execute(std::stop_token stop) {
             break;
         }
         if (work.job) {
-            if (work.job->resend) {
+            if (work.job->repeat) {
                 link_.counters.resends.fetch_add(1, std::memory_order_relaxed);
             }
             const uint8_t sent = sendFrame(link_, port_, work.job->request, errors_, stop);

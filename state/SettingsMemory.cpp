@@ -63,24 +63,33 @@ SettingsMemory::SettingsMemory(std::filesystem::path file) : file_(std::move(fil
 std::string SettingsMemory::load() {
     std::lock_guard lock(mutex_);
     units_.clear();
+    keptBecause_.clear();
     if (file_.empty()) {
         return {};
     }
-    const ReadOutcome read = readStateFile(file_, kMaxSettingsFileSize);
-    if (read.status == ReadOutcome::Status::Missing) {
+    const StateLoad loaded =
+        loadStateFile(file_, kMaxSettingsFileSize, [this](std::span<const std::uint8_t> bytes) {
+            SettingsParse parsed = parseSettingsMemory(bytes);
+            if (parsed.ok) {
+                units_ = std::move(parsed.units);
+            }
+            return parsed.error;
+        });
+    switch (loaded.status) {
+    case StateLoad::Status::Missing:
+    case StateLoad::Status::Loaded:
         return {};
-    }
-    if (read.status == ReadOutcome::Status::Failed) {
+    case StateLoad::Status::SetAside:
         return "The remembered unit settings in " + file_.string() +
-               " cannot be read and are ignored: " + read.error + ".";
+               " are damaged and are ignored: " + loaded.why + ". They were moved to " +
+               loaded.aside.string() + ".";
+    case StateLoad::Status::Kept:
+        break;
     }
-    SettingsParse parsed = parseSettingsMemory(read.bytes);
-    if (!parsed.ok) {
-        return "The remembered unit settings in " + file_.string() +
-               " are damaged and are ignored: " + parsed.error + ".";
-    }
-    units_ = std::move(parsed.units);
-    return {};
+    keptBecause_ = loaded.why;
+    return "The remembered unit settings in " + file_.string() + " cannot be read and are " +
+           "ignored (" + loaded.why + "). The file is left as it is and not written during " +
+           "this run.";
 }
 
 std::optional<DeviceSettings> SettingsMemory::find(const std::string& serial) const {
@@ -113,6 +122,10 @@ std::string SettingsMemory::remember(const std::string& serial, const DeviceSett
     }
     if (file_.empty()) {
         return {};
+    }
+    if (!keptBecause_.empty()) {
+        return "the remembered unit settings in " + file_.string() +
+               " could not be read and are left as they are (" + keptBecause_ + ")";
     }
     const std::string text = formatSettingsMemory(units_);
     const WriteOutcome w = replaceFile(

@@ -44,7 +44,9 @@ public:
     explicit SettingsMemory(std::filesystem::path file);
 
     // Reads the file. Returns a message for the operator when it is damaged or unreadable (its
-    // contents are then ignored, and the next change replaces it); empty otherwise.
+    // contents are then ignored); empty otherwise. A damaged file is moved aside, under a name no
+    // earlier damaged copy has, and the next change writes a new one; one that cannot be read is
+    // left as it is and not written until the next load(): changes are then kept in memory only.
     std::string load();
     std::optional<DeviceSettings> find(const std::string& serial) const;
     // Keeps `settings` as what `serial` confirmed last; writes the file only when that changes
@@ -56,6 +58,8 @@ private:
     std::filesystem::path file_;
     mutable std::mutex mutex_;
     std::vector<RememberedUnit> units_; // guarded by mutex_; newest first
+    // Why the file was left as it is; empty when it may be written. Guarded by mutex_.
+    std::string keptBecause_;
 };
 
 } // namespace qx::state

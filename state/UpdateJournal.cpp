@@ -173,28 +173,34 @@ UpdateJournal::UpdateJournal(std::filesystem::path file) : file_(std::move(file)
 std::string UpdateJournal::load() {
     std::lock_guard lock(mutex_);
     entries_.clear();
+    keptBecause_.clear();
     if (file_.empty()) {
         return {};
     }
-    const ReadOutcome read = readStateFile(file_, kMaxJournalFileSize);
-    if (read.status == ReadOutcome::Status::Missing) {
+    const StateLoad loaded =
+        loadStateFile(file_, kMaxJournalFileSize, [this](std::span<const std::uint8_t> bytes) {
+            JournalParse parsed = parseJournal(bytes);
+            if (parsed.ok) {
+                entries_ = std::move(parsed.entries);
+            }
+            return parsed.error;
+        });
+    switch (loaded.status) {
+    case StateLoad::Status::Missing:
+    case StateLoad::Status::Loaded:
         return {};
+    case StateLoad::Status::SetAside:
+        return "The update journal " + file_.string() + " is ignored: " + loaded.why +
+               ". It was moved to " + loaded.aside.string() + ".";
+    case StateLoad::Status::Kept:
+        break;
     }
-    std::string why = read.error;
-    if (read.status == ReadOutcome::Status::Read) {
-        JournalParse parsed = parseJournal(read.bytes);
-        if (parsed.ok) {
-            entries_ = std::move(parsed.entries);
-            return {};
-        }
-        why = parsed.error;
-    }
-    // Kept for a look, out of the way of the next write.
-    std::error_code ec;
-    const std::filesystem::path aside = file_.string() + ".damaged";
-    std::filesystem::rename(file_, aside, ec);
-    return "The update journal " + file_.string() + " is ignored: " + why + "." +
-           (ec ? std::string() : " It was moved to " + aside.string() + ".");
+    // It may hold the entry of an update that was cut off: left for the next run to read.
+    keptBecause_ = loaded.why;
+    return "The update journal " + file_.string() + " cannot be read (" + loaded.why +
+           "). It is left as it is and not written during this run: updates are journalled " +
+           "in memory only, and an update cut off before is offered again only once the " +
+           "file can be read.";
 }
 
 std::vector<JournalEntry> UpdateJournal::entries() const {
@@ -246,6 +252,10 @@ std::string UpdateJournal::drop(std::uint64_t id) {
 std::string UpdateJournal::writeLocked() {
     if (file_.empty()) {
         return {};
+    }
+    if (!keptBecause_.empty()) {
+        return "the update journal " + file_.string() +
+               " could not be read and is left as it is (" + keptBecause_ + ")";
     }
     const std::string text = formatJournal(entries_);
     const WriteOutcome w = replaceFile(

@@ -84,8 +84,11 @@ public:
     // An empty path keeps the journal in memory only.
     explicit UpdateJournal(std::filesystem::path file);
 
-    // Reads the file. A damaged or unreadable one is set aside and ignored; the returned message
-    // says so (empty otherwise).
+    // Reads the file; the returned message says what went wrong (empty when nothing did). A
+    // damaged file is moved aside, under a name no earlier damaged copy has, and ignored. One
+    // that cannot be read (no permission, an I/O error, a symbolic link, not a file) is left as
+    // it is, since it may hold a cut-off update: until the next load() nothing is written over
+    // it, and every change is kept in memory only and reports that it was not written.
     std::string load();
     std::vector<JournalEntry> entries() const; // oldest first
     std::optional<JournalEntry> latestFor(const std::string& serial) const;
@@ -108,6 +111,8 @@ private:
     std::filesystem::path file_;
     mutable std::mutex mutex_;
     std::vector<JournalEntry> entries_; // guarded by mutex_
+    // Why the file was left as it is; empty when it may be written. Guarded by mutex_.
+    std::string keptBecause_;
 };
 
 // Records a transfer's progress in the journal from a thread of its own, at most once per

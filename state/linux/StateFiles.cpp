@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <stdio.h> // renameat2
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,7 +113,7 @@ ReadOutcome readStateFile(const std::filesystem::path& path, std::size_t maxByte
         return out;
     }
     if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
-        out.status = ReadOutcome::Status::Failed;
+        out.status = ReadOutcome::Status::TooLarge;
         out.error = "the file is larger than such a file can be";
         return out;
     }
@@ -134,7 +135,7 @@ ReadOutcome readStateFile(const std::filesystem::path& path, std::size_t maxByte
         got += static_cast<std::size_t>(n);
     }
     if (got > maxBytes) { // grew since fstat
-        out.status = ReadOutcome::Status::Failed;
+        out.status = ReadOutcome::Status::TooLarge;
         out.error = "the file is larger than such a file can be";
         return out;
     }
@@ -142,6 +143,28 @@ ReadOutcome readStateFile(const std::filesystem::path& path, std::size_t maxByte
     out.status = ReadOutcome::Status::Read;
     out.bytes = std::move(bytes);
     return out;
+}
+
+MoveResult moveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                                std::string& error) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return MoveResult::Moved;
+    }
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS) {
+        // A file system that cannot rename without replacing: a second name, made only where
+        // none is, then the first name removed.
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return MoveResult::Moved;
+        }
+        err = errno;
+    }
+    if (err == EEXIST) {
+        return MoveResult::TargetExists;
+    }
+    error = std::strerror(err);
+    return MoveResult::Failed;
 }
 
 } // namespace qx::state

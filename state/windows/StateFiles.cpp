@@ -95,7 +95,7 @@ ReadOutcome readStateFile(const std::filesystem::path& path, std::size_t maxByte
         return out;
     }
     if (static_cast<std::uint64_t>(size.QuadPart) > maxBytes) {
-        out.status = ReadOutcome::Status::Failed;
+        out.status = ReadOutcome::Status::TooLarge;
         out.error = "the file is larger than such a file can be";
         return out;
     }
@@ -115,7 +115,7 @@ ReadOutcome readStateFile(const std::filesystem::path& path, std::size_t maxByte
         got += n;
     }
     if (got > maxBytes) { // grew since it was measured
-        out.status = ReadOutcome::Status::Failed;
+        out.status = ReadOutcome::Status::TooLarge;
         out.error = "the file is larger than such a file can be";
         return out;
     }
@@ -123,6 +123,20 @@ ReadOutcome readStateFile(const std::filesystem::path& path, std::size_t maxByte
     out.status = ReadOutcome::Status::Read;
     out.bytes = std::move(bytes);
     return out;
+}
+
+MoveResult moveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                                std::string& error) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the new name is taken.
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return MoveResult::Moved;
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
+        return MoveResult::TargetExists;
+    }
+    error = systemError("cannot move the file");
+    return MoveResult::Failed;
 }
 
 } // namespace qx::state

@@ -15,8 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const qx::RecordedReport& r : parsed.recording->reports) {
         again += qx::formatRecordedReport(r);
     }
+    if (parsed.recording->dropped > 0) {
+        again += qx::formatDroppedLine(parsed.recording->dropped);
+    }
     const qx::ParsedRecording reread = qx::parseRecording(again);
-    if (!reread.recording || reread.recording->reports.size() != parsed.recording->reports.size()) {
+    if (!reread.recording || reread.recording->reports.size() != parsed.recording->reports.size() ||
+        reread.recording->dropped != parsed.recording->dropped) {
         std::abort();
     }
     return 0;

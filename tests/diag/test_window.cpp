@@ -94,7 +94,13 @@ TEST_F(DiagnosticsWindowTest, RecordingStartsStopsAndSaysWhenItHitItsBound) {
     recorder.received(std::array<uint8_t, 65>{1});
     QTest::mouseClick(w.recordButton, Qt::LeftButton);
     EXPECT_FALSE(recorder.state().recording);
-    EXPECT_EQ(w.recordState->text(), QStringLiteral("Recorded 1 reports in %1").arg(file));
+    // The recorder's thread closes the file after the click; the line follows it.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return w.recordState->text() == QStringLiteral("Recorded 1 reports in %1").arg(file);
+        },
+        5000))
+        << w.recordState->text().toStdString();
 
     // Stopped by its bound while the window is open: the line follows without a click.
     ASSERT_EQ(recorder.start(file.toStdString(), {}, 400), "");
@@ -128,6 +134,7 @@ TEST_F(DiagnosticsWindowTest, RecorderLineRestsWhileClosedAndCatchesUpWhenShown)
     for (int i = 0; i < 10; ++i) {
         recorder.received(std::array<uint8_t, 65>{1});
     }
+    ASSERT_TRUE(recorder.waitWritten(std::chrono::seconds(10)));
     ASSERT_TRUE(recorder.state().stoppedAtLimit);
     w.show();
     EXPECT_TRUE(

@@ -56,6 +56,7 @@ TEST(LinkState, TwoQuickSettingsChangesSendOneWriteWithBoth) {
 
     const LinkState::Job job = takeAndFinish(link);
     EXPECT_TRUE(job.resend);
+    EXPECT_FALSE(job.repeat) << "the first send of a write is no resend";
     const DeviceSettings sent = link.takeSettingsForSend().settings;
     EXPECT_EQ(sent.muteOn, 1);
     EXPECT_EQ(sent.dimMode, 2);
@@ -178,12 +179,15 @@ TEST(LinkState, UnacknowledgedWriteReplacesPostsAndRepeatsEvery100ms) {
     LinkState link;
     link.save([](DeviceSettings& s) { s.muteOn = 1; });
     const auto firstSend = LinkState::Clock::now();
-    EXPECT_TRUE(takeAndFinish(link).resend);
+    const LinkState::Job first = takeAndFinish(link);
+    EXPECT_TRUE(first.resend);
+    EXPECT_FALSE(first.repeat);
 
     ASSERT_TRUE(link.postStatusRequest());
     const LinkState::Job again = takeAndFinish(link);
     const auto elapsed = LinkState::Clock::now() - firstSend;
     EXPECT_TRUE(again.resend) << "the status request is consumed by the resend";
+    EXPECT_TRUE(again.repeat);
     EXPECT_EQ(again.request.command, cmd::kSettingsWrite);
     EXPECT_GE(elapsed, 95ms);
     EXPECT_FALSE(link.pending());
@@ -211,6 +215,58 @@ TEST(LinkState, AChangeRightAfterAnAcknowledgementGoesOutAtOnce) {
     // A change while the write is still unacknowledged keeps to the resend schedule.
     link.save([](DeviceSettings& s) { s.muteOn = 1; });
     EXPECT_GT(link.nextResendAt(), LinkState::Clock::now());
+}
+
+// A save is one step for the worker: a pass that fell between the acknowledgement being
+// cleared and the write being posted took the old resend copy and then the new post as well,
+// sending one save twice. Each round is a fresh link, whose resend is due at once, with a worker
+// that the waker keeps passing as often as it can and a unit that acknowledges every write.
+TEST(LinkState, ASaveIsSentOnceHoweverAWorkerPassFallsAgainstIt) {
+    constexpr int kRounds = 300;
+    int doubled = 0;
+    int repeats = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        LinkState link;
+        std::atomic<int> writes{0};
+        std::stop_source stop;
+        std::jthread worker([&] {
+            for (;;) {
+                const LinkState::Work w = link.nextWork(stop.get_token());
+                if (w.stop) {
+                    return;
+                }
+                if (!w.job) {
+                    continue;
+                }
+                ++writes;
+                repeats += w.job->repeat ? 1 : 0; // only this thread writes it until joined
+                link.takeSettingsForSend();
+                link.finishJob(*w.job, true);
+                link.noteAnswer(true);
+            }
+        });
+        std::atomic<bool> passing{true};
+        std::jthread waker([&] {
+            while (passing) {
+                link.wakeWorker();
+            }
+        });
+        link.save([](DeviceSettings& s) { s.muteOn = 1; });
+        const auto until = LinkState::Clock::now() + 5s;
+        while (!(link.writeAcked() && !link.pending()) && LinkState::Clock::now() < until) {
+            std::this_thread::yield();
+        }
+        passing = false;
+        waker.join();
+        stop.request_stop();
+        link.wakeWorker();
+        worker.join();
+        ASSERT_TRUE(link.writeAcked()) << "round " << round;
+        doubled += writes > 1 ? 1 : 0;
+        ASSERT_GE(writes, 1) << "round " << round;
+    }
+    EXPECT_EQ(doubled, 0) << "rounds whose save went out more than once";
+    EXPECT_EQ(repeats, 0);
 }
 
 TEST(LinkState, UpdateCommandsAreSentEvenWithAWriteUnacknowledged) {

@@ -147,8 +147,11 @@ TEST_F(WorkerTest, CountersAfterInjectedFaults) {
     f = {};
     f.refuseWrites = true;
     unit.setFaults(f);
-    const uint64_t sentBefore = link.counters.snapshot().framesSent;
+    // A resend is counted as it starts: the one under way may still go through. Once one piece
+    // is refused every later send is, so the frames sent are counted from then on.
     ASSERT_TRUE(eventually([&] { return link.counters.snapshot().piecesRefused >= 1; }));
+    const uint64_t sentBefore = link.counters.snapshot().framesSent;
+    ASSERT_TRUE(eventually([&] { return link.counters.snapshot().piecesRefused >= 2; }));
     EXPECT_EQ(link.counters.snapshot().framesSent, sentBefore);
 
     unit.setFaults({});
@@ -157,6 +160,39 @@ TEST_F(WorkerTest, CountersAfterInjectedFaults) {
     EXPECT_GE(c.answersReceived, 1u);
     ASSERT_TRUE(c.lastAnswerAge);
     EXPECT_LT(*c.lastAnswerAge, std::chrono::seconds(2));
+}
+
+// The resend counter counts repeats only: the first send of each write is none, answered at
+// once or not.
+TEST_F(WorkerTest, ResendsCountOnlyTheRepeatsOfAWrite) {
+    struct Case {
+        const char* name;
+        unsigned silentSends; // writes the unit leaves unanswered
+    };
+    for (const Case c : {Case{"answered at once", 0}, Case{"answered after three sends", 3}}) {
+        SCOPED_TRACE(c.name);
+        const uint64_t resendsBefore = link.counters.snapshot().resends;
+        const unsigned writesBefore = sentOf(0x80);
+        if (c.silentSends > 0) {
+            unit::Faults silent;
+            silent.silent = true;
+            unit.setFaults(silent);
+        }
+        link.save([](DeviceSettings& s) { s.muteOn = s.muteOn != 0 ? 0 : 1; });
+        ASSERT_TRUE(eventually([&] { return sentOf(0x80) >= writesBefore + c.silentSends; }));
+        unit.setFaults({});
+        ASSERT_TRUE(eventually([&] { return link.writeAcked(); }));
+        // Read together until they agree: a resend may still be on its way to the unit.
+        uint64_t writes = 0;
+        uint64_t resends = 0;
+        EXPECT_TRUE(eventually([&] {
+            resends = link.counters.snapshot().resends - resendsBefore;
+            writes = sentOf(0x80) - writesBefore;
+            return resends + 1 == writes;
+        })) << writes
+            << " writes, " << resends << " counted as resends";
+        EXPECT_GE(writes, std::max(c.silentSends, 1u));
+    }
 }
 
 TEST_F(WorkerTest, UpdateCommandsReachABootingUnitDespiteAnUnconfirmedWrite) {

@@ -145,6 +145,8 @@ private:
         link_.tap = &recorder_;
         step();
         recorder_.stop();
+        checks_.expect(recorder_.waitWritten(std::chrono::seconds(10)), "recording " + name,
+                       "not written within 10 s");
         std::ifstream in(file, std::ios::binary);
         const std::string text{std::istreambuf_iterator<char>(in),
                                std::istreambuf_iterator<char>()};
