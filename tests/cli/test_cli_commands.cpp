@@ -252,7 +252,8 @@ TEST_F(CliCommands, OutputJsonAndExitStatusOfEachCommand) {
          kExitDone,
          "usage: qx77zt defaults [--json] [--serial S]\n\nSends the factory default settings "
          "(the window's \"Ddefault\") and waits for the unit's\nacknowledgement.\n\n--serial S "
-         "chooses the unit with serial number S when several are plugged in.\n",
+         "chooses the unit with serial number S when several are plugged in.\n--demo sends the "
+         "request to the running demo program instead of a unit.\n",
          ""},
     };
 
