@@ -103,8 +103,10 @@ def start_session(procs, env, home):
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     read_end, write_end = os.pipe()
+    # -noreset: by default the server starts anew when its last client leaves, and refuses
+    # connections meanwhile; the socket probe below and the bus launcher are such clients.
     procs.start(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp"], env, pass_fds=(write_end,),
+                 "-nolisten", "tcp", "-noreset"], env, pass_fds=(write_end,),
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     with os.fdopen(read_end, "rb", buffering=0) as displayfd:
@@ -216,6 +218,7 @@ def main():
             procs.end_all()
         except Failed as e:
             failures.append(str(e))
+        failures += sanitizer_reports(os.path.join(home, "demo.log"))
         if failures:
             try:
                 with open(os.path.join(home, "demo.log"), "rb") as log:
@@ -231,6 +234,20 @@ def main():
 
 
 ROWS_CHECKED = [0]
+# What a demo built with a sanitizer writes when it finds a fault.
+SANITIZER_REPORTS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                     "WARNING: ThreadSanitizer", "runtime error:")
+
+
+def sanitizer_reports(log_path):
+    ROWS_CHECKED[0] += 1
+    try:
+        with open(log_path, "rb") as log:
+            text = log.read().decode(errors="replace")
+    except OSError:
+        return []
+    found = [r for r in SANITIZER_REPORTS if r in text]
+    return ["the demo program's output has %s" % ", ".join(found)] if found else []
 
 
 def check(demo_proc, cli, env, want_dump):
