@@ -207,6 +207,10 @@ def main():
         start_session(procs, env, home)
         demo_env = dict(env, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                         QT_ACCESSIBILITY="1")
+        # Read by a demo built with ThreadSanitizer only.
+        demo_env["TSAN_OPTIONS"] = "%s suppressions=%s" % (
+            re.sub(r"suppressions=\S*", "", demo_env.get("TSAN_OPTIONS", "")),
+            os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsan.supp"))
         with open(os.path.join(home, "demo.log"), "wb") as log:
             demo_proc = procs.start([demo], demo_env, stdout=log, stderr=subprocess.STDOUT,
                                     cwd=home)
