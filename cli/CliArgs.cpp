@@ -19,7 +19,7 @@ struct CommandInfo {
 };
 
 constexpr std::array<CommandInfo, 10> kCommands = {{
-    {Command::List, "list", 0, 0, "qx77zt list [--json]",
+    {Command::List, "list", 0, 0, "qx77zt list [--json] [--serial S]",
      "Lists every unit found: device node, serial number, version, normal or boot mode, and\n"
      "whether this user may open it (and if not, why)."},
     {Command::Status, "status", 0, 0, "qx77zt status [--watch] [--json] [--serial S]",
@@ -87,6 +87,10 @@ std::string_view commandName(Command command) {
     return info ? info->name : std::string_view("qx77zt");
 }
 
+bool takesSerial(Command command) {
+    return command != Command::None && command != Command::Diag;
+}
+
 bool needsBootMode(Command command) {
     return command == Command::Update || command == Command::Reset;
 }
@@ -110,6 +114,10 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
                 r.watch = true;
             } else if (a == "--help" || a == "-h") {
                 r.help = true;
+            } else if (a == "--version") {
+                r.version = true;
+            } else if (a == "--demo") {
+                r.demo = true;
             } else if (a == "--serial" || a.starts_with("--serial=")) {
                 if (a == "--serial") {
                     if (i + 1 == args.size()) {
@@ -141,7 +149,7 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
         }
         r.operands.push_back(a);
     }
-    if (r.help) {
+    if (r.help || r.version) {
         r.operands.clear();
         return {r, {}};
     }
@@ -152,6 +160,10 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
     const auto count = static_cast<int>(r.operands.size());
     if (count < info.minOperands || count > info.maxOperands) {
         return refused("usage: " + std::string(info.synopsis));
+    }
+    if (r.demo && (r.command == Command::List || r.command == Command::Diag)) {
+        return refused("--demo does not go with " + std::string(info.name) +
+                       ", which looks at this computer's own devices (try: qx77zt --demo status)");
     }
     if (r.watch && r.command != Command::Status) {
         return refused("--watch belongs to the status command");
@@ -198,11 +210,18 @@ std::vector<std::string> argsOf(const CliRequest& request) {
 
 std::string usageText(Command command) {
     if (const CommandInfo* info = infoOf(command)) {
-        return "usage: " + std::string(info->synopsis) + "\n\n" + std::string(info->description) +
-               "\n\n--serial S chooses the unit with serial number S when several are plugged "
-               "in.\n";
+        std::string text = "usage: " + std::string(info->synopsis) + "\n\n" +
+                           std::string(info->description) + "\n";
+        if (takesSerial(command)) {
+            text += "\n--serial S chooses the unit with serial number S when several are plugged "
+                    "in.\n";
+        }
+        if (command != Command::List && command != Command::Diag) {
+            text += "--demo sends the request to the running demo program instead of a unit.\n";
+        }
+        return text;
     }
-    std::string text = "usage: qx77zt COMMAND [OPTIONS] [ARGUMENTS]\n\n"
+    std::string text = "usage: qx77zt [--demo] COMMAND [OPTIONS] [ARGUMENTS]\n\n"
 #ifdef _WIN32
                        // No window program is built for Windows yet to hand requests to.
                        "Controls a QX-77ZT unit from the command line.\n\nCommands:\n";
@@ -215,6 +234,9 @@ std::string usageText(Command command) {
         text += "  " + std::string(c.synopsis) + "\n";
     }
     text += "\nqx77zt COMMAND --help describes a command.\n"
+            "--demo sends the request to the demo program QX_77ZT_demo running for this user\n"
+            "(its virtual unit), to try every command without a unit; list and diag look at\n"
+            "this computer's devices and do not take it. qx77zt --version prints the version.\n"
             "Exit status: 0 done and confirmed by the unit, 1 the unit refused or did not confirm\n"
             "in time, 2 wrong usage or an unusable file, 3 no unit, 4 no permission to open it.\n";
     return text;

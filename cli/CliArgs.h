@@ -25,6 +25,9 @@ struct CliRequest {
     bool json = false;
     bool watch = false; // status only
     bool help = false;
+    bool version = false;
+    // Talk to the running demo program (its virtual unit) instead of a unit.
+    bool demo = false;
     std::string serial; // empty: the first unit found
     std::vector<std::string> operands;
 
@@ -39,12 +42,15 @@ struct ParsedArgs {
 // `args` without the program name.
 ParsedArgs parseArgs(const std::vector<std::string>& args);
 
-// The arguments that parse back into `request`; file operands are passed as they are.
+// The arguments that parse back into `request`, less what only this side reads (--demo,
+// --version); file operands are passed as they are.
 std::vector<std::string> argsOf(const CliRequest& request);
 
 std::string_view commandName(Command command);
 // The --help text of a command; Command::None gives the overview.
 std::string usageText(Command command);
+// Whether a command reads --serial (and so shows it in its usage line).
+bool takesSerial(Command command);
 
 // Commands that need the unit in its boot loader, and those that need it running normally.
 bool needsBootMode(Command command);

@@ -184,9 +184,25 @@ int runCli(const std::vector<std::string>& args, const CliEnvironment& env, CliO
         return kExitUsage;
     }
     const CliRequest& r = *parsed.request;
+    if (r.version) {
+        out.line("qx77zt " QX_PROGRAM_VERSION);
+        return kExitDone;
+    }
     if (r.help) {
         out.write(false, usageText(r.command));
         return kExitDone;
+    }
+    if (r.demo) {
+        // Never a unit instead: the request was meant for the demo's virtual unit.
+        if (!env.demoHandOff) {
+            out.fail("this build has no demo program");
+            return kExitNoUnit;
+        }
+        if (const std::optional<int> handled = env.demoHandOff(r, out, stop)) {
+            return *handled;
+        }
+        out.fail("no demo program runs for this user (start QX_77ZT_demo first)");
+        return kExitNoUnit;
     }
     if (r.command == Command::List) {
         return runList(r, env, out);

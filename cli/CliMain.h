@@ -27,6 +27,8 @@ struct CliEnvironment {
     // Gives the request to a running window program: its exit status, or nullopt when no window
     // program runs for this user.
     std::function<std::optional<int>(const CliRequest&, CliOutput&, std::stop_token)> handOff;
+    // The same to a running demo program, for --demo; empty where no demo program is built.
+    std::function<std::optional<int>(const CliRequest&, CliOutput&, std::stop_token)> demoHandOff;
     // Where the lock of processes driving the unit themselves lives.
     std::string lockDir;
     // The update journal this process writes when it drives the unit itself; empty keeps none.

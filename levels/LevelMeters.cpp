@@ -1,5 +1,6 @@
 #include "levels/LevelMeters.h"
 
+#include "controls/ReadOnlyAccessibleText.h"
 #include "levels/LevelHistoryWindow.h"
 #include "levels/LevelScale.h"
 #include "levels/LevelText.h"
@@ -23,16 +24,51 @@ namespace qx::levels {
 
 namespace {
 
-// The meter as a screen reader sees it: its name, and its reading as the value.
-class MeterAccessible : public QAccessibleWidget {
+// The meter as a screen reader sees it: a level bar (the role of a progress bar, the nearest one
+// a reader knows) named after its side, whose value is the reading in dB between the lowest
+// reading and the top of the table, and whose text is the whole sentence ("Left level -22 dB,
+// peak -16 dB, over"). The text is read-only: no caret, no selection.
+class MeterAccessible : public QAccessibleWidget,
+                        public QAccessibleValueInterface,
+                        public ReadOnlyAccessibleText {
 public:
-    explicit MeterAccessible(MeterBar* w) : QAccessibleWidget(w, QAccessible::Indicator) {}
+    explicit MeterAccessible(MeterBar* w) : QAccessibleWidget(w, QAccessible::ProgressBar) {}
+
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::ValueInterface) {
+            return static_cast<QAccessibleValueInterface*>(this);
+        }
+        if (t == QAccessible::TextInterface) {
+            return static_cast<QAccessibleTextInterface*>(
+                static_cast<ReadOnlyAccessibleText*>(this));
+        }
+        return QAccessibleWidget::interface_cast(t);
+    }
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Value) {
-            return static_cast<const MeterBar*>(widget())->valueText();
+            return bar()->valueText();
         }
         return QAccessibleWidget::text(t);
     }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        return s;
+    }
+
+    // QAccessibleValueInterface
+    QVariant currentValue() const override { return bar()->valueDb(); }
+    void setCurrentValue(const QVariant&) override {}
+    QVariant maximumValue() const override { return *levelDb(kOverLevel); }
+    QVariant minimumValue() const override { return *levelDb(kLowestBarLevel); }
+    QVariant minimumStepSize() const override { return 0.1; }
+
+    QString readOnlyText() const override {
+        return bar()->accessibleName() + QLatin1Char(' ') + bar()->valueText();
+    }
+
+private:
+    const MeterBar* bar() const { return static_cast<const MeterBar*>(widget()); }
 };
 
 QAccessibleInterface* meterAccessibleFactory(const QString& className, QObject* object) {
@@ -116,6 +152,10 @@ void MeterBar::setMarkerX(std::optional<int> x) {
         }
     }
     markerX_ = x;
+}
+
+double MeterBar::valueDb() const {
+    return levelDb(meters_.level(channel_)).value_or(*levelDb(kLowestBarLevel));
 }
 
 QString MeterBar::valueText() const {
@@ -277,11 +317,14 @@ void LevelMeters::show(int left, int right) {
                            box - kMarkerWidth);
         }
         c.meter->setMarkerX(x);
+        const bool wasOver = c.latch.latched();
         c.latch.note(c.level, t.wall);
         if (c.latch.latched()) {
             showLatch(c);
         }
-        updateAccessibleValue(c);
+        updateAccessibleValue(c, t.mono,
+                              !wasOver && c.latch.latched() ? ReadingAnnouncer::Urgency::Now
+                                                            : ReadingAnnouncer::Urgency::Routine);
     }
     history_.add(
         {toMs(t.mono), toMs(t.wall), static_cast<int8_t>(left), static_cast<int8_t>(right)});
@@ -295,7 +338,7 @@ void LevelMeters::clearOver(int channel) {
     }
     c.latch.clear();
     showLatch(c);
-    updateAccessibleValue(c);
+    updateAccessibleValue(c, now_().mono, ReadingAnnouncer::Urgency::Now);
 }
 
 void LevelMeters::showHistory(QWidget* owner, Dialogs& dialogs) {
@@ -354,12 +397,16 @@ void LevelMeters::showLatch(Channel& c) {
     }
 }
 
-void LevelMeters::updateAccessibleValue(Channel& c) {
-    if (!QAccessible::isActive()) {
+void LevelMeters::updateAccessibleValue(Channel& c, PeakHold::Clock::time_point now,
+                                        ReadingAnnouncer::Urgency urgency) {
+    if (!c.announcer.due(now, c.meter->valueText().toStdString(), urgency)) {
         return;
     }
-    QAccessibleValueChangeEvent ev(c.meter, c.meter->valueText());
-    QAccessible::updateAccessibility(&ev);
+    emit readingTold(c.meter->channel());
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent ev(c.meter, c.meter->valueDb());
+        QAccessible::updateAccessibility(&ev);
+    }
 }
 
 bool LevelMeters::readingEnabled(int channel) const {

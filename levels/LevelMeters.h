@@ -8,6 +8,7 @@
 #include "levels/LevelRing.h"
 #include "levels/OverLatch.h"
 #include "levels/PeakHold.h"
+#include "levels/ReadingAnnouncer.h"
 
 #include <QObject>
 #include <QPalette>
@@ -69,6 +70,8 @@ public:
     void setMarkerX(std::optional<int> x);
     // What a screen reader says after the name.
     QString valueText() const;
+    // The reading in dB; the lowest reading while there is none.
+    double valueDb() const;
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -142,6 +145,9 @@ public:
 signals:
     // A reading was added to the history.
     void historyChanged();
+    // A screen reader was told of a changed reading of `channel` (at most about once a second,
+    // at once when an over starts or is cleared).
+    void readingTold(int channel);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -157,10 +163,13 @@ private:
         bool shownRed = false;
         QPalette labelPalette;
         int level = -128;
+        ReadingAnnouncer announcer;
     };
     static std::size_t channelIndex(int channel);
     void showLatch(Channel& c);
-    void updateAccessibleValue(Channel& c);
+    // Tells a screen reader of a changed reading, when the announcer lets it.
+    void updateAccessibleValue(Channel& c, PeakHold::Clock::time_point now,
+                               ReadingAnnouncer::Urgency urgency);
 
     std::array<Channel, 2> channels_;
     LevelRing history_;

@@ -8,7 +8,7 @@ _qx77zt() {
     local command="" w
     for w in "${words[@]:1:cword-1}"; do
         case $w in
-        list | status | get | set | save | load | defaults | update | reset | help)
+        list | status | get | set | save | load | defaults | update | reset | diag | help)
             command=$w
             break
             ;;
@@ -19,6 +19,12 @@ _qx77zt() {
     fi
     if [[ $cur == -* ]]; then
         local options="--json --serial --help"
+        case $command in
+        "") options+=" --demo --version" ;;
+        list) ;;
+        diag) options="--help" ;;
+        *) options+=" --demo" ;;
+        esac
         [[ $command == status ]] && options+=" --watch"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

@@ -156,6 +156,9 @@ Tfmain::Tfmain(LinkState& link, Tfu& updateWindow, Dialogs& dialogs, QWidget* pa
     : QMainWindow(parent), link_(link), tfu_(updateWindow), dialogs_(dialogs),
       saveName_(kConfigName), openName_(kConfigName) {
     initMeterResources();
+    // Before any control exists: Qt makes a control's interface for a screen reader as soon as
+    // the control reports a change, and keeps it.
+    installMainWindowAccessibility();
     setObjectName(QStringLiteral("fmain"));
     // One connection made here for the window's life: a request from another thread then only
     // posts an event, and no functor is created there and freed on either thread.
@@ -224,9 +227,14 @@ void Tfmain::buildButtons(QWidget* client) {
         {&dif, "dif", "DIF", {120, 146, 40, 32}},   {&dim, "dim", "-20 dB", {168, 146, 60, 32}},
     };
     const QFont font = windowFont(13);
+    // The four presets are one choice, which a screen reader finds as a group of its own. The
+    // group lies at the client area's origin, so the presets keep their places in it.
+    auto* presets = new QWidget(client);
+    presets->setObjectName(QStringLiteral("presets"));
+    presets->setGeometry(0, 0, kClientWidth, 140);
     int tag = 0;
     for (const ButtonDesign& s : designs) {
-        auto* b = new THSSpeedButton(client);
+        auto* b = new THSSpeedButton(tag < 4 ? presets : client);
         b->setObjectName(QLatin1String(s.name));
         b->setGeometry(s.rect);
         b->setFont(font);
@@ -719,6 +727,7 @@ void Tfmain::refresh() {
     setSchemeIfChanged(sum, schemes.sum);
     setSchemeIfChanged(dif, schemes.dif);
     setSchemeIfChanged(dim, schemes.dim);
+    nameDimButton(*dim, s.dimMode);
 
     // A control the operator is editing keeps the operator's value. A spin box repaints on
     // every setValue, also of the value it shows: most answers change only the levels.

@@ -96,6 +96,13 @@ int main(int argc, char** argv) {
             qx::SingleInstance::endpointName(QString::fromLatin1(qx::kProgramInstanceKey)), request,
             output, token);
     };
+    // The demo program is found the same way, by its own name.
+    env.demoHandOff = [](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
+                         std::stop_token token) {
+        return qx::cli::handToWindow(
+            qx::SingleInstance::endpointName(QString::fromLatin1(qx::kDemoInstanceKey)), request,
+            output, token);
+    };
     StandardOutput out;
     return qx::cli::runCli(args, env, out, stop.token());
 }

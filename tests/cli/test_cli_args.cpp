@@ -38,5 +38,45 @@ TEST(CliArgs, ArgumentsOfARequestParseBackIntoIt) {
     }
 }
 
+// What --help tells: every command that reads --serial shows it in its usage line and in the
+// overview; --demo and --version are described; --demo does not go with the commands that look
+// at this computer's own devices.
+TEST(CliArgs, UsageLinesShowTheOptionsEachCommandTakes) {
+    const std::string overview = usageText(Command::None);
+    for (const Command c :
+         {Command::List, Command::Status, Command::Get, Command::Set, Command::Save, Command::Load,
+          Command::Defaults, Command::Update, Command::Reset, Command::Diag}) {
+        const std::string name(commandName(c));
+        const std::string text = usageText(c);
+        const std::string usageLine = text.substr(0, text.find('\n'));
+        EXPECT_EQ(usageLine.find("--serial S") != std::string::npos, takesSerial(c)) << usageLine;
+        EXPECT_EQ(text.find("--serial S chooses") != std::string::npos, takesSerial(c)) << name;
+        // The overview's line of the command is the same usage line.
+        EXPECT_NE(overview.find("  " + usageLine.substr(7) + "\n"), std::string::npos) << name;
+    }
+    EXPECT_FALSE(takesSerial(Command::Diag));
+    EXPECT_NE(overview.find("--demo"), std::string::npos);
+    EXPECT_NE(overview.find("--version"), std::string::npos);
+
+    const ParsedArgs version = parseArgs({"--version"});
+    ASSERT_TRUE(version.request) << version.error;
+    EXPECT_TRUE(version.request->version);
+
+    const ParsedArgs demo = parseArgs({"set", "--demo", "preset=2"});
+    ASSERT_TRUE(demo.request) << demo.error;
+    EXPECT_TRUE(demo.request->demo);
+    // The demo program is handed the request as any window program: --demo stays on this side.
+    const ParsedArgs handed = parseArgs(argsOf(*demo.request));
+    ASSERT_TRUE(handed.request) << handed.error;
+    EXPECT_FALSE(handed.request->demo);
+    EXPECT_EQ(handed.request->operands, demo.request->operands);
+
+    for (const char* own : {"list", "diag"}) {
+        const ParsedArgs refused = parseArgs({"--demo", own});
+        EXPECT_FALSE(refused.request) << own;
+        EXPECT_NE(refused.error.find("qx77zt --demo status"), std::string::npos) << refused.error;
+    }
+}
+
 } // namespace
 } // namespace qx::cli

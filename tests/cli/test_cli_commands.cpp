@@ -252,7 +252,8 @@ TEST_F(CliCommands, OutputJsonAndExitStatusOfEachCommand) {
          kExitDone,
          "usage: qx77zt defaults [--json] [--serial S]\n\nSends the factory default settings "
          "(the window's \"Ddefault\") and waits for the unit's\nacknowledgement.\n\n--serial S "
-         "chooses the unit with serial number S when several are plugged in.\n",
+         "chooses the unit with serial number S when several are plugged in.\n--demo sends the "
+         "request to the running demo program instead of a unit.\n",
          ""},
     };
 
@@ -408,6 +409,70 @@ TEST_F(CliCommands, ASecondCommandWaitsForTheFirstAndAnUpdateIsNamed) {
     const CliRun r = run({"get"});
     EXPECT_EQ(r.status, kExitUnitFailed);
     EXPECT_EQ(r.err, "qx77zt: a firmware update is already running (another qx77zt)\n");
+}
+
+// --demo goes to the demo program and never to a unit: not to a window program of the real
+// program, not to a unit this process would drive itself (here the virtual one, which answers).
+TEST_F(CliCommands, DemoRequestsGoToTheDemoProgramOnly) {
+    struct Case {
+        const char* name;
+        bool demoRuns;
+        bool demoBuilt;
+        int status;
+        std::string out;
+        std::string errHas;
+    };
+    const Case cases[] = {
+        {"demo runs", true, true, kExitDone, "from the demo\n", ""},
+        {"no demo runs", false, true, kExitNoUnit, "", "no demo program runs for this user"},
+        {"no demo built", false, false, kExitNoUnit, "", "this build has no demo program"},
+    };
+    for (const Case& c : cases) {
+        CliEnvironment env = environment({});
+        int windowAsked = 0;
+        std::vector<CliRequest> demoAsked;
+        env.handOff = [&](const CliRequest&, CliOutput&, std::stop_token) -> std::optional<int> {
+            ++windowAsked;
+            return std::nullopt;
+        };
+        if (c.demoBuilt) {
+            env.demoHandOff = [&](const CliRequest& r, CliOutput& out,
+                                  std::stop_token) -> std::optional<int> {
+                demoAsked.push_back(r);
+                if (!c.demoRuns) {
+                    return std::nullopt;
+                }
+                out.line("from the demo");
+                return kExitDone;
+            };
+        }
+        CapturedOutput output;
+        const int status = runCli({"--demo", "set", "preset=3"}, env, output);
+        EXPECT_EQ(status, c.status) << c.name;
+        EXPECT_EQ(output.out(), c.out) << c.name;
+        if (c.errHas.empty()) {
+            EXPECT_EQ(output.err(), "") << c.name;
+        } else {
+            EXPECT_NE(output.err().find(c.errHas), std::string::npos) << c.name << output.err();
+        }
+        EXPECT_EQ(windowAsked, 0) << c.name;
+        ASSERT_EQ(demoAsked.size(), c.demoBuilt ? 1U : 0U) << c.name;
+        if (c.demoBuilt) {
+            EXPECT_EQ(demoAsked[0].command, Command::Set);
+            EXPECT_EQ(demoAsked[0].operands, std::vector<std::string>{"preset=3"});
+        }
+    }
+    // The virtual unit was never driven: it still holds preset 1.
+    const CliRun get = run({"get"});
+    EXPECT_EQ(get.out, kFactoryText);
+}
+
+TEST_F(CliCommands, VersionIsPrintedWithoutACommand) {
+    const CliRun r = run({"--version"});
+    EXPECT_EQ(r.status, kExitDone);
+    EXPECT_EQ(r.out, "qx77zt " QX_PROGRAM_VERSION "\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(std::string(QX_PROGRAM_VERSION).find('.'), std::string::npos);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "levels/LevelText.h"
 #include "levels/OverLatch.h"
 #include "levels/PeakHold.h"
+#include "levels/ReadingAnnouncer.h"
 
 #include <gtest/gtest.h>
 
@@ -157,6 +158,36 @@ TEST(OverLatch, SetByTheTopOfTheTableUntilCleared) {
 
 LevelSample sample(int64_t ms, int left, int right = -20) {
     return {ms, 1'800'000'000'000 + ms, static_cast<int8_t>(left), static_cast<int8_t>(right)};
+}
+
+TEST(ReadingAnnouncer, AtMostOnceASecondUnlessAnOverStarts) {
+    using U = ReadingAnnouncer::Urgency;
+    struct Step {
+        int ms;
+        const char* text;
+        U urgency;
+        bool told;
+    };
+    // Readings ten times a second, as the unit answers.
+    const Step steps[] = {
+        {0, "-22 dB", U::Routine, true},         // the first reading is told
+        {100, "-20 dB", U::Routine, false},      // held back: within the second
+        {900, "-18 dB", U::Routine, false},      //
+        {1000, "-18 dB", U::Routine, true},      // the second is up: the text of now
+        {1100, "-18 dB", U::Routine, false},     // unchanged
+        {3000, "-18 dB", U::Routine, false},     // unchanged, however long
+        {3100, "-16 dB", U::Routine, true},      // a change after a quiet second
+        {3200, "8 dB, over", U::Now, true},      // an over starts: at once
+        {3300, "8 dB, over", U::Now, false},     // but an unchanged text is never told twice
+        {3400, "7 dB, over", U::Routine, false}, //
+        {3500, "7 dB", U::Now, true},            // the operator cleared the over
+        {4400, "6 dB", U::Routine, false},       //
+        {4500, "6 dB", U::Routine, true},        //
+    };
+    ReadingAnnouncer announcer;
+    for (const Step& s : steps) {
+        EXPECT_EQ(announcer.due(at(s.ms), s.text, s.urgency), s.told) << s.ms << " " << s.text;
+    }
 }
 
 TEST(LevelRing, BoundedByCountAndByTenMinutes) {

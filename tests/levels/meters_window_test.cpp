@@ -6,8 +6,10 @@
 #include "tests/panel/ScriptedDialogs.h"
 #include "update/uu.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
@@ -24,6 +26,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <tuple>
+#include <vector>
 
 // Readable failure messages.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -190,26 +194,76 @@ TEST_F(MetersOnWindow, ScreenReaderNamesAndValues) {
         int8_t left, right;
         const char* leftText;
         const char* rightText;
+        double leftDb, rightDb;
     };
     const Step steps[] = {
-        {0, -20, -128, "Left level -22 dB, peak -22 dB", "Right level -52 dB"},
-        {500, -30, -35, "Left level -42 dB, peak -22 dB", "Right level -52 dB, peak -52 dB"},
-        {100, 13, 2, "Left level 8 dB, peak 8 dB, over", "Right level 1 dB, peak 1 dB"},
-        {2100, -9, -9, "Left level -5.4 dB, peak 6.8 dB, over",
-         "Right level -5.4 dB, peak -0.2 dB"},
+        {0, -20, -128, "Left level -22 dB, peak -22 dB", "Right level -52 dB", -22, -52},
+        {500, -30, -35, "Left level -42 dB, peak -22 dB", "Right level -52 dB, peak -52 dB", -42,
+         -52},
+        {100, 13, 2, "Left level 8 dB, peak 8 dB, over", "Right level 1 dB, peak 1 dB", 8, 1},
+        {2100, -9, -9, "Left level -5.4 dB, peak 6.8 dB, over", "Right level -5.4 dB, peak -0.2 dB",
+         -5.4, -5.4},
     };
     for (const Step& s : steps) {
         advance(s.afterMs);
         answer(s.left, s.right);
-        for (const auto& [ch, text] : {std::pair{LevelMeters::kLeft, s.leftText},
-                                       std::pair{LevelMeters::kRight, s.rightText}}) {
+        for (const auto& [ch, text, db] :
+             {std::tuple{LevelMeters::kLeft, s.leftText, s.leftDb},
+              std::tuple{LevelMeters::kRight, s.rightText, s.rightDb}}) {
             QAccessibleInterface* a = QAccessible::queryAccessibleInterface(meters().meter(ch));
             ASSERT_NE(a, nullptr);
             EXPECT_EQ(a->text(QAccessible::Name) + QLatin1Char(' ') + a->text(QAccessible::Value),
                       QString::fromLatin1(text));
             EXPECT_EQ(meters().sentence(ch), QString::fromLatin1(text));
+            // A level bar: a reader knows the role of a progress bar, with a number as its
+            // value and the sentence as its text.
+            EXPECT_EQ(a->role(), QAccessible::ProgressBar);
+            ASSERT_NE(a->valueInterface(), nullptr);
+            EXPECT_DOUBLE_EQ(a->valueInterface()->currentValue().toDouble(), db) << text;
+            EXPECT_DOUBLE_EQ(a->valueInterface()->minimumValue().toDouble(), -52);
+            EXPECT_DOUBLE_EQ(a->valueInterface()->maximumValue().toDouble(), 8);
+            ASSERT_NE(a->textInterface(), nullptr);
+            EXPECT_EQ(a->textInterface()->text(0, a->textInterface()->characterCount()),
+                      QString::fromLatin1(text));
         }
     }
+}
+
+// Ten answers a second would make a screen reader speak nothing but the meters: a changed
+// reading is told at most once a second, an over at once.
+TEST_F(MetersOnWindow, ScreenReaderIsToldOfReadingsWithoutFlooding) {
+    std::vector<QString> events;
+    QObject::connect(&meters(), &LevelMeters::readingTold, &w, [&](int channel) {
+        if (channel == LevelMeters::kLeft) {
+            events.push_back(meters().meter(channel)->valueText());
+        }
+    });
+    struct Step {
+        int afterMs;
+        int8_t left;
+    };
+    // Three seconds of a moving level at ten answers a second, then an over.
+    std::vector<Step> steps;
+    for (int i = 0; i < 30; ++i) {
+        steps.push_back({100, static_cast<int8_t>(-30 + (i % 5))});
+    }
+    steps.push_back({100, 13});
+    for (const Step& s : steps) {
+        advance(s.afterMs);
+        answer(s.left);
+    }
+    const std::size_t beforeOver = events.size();
+    // Clearing the over is told at once too.
+    meters().clearOver(LevelMeters::kLeft);
+
+    // One a second for three seconds (the first at once), then the over, then its clearing.
+    EXPECT_GE(beforeOver, 4U);
+    EXPECT_LE(beforeOver, 5U);
+    ASSERT_GE(events.size(), 2U);
+    EXPECT_TRUE(events[beforeOver - 1].endsWith(QStringLiteral(", over")))
+        << events[beforeOver - 1].toStdString();
+    EXPECT_EQ(events.size(), beforeOver + 1);
+    EXPECT_FALSE(events.back().endsWith(QStringLiteral(", over")));
 }
 
 TEST_F(MetersOnWindow, TheBarsComeFirstInTheTabOrder) {
@@ -273,6 +327,78 @@ TEST_F(MetersOnWindow, EveryControlHasANameAndTheSpeedButtonsSayWhetherTheyAreOn
     }
     EXPECT_EQ(QAccessible::queryAccessibleInterface(w.brg1)->text(QAccessible::Name),
               QStringLiteral("Brightness 30%"));
+}
+
+// What a reader hears of the choices: each source list by what it chooses, with its choice as
+// the value and its caption as its label; the presets as a group of exclusive choices; the dim
+// button by the level the unit dims to.
+TEST_F(MetersOnWindow, ScreenReaderHearsListsPresetsAndDimAsTheyAre) {
+    DeviceSettings s = factoryDefaults();
+    std::array<uint8_t, kAnswerPayloadSize> a{};
+    const auto show = [&](const DeviceSettings& settings) {
+        std::memcpy(a.data(), &settings, kSettingsSize);
+        ASSERT_TRUE(link.storeAnswer(false, a));
+        w.refresh();
+    };
+    s.preset = 1;
+    show(s);
+
+    for (const auto& [list, caption, name] :
+         {std::tuple{w.srcL, w.lbl4, "Left source"}, std::tuple{w.srcR, w.lbl8, "Right source"}}) {
+        QAccessibleInterface* i = QAccessible::queryAccessibleInterface(list);
+        EXPECT_EQ(i->role(), QAccessible::ComboBox);
+        EXPECT_EQ(i->text(QAccessible::Name), QString::fromLatin1(name));
+        EXPECT_EQ(i->text(QAccessible::Value), list->currentText()) << name;
+        EXPECT_FALSE(list->currentText().isEmpty());
+        // Over AT-SPI the choice is read as the list's text.
+        ASSERT_NE(i->textInterface(), nullptr);
+        EXPECT_EQ(i->textInterface()->text(0, -1), list->currentText()) << name;
+        bool labelled = false;
+        for (const auto& [other, relation] : i->relations(QAccessible::Label)) {
+            labelled = labelled || other->object() == caption;
+        }
+        EXPECT_TRUE(labelled) << name << " is not labelled by its caption";
+        ASSERT_EQ(i->childCount(), 1);
+        EXPECT_EQ(i->child(0)->object(), list->view());
+    }
+
+    QAccessibleInterface* group = nullptr;
+    THSSpeedButton* const presets[] = {w.but0, w.but1, w.but2, w.but3};
+    for (std::size_t k = 0; k < 4; ++k) {
+        QAccessibleInterface* i = QAccessible::queryAccessibleInterface(presets[k]);
+        EXPECT_EQ(i->role(), QAccessible::RadioButton) << k;
+        EXPECT_TRUE(i->state().checkable);
+        EXPECT_EQ(i->state().checked, k == 1) << k;
+        QAccessibleInterface* parent = i->parent();
+        ASSERT_NE(parent, nullptr);
+        if (group == nullptr) {
+            group = parent;
+        }
+        EXPECT_EQ(parent, group) << "preset " << k + 1 << " is outside the group";
+    }
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->role(), QAccessible::Grouping);
+    EXPECT_EQ(group->text(QAccessible::Name), QStringLiteral("Presets"));
+    EXPECT_EQ(group->childCount(), 4);
+    EXPECT_EQ(w.but3->mapTo(&w, QPoint(0, 0)), w.mute->mapTo(&w, QPoint(0, 0)) + QPoint(113, -64))
+        << "the presets moved";
+    for (QWidget* toggle : std::initializer_list<QWidget*>{w.mute, w.sum, w.dif, w.dim}) {
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(toggle)->role(), QAccessible::Button);
+    }
+
+    struct DimCase {
+        uint8_t mode;
+        const char* name;
+        bool on;
+    };
+    for (const DimCase c : {DimCase{1, "Dim -20 dB", true}, DimCase{2, "Dim +20 dB", true},
+                            DimCase{0, "Dim off", false}, DimCase{7, "Dim off", false}}) {
+        s.dimMode = c.mode;
+        show(s);
+        QAccessibleInterface* i = QAccessible::queryAccessibleInterface(w.dim);
+        EXPECT_EQ(i->text(QAccessible::Name), QString::fromLatin1(c.name)) << int(c.mode);
+        EXPECT_EQ(i->state().checked, c.on) << int(c.mode);
+    }
 }
 
 struct HistoryOnWindow : MetersOnWindow {

@@ -1,0 +1,17 @@
+#include "levels/ReadingAnnouncer.h"
+
+namespace qx::levels {
+
+bool ReadingAnnouncer::due(Clock::time_point now, const std::string& text, Urgency urgency) {
+    if (toldAt_ && text == told_) {
+        return false;
+    }
+    if (toldAt_ && urgency == Urgency::Routine && now - *toldAt_ < kInterval) {
+        return false;
+    }
+    toldAt_ = now;
+    told_ = text;
+    return true;
+}
+
+} // namespace qx::levels
