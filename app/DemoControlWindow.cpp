@@ -21,7 +21,7 @@ DemoControlWindow::DemoControlWindow(unit::VirtualBench& bench, QWidget* parent)
     layout->addWidget(plug);
     connect(plug, &QPushButton::clicked, this, [this] {
         bench_.setPlugged(0, !bench_.plugged(0));
-        updateState();
+        showState();
     });
 
     bootRestart = new QPushButton(tr("Restart in boot mode"), this);
@@ -30,11 +30,11 @@ DemoControlWindow::DemoControlWindow(unit::VirtualBench& bench, QWidget* parent)
     layout->addWidget(normalRestart);
     connect(bootRestart, &QPushButton::clicked, this, [this] {
         bench_.restart(0, true);
-        updateState();
+        showState();
     });
     connect(normalRestart, &QPushButton::clicked, this, [this] {
         bench_.restart(0, false);
-        updateState();
+        showState();
     });
 
     auto* levels = new QGroupBox(tr("Programme at the inputs"), this);
@@ -63,7 +63,7 @@ DemoControlWindow::DemoControlWindow(unit::VirtualBench& bench, QWidget* parent)
     connect(corrupt, &QCheckBox::toggled, this, &DemoControlWindow::applyFaults);
 
     layout->addStretch();
-    updateState();
+    showState();
 }
 
 void DemoControlWindow::applyFaults() {
@@ -73,7 +73,11 @@ void DemoControlWindow::applyFaults() {
     bench_.unit(0).setFaults(f);
 }
 
-void DemoControlWindow::updateState() {
+QString DemoControlWindow::stateText() const {
+    return state_->text();
+}
+
+void DemoControlWindow::showState() {
     const bool in = bench_.plugged(0);
     plug->setText(in ? tr("Unplug") : tr("Plug in"));
     state_->setText(

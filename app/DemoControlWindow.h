@@ -18,6 +18,11 @@ class DemoControlWindow : public QWidget {
 public:
     explicit DemoControlWindow(unit::VirtualBench& bench, QWidget* parent = nullptr);
 
+    // Shows the unit's present state; run after every device change, since the unit also
+    // restarts by itself (leaving its boot loader, after an update).
+    void showState();
+    QString stateText() const;
+
     QPushButton* plug = nullptr;
     QPushButton* bootRestart = nullptr;
     QPushButton* normalRestart = nullptr;
@@ -26,7 +31,6 @@ public:
     QCheckBox* corrupt = nullptr;
 
 private:
-    void updateState();
     void applyFaults();
 
     unit::VirtualBench& bench_;

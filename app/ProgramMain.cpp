@@ -2,6 +2,8 @@
 
 #include "app/ActivationGate.h"
 #include "app/DemoControlWindow.h"
+#include "app/DemoPackage.h"
+#include "app/DemoTitles.h"
 #include "app/DeviceChangeSettler.h"
 #include "app/ProgramState.h"
 #include "app/QuitOnSignal.h"
@@ -130,6 +132,12 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         return *status;
     }
 
+    // Beside the real program, each of the demo's windows says it is the demo's.
+    std::optional<DemoTitles> demoTitles;
+    if (options.demo) {
+        demoTitles.emplace();
+    }
+
     LinkState link;
     // The link's tap for the whole run (it writes only while a recording runs); declared before
     // the link's threads so that it outlives them.
@@ -142,6 +150,14 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     WindowErrorSink errors(mainWindow, dialogs);
     ProgramState kept(options.demo, link, mainWindow, updateWindow, dialogs);
     std::unique_ptr<DemoControlWindow> demoWindow;
+    if (options.demo) {
+        // The demo's update: the sample package, written to a unit put in its boot loader from
+        // the control window.
+        updateWindow.setPackageStart(findDemoPackage(demoPackageFolders()));
+        updateWindow.setBootLoaderHow(
+            QStringLiteral("press \"Restart in boot mode\" in the \"Virtual QX-77ZT\" window, "
+                           "and \"Select file\" comes on."));
+    }
 
     // The unit's update and reset answers reach the update window and any qx77zt request.
     cli::AnswerBox commandAnswers;
@@ -201,8 +217,14 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     mainWindow.connectUnit = [&] { usb.connectUnit(); };
 
     const std::vector<uint8_t> image = embeddedHidImage().value_or(std::vector<uint8_t>{});
-    DiagnosticsWindow diagnostics([&] { return formatReport(gatherFacts(usb, link, image)); },
-                                  dialogs, &mainWindow);
+    DiagnosticsWindow diagnostics(
+        [&] {
+            DiagnosticsFacts facts = gatherFacts(usb, link, image);
+            facts.program.demo = options.demo;
+            facts.program.qtVersion = qVersion();
+            return formatReport(facts);
+        },
+        dialogs, &mainWindow);
     diagnostics.attachRecorder(recorder, [&updateWindow] {
         return RecordingHeader{programFacts().version,
                                (updateWindow.deviceName() + QStringLiteral(", serial ") +
@@ -221,7 +243,13 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     // transfer has ended.
     DeviceChangeSettler deviceChanges([&usb] { return usb.followDeviceChange(); }, {},
                                       &udevEventsQueued);
-    usb.setDeviceChangeHandler([&deviceChanges] { deviceChanges.changed(); });
+    usb.setDeviceChangeHandler([&deviceChanges, &demoWindow] {
+        deviceChanges.changed();
+        // The virtual unit also restarts by itself (leaving its boot loader, after an update).
+        if (demoWindow) {
+            demoWindow->showState();
+        }
+    });
 
     // exit() also ends the loop of a modal dialog that may be open, and any loop started after it.
     QuitWhenIdle quit(

@@ -2,6 +2,8 @@
 
 #include "diag/DiagnosticsReport.h"
 
+#include <ctime>
+
 namespace qx::cli {
 
 int runDiag(const CliEnvironment& env, CliOutput& out) {
@@ -11,6 +13,7 @@ int runDiag(const CliEnvironment& env, CliOutput& out) {
     std::unique_ptr<LoadedLibrary> library =
         image.empty() ? nullptr : LoadedLibrary::load(image, error);
     DiagnosticsFacts facts;
+    facts.madeAt = reportTime(std::time(nullptr));
     facts.program = programFacts();
     facts.library = libraryFacts(image, library.get(), error);
     facts.system = systemFacts();

@@ -1,9 +1,12 @@
 #include "diag/DiagnosticsReport.h"
 
+#include "levels/LocalTime.h"
 #include "link/UsbLink.h"
 #include "panel/UnitAccessHint.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -81,7 +84,17 @@ void deviceRow(std::ostringstream& out, std::size_t index, const THIDdeviceInfo&
 std::string formatReport(const DiagnosticsFacts& f) {
     std::ostringstream out;
     out << "QX-77ZT diagnostics report\n";
-    out << "Program: version " << f.program.version << ", " << f.program.build << "\n\n";
+    if (f.program.demo) {
+        out << "Demo program: the unit is virtual, held by the program itself\n";
+    }
+    if (!f.madeAt.empty()) {
+        out << "Made: " << f.madeAt << "\n";
+    }
+    out << "Program: version " << f.program.version << ", " << f.program.build;
+    if (!f.program.qtVersion.empty()) {
+        out << ", Qt " << f.program.qtVersion;
+    }
+    out << "\n\n";
 
     const LibraryFacts& lib = f.library;
     out << "HID library\n";
@@ -107,6 +120,9 @@ std::string formatReport(const DiagnosticsFacts& f) {
         out << "  Windows: " << (f.system.kernel.empty() ? "unknown" : f.system.kernel) << "\n";
         out << "  HID class driver: not checked by this report\n";
     } else {
+        if (!f.system.distribution.empty()) {
+            out << "  Distribution: " << f.system.distribution << "\n";
+        }
         out << "  Kernel: " << (f.system.kernel.empty() ? "unknown" : f.system.kernel) << "\n";
         out << "  hidraw: " << (f.system.hidraw ? "present" : "missing") << "\n";
         out << "  udev: " << (f.system.udev ? "running" : "not running") << "\n";
@@ -123,6 +139,9 @@ std::string formatReport(const DiagnosticsFacts& f) {
     out << "  Unit node: ";
     if (!f.unitNode) {
         out << "no device of " << kUnitManufacturer << " listed\n";
+    } else if (f.program.demo) {
+        // The virtual unit has no node in the file system, so no permission applies to it.
+        out << f.unitNode->path << ", the demo's virtual unit (no device node)\n";
     } else if (f.unitNode->accessError == 0) {
         out << f.unitNode->path << ", this user may open it\n";
     } else {
@@ -169,6 +188,20 @@ ProgramFacts programFacts() {
     return p;
 }
 
+std::string reportTime(std::time_t moment) {
+    const levels::LocalTime local = levels::localTimeOf(moment);
+    char text[64];
+    if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local.fields) == 0) {
+        return {};
+    }
+    // Offsets stay within a day; the clamp only keeps the text within its four digits.
+    const long offset = std::min(std::labs(local.offsetSeconds), 99L * 3600);
+    char zone[32];
+    std::snprintf(zone, sizeof zone, " %c%02d%02d", local.offsetSeconds < 0 ? '-' : '+',
+                  static_cast<int>(offset / 3600), static_cast<int>(offset % 3600 / 60));
+    return std::string(text) + zone;
+}
+
 std::vector<THIDdeviceInfo> deviceTable(HidPort& port) {
     std::vector<THIDdeviceInfo> rows;
     for (uint8_t i = 0; i < 32; ++i) {
@@ -203,6 +236,7 @@ LinkFacts linkFacts(const LinkState& link) {
 DiagnosticsFacts gatherFacts(const UsbLink& usb, const LinkState& link,
                              std::span<const uint8_t> image, const SystemPaths& paths) {
     DiagnosticsFacts f;
+    f.madeAt = reportTime(std::time(nullptr));
     f.program = programFacts();
     f.library = libraryFacts(image, usb.library(), usb.lastError());
     f.system = systemFacts(paths);

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,7 +26,10 @@ class UsbLink;
 
 struct ProgramFacts {
     std::string version;
-    std::string build; // compiler and build type
+    std::string build;     // compiler and build type
+    std::string qtVersion; // the Qt it runs on; empty for a program without Qt
+    // The demo program: its unit is virtual, and there is no device node to open.
+    bool demo = false;
 };
 
 struct LibraryFacts {
@@ -43,6 +47,7 @@ struct SystemFacts {
     // False on Windows: `kernel` is then the system's version, and hidraw and udev do not apply.
     bool linuxHidStack = true;
     std::string kernel;             // release, as uname gives it
+    std::string distribution;       // the system's own name and version (os-release); may be empty
     bool hidraw = false;            // the kernel has the hidraw class
     bool udev = false;              // a udev daemon runs
     std::vector<std::string> rules; // the unit's udev rule, wherever it is installed
@@ -63,6 +68,8 @@ struct LinkFacts {
 };
 
 struct DiagnosticsFacts {
+    // When the facts were gathered, local time with its offset from UTC; empty when unknown.
+    std::string madeAt;
     ProgramFacts program;
     LibraryFacts library;
     SystemFacts system;
@@ -77,9 +84,13 @@ std::string formatReport(const DiagnosticsFacts& facts);
 
 ProgramFacts programFacts();
 
+// `moment` as the report gives it: "2026-12-11 06:10:42 +0100", local time.
+std::string reportTime(std::time_t moment);
+
 // Where the system keeps what the report looks at; tests point these at a folder of their own.
 struct SystemPaths {
     std::string osRelease = "/proc/sys/kernel/osrelease";
+    std::string distribution = "/etc/os-release";
     std::string hidrawClass = "/sys/class/hidraw";
     std::string udevControl = "/run/udev/control";
     std::vector<std::string> ruleDirs; // empty: the folders udev reads rules from

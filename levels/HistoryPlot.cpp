@@ -36,15 +36,17 @@ constexpr int kBottomLevel = -36;
 // dB labels, as level steps.
 constexpr std::array<int, 10> kLabelledLevels = {-35, -29, -24, -19, -14, -10, -6, 0, 7, 13};
 
+int levelY(const QRect& area, double level) {
+    const double f = (level - kBottomLevel) / double(kOverLevel - kBottomLevel);
+    return area.bottom() - static_cast<int>(std::lround(f * (area.height() - 1)));
+}
+
 struct Frame {
     QRect area; // the plotting area inside the margins
     int64_t startMs;
     int64_t endMs;
 
-    int y(double level) const {
-        const double f = (level - kBottomLevel) / double(kOverLevel - kBottomLevel);
-        return area.bottom() - static_cast<int>(std::lround(f * (area.height() - 1)));
-    }
+    int y(double level) const { return levelY(area, level); }
     int x(int64_t ms) const {
         return area.left() + static_cast<int>((ms - startMs) * area.width() / (endMs - startMs));
     }
@@ -87,12 +89,11 @@ void drawScale(QPainter& p, const Frame& f) {
         p.setPen(level == 0 ? QPen(kZeroLine, 1) : QPen(kGrid, 1));
         p.drawLine(f.area.left(), y, f.area.right(), y);
         p.setPen(kText);
-        const QString text = QString::fromStdString(readingText(level));
-        p.drawText(QRect(0, y - fm.height() / 2, kLeftMargin - 6, fm.height()),
-                   Qt::AlignRight | Qt::AlignVCenter, text);
+        p.drawText(levelLabelRect(f.area, level, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
+                   plotReading(level));
     }
-    p.drawText(QRect(0, f.area.top() - fm.height() - 2, kLeftMargin - 6, fm.height()),
-               Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("dB"));
+    p.drawText(unitLabelRect(f.area, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
+               QStringLiteral("dB"));
 }
 
 void drawTimeAxis(QPainter& p, const Frame& f, const Instant& now) {
@@ -215,17 +216,81 @@ void paintHistory(QPainter& p, const QRect& bounds, const LevelRing& ring, const
             const int y = f.y(std::max<int>(highest[k].level, kBottomLevel));
             p.setPen(QPen(kChannelColour[k], 1));
             p.drawEllipse(QPoint(highest[k].x, y), 3, 3);
-            text += QStringLiteral(" peak %1 dB")
-                        .arg(QString::fromStdString(readingText(highest[k].level)));
+            text += QStringLiteral(" peak %1 dB").arg(plotReading(highest[k].level));
         }
         p.fillRect(QRect(legendX, 2 + fm.ascent() / 2, 10, 3), kChannelColour[k]);
         p.setPen(kText);
         p.drawText(QPoint(legendX + 14, 2 + fm.ascent()), text);
         legendX += 14 + fm.horizontalAdvance(text) + 16;
     }
+    // And the marks: an over above the plot, a stretch without readings inside it.
+    const int swatchTop = 2 + fm.ascent() / 2 - 2;
+    p.fillRect(QRect(legendX, swatchTop, 3, 5), kOverMark);
+    p.setPen(kText);
+    const QString over = QStringLiteral("over");
+    p.drawText(QPoint(legendX + 7, 2 + fm.ascent()), over);
+    legendX += 7 + fm.horizontalAdvance(over) + 16;
+    p.fillRect(QRect(legendX, 2, 8, fm.ascent()), kGapFill);
+    p.drawText(QPoint(legendX + 12, 2 + fm.ascent()), QStringLiteral("no readings"));
     p.setPen(QPen(kText, 1));
     p.drawRect(area.adjusted(0, 0, -1, -1));
     p.restore();
+}
+
+QString plotReading(int level) {
+    const QString text = QString::fromStdString(readingText(level));
+    return level > 0 && !text.isEmpty() ? QLatin1Char('+') + text : text;
+}
+
+QRect unitLabelRect(const QRect& area, int textHeight) {
+    // Clear of the top level's label, which is centred on the area's top edge.
+    const int bottom = area.top() - textHeight / 2 - 2;
+    return QRect(0, bottom - textHeight, kLeftMargin - 6, textHeight);
+}
+
+QRect levelLabelRect(const QRect& area, int level, int textHeight) {
+    return QRect(0, levelY(area, level) - textHeight / 2, kLeftMargin - 6, textHeight);
+}
+
+HistoryCaption historyCaption(const QString& unit, const HistoryView& view, const Instant& now) {
+    // "2026-12-10T15:40:27.300+01:00": date, time to the second, offset.
+    const auto parts = [](int64_t wallMs) {
+        const QString iso = QString::fromStdString(isoLocalTime(wallMs));
+        return std::array<QString, 3>{iso.left(10), iso.mid(11, 8), iso.mid(23)};
+    };
+    const auto start = parts(wallOf(view.startMs(ms(now)), now));
+    const auto end = parts(wallOf(view.endMs(ms(now)), now));
+    const QString endText = end[0] == start[0] ? end[1] : end[0] + QLatin1Char(' ') + end[1];
+    HistoryCaption c;
+    c.unit = unit;
+    c.range = QStringLiteral("%1 %2 to %3 (UTC%4)").arg(start[0], start[1], endText, end[2]);
+    return c;
+}
+
+QImage historyImage(const QSize& plotSize, const QFont& font, const QString& unit,
+                    const LevelRing& ring, const HistoryView& view, const Instant& now) {
+    const HistoryCaption caption = historyCaption(unit, view, now);
+    const QFontMetrics fm(font);
+    const int line = fm.height() + 2;
+    const int band = 6 + 2 * line;
+    QImage img(plotSize.width(), plotSize.height() + band, QImage::Format_RGB32);
+    QPainter p(&img);
+    p.setFont(font);
+    p.fillRect(QRect(0, 0, img.width(), band), kBackground);
+    p.setPen(kText);
+    const QRect text(kLeftMargin, 4, img.width() - kLeftMargin - kRightMargin, line);
+    QFont bold = font;
+    bold.setBold(true);
+    p.setFont(bold);
+    p.drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
+               caption.unit.isEmpty() ? QStringLiteral("Level history")
+                                      : QStringLiteral("Level history of %1").arg(caption.unit));
+    p.setFont(font);
+    p.drawText(text.translated(0, line), Qt::AlignLeft | Qt::AlignVCenter, caption.range);
+    // The plot draws from the painter's origin.
+    p.translate(0, band);
+    paintHistory(p, QRect(QPoint(0, 0), plotSize), ring, view, now);
+    return img;
 }
 
 QString historySummary(const LevelRing& ring, const HistoryView& view, const Instant& now) {
@@ -347,12 +412,8 @@ void HistoryPlot::follow() {
     changed();
 }
 
-QImage HistoryPlot::image() const {
-    QImage img(size(), QImage::Format_RGB32);
-    QPainter p(&img);
-    p.setFont(font());
-    paintHistory(p, img.rect(), ring_, view_, now_());
-    return img;
+QImage HistoryPlot::image(const QString& unit) const {
+    return historyImage(size(), font(), unit, ring_, view_, now_());
 }
 
 void HistoryPlot::paintEvent(QPaintEvent*) {

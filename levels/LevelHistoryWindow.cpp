@@ -177,7 +177,7 @@ bool LevelHistoryWindow::exportPng() {
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
-    if (!writer.write(plot->image())) {
+    if (!writer.write(plot->image(unitName ? unitName() : QString()))) {
         dialogs_.message(this, Dialogs::Icon::Error, kCaption,
                          QStringLiteral("Cannot make the picture. %1").arg(writer.errorString()),
                          QMessageBox::Ok);

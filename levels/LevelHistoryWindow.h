@@ -6,6 +6,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QPushButton;
 class QScrollBar;
 class QTimer;
@@ -25,6 +27,9 @@ public:
     // failed (a failure is shown to the operator).
     bool exportCsv();
     bool exportPng();
+
+    // Names the unit the readings come from, for the exported picture; none when unset.
+    std::function<QString()> unitName;
 
     HistoryPlot* plot = nullptr;
     QScrollBar* scroll = nullptr;

@@ -36,6 +36,15 @@ void Tfmain::updateStatusLine() {
     v.version = tfu_.deviceVersion().toStdString();
     const auto heardFrom = std::max(connectedAt_, link_.lastAnswerAt().value_or(connectedAt_));
     v.silentFor = duration_cast<milliseconds>(now - heardFrom);
+    // Damage is counted from the last good answer (as first seen here) on: earlier failures
+    // belong to a link that then answered.
+    const LinkCountersSnapshot counts = link_.counters.snapshot(now);
+    const std::uint64_t failures = counts.crcFailures + counts.lengthFailures;
+    if (heardFrom != damageCountedFrom_) {
+        damageCountedFrom_ = heardFrom;
+        failuresBefore_ = failures;
+    }
+    v.damagedAnswers = failures - failuresBefore_;
     if (const auto since = link_.unconfirmedSince()) {
         v.unconfirmedFor = duration_cast<milliseconds>(now - *since);
     }
@@ -50,7 +59,13 @@ void Tfmain::updateStatusLine() {
     // The permission hint says what to do about a unit that is there but cannot be opened; it
     // stays until a scan no longer finds that.
     const bool hinted = !unitHint_.isEmpty();
-    const QString text = hinted ? unitHint_ : QString::fromStdString(sentence.text);
+    QString text = hinted ? unitHint_ : QString::fromStdString(sentence.text);
+    // With the update window open over a unit that runs normally, what matters is what that
+    // window waits for.
+    if (!hinted && updateWindowOpen_ && sentence.condition == panel::LinkCondition::Connected &&
+        !tfu_.selectHint().isEmpty()) {
+        text = tfu_.selectHint();
+    }
     QString tip;
     if (hinted) {
         tip = unitHintDetails_.isEmpty() ? unitHint_

@@ -62,6 +62,10 @@ THSColorStyle dimScheme(uint8_t dimMode) {
     }
 }
 
+const char* dimCaption(uint8_t dimMode) {
+    return dimMode == 2 ? "+20 dB" : "-20 dB";
+}
+
 ButtonSchemes schemesFor(const DeviceSettings& s) {
     ButtonSchemes b;
     for (std::size_t tag = 0; tag < b.presets.size(); ++tag) {

@@ -52,6 +52,9 @@ struct ButtonSchemes {
 
 THSColorStyle muteScheme(uint8_t muteOn);
 THSColorStyle dimScheme(uint8_t dimMode);
+// The dim button's caption for the unit's dim byte: "+20 dB" for 2, "-20 dB" otherwise (the
+// button's left-click value, which 0 and 1 toggle between).
+const char* dimCaption(uint8_t dimMode);
 ButtonSchemes schemesFor(const DeviceSettings& s);
 
 // Start coordinate that centres `innerSize` over `outerSize` starting at `outerStart`, with

@@ -14,6 +14,12 @@ StatusSentence statusSentence(const LinkView& v) {
                 "restarts the unit.",
                 false};
     }
+    if (v.silentFor > kSilentAfter && v.damagedAnswers > 0) {
+        return {LinkCondition::Damaged,
+                "The unit's answers arrive damaged: the readings shown are out of date. Check "
+                "the USB cable.",
+                true};
+    }
     if (v.silentFor > kSilentAfter) {
         return {LinkCondition::Silent,
                 "The unit does not answer: the readings shown are out of date.", true};

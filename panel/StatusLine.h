@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -24,9 +25,13 @@ struct LinkView {
     std::chrono::milliseconds silentFor{0};
     // How long the oldest change not yet confirmed has waited; nullopt when there is none.
     std::optional<std::chrono::milliseconds> unconfirmedFor;
+    // Answers that arrived since the last good one but failed their checks (checksum, length).
+    std::uint64_t damagedAnswers = 0;
 };
 
-enum class LinkCondition { NoUnit, Connected, BootLoader, Silent, Unconfirmed };
+// Damaged: answers keep arriving, but none passes its checks (a cable or port fault, not a
+// silent unit).
+enum class LinkCondition { NoUnit, Connected, BootLoader, Silent, Damaged, Unconfirmed };
 
 struct StatusSentence {
     LinkCondition condition = LinkCondition::NoUnit;

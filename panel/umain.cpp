@@ -1,5 +1,6 @@
 #include "panel/umain.h"
 
+#include "levels/LevelHistoryWindow.h"
 #include "levels/LevelMeters.h"
 #include "panel/CompactControls.h"
 #include "panel/DesignFont.h"
@@ -26,6 +27,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
+#include <QWindow>
 
 #include <utility>
 #include <vector>
@@ -311,12 +313,14 @@ void Tfmain::buildColumns(QWidget* client) {
 void Tfmain::buildMeters(QWidget* client) {
     pnl1 = makePanel(client, "pnl1", {19, 321, 209, 39});
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
-    levl = makeLabel<panel::ReadingLabel>(pnl1, "levl", QStringLiteral("-32"), {160, 4, 28, 16},
-                                          right);
-    levr = makeLabel<panel::ReadingLabel>(pnl1, "levr", QStringLiteral("-32"), {160, 19, 28, 16},
-                                          right);
+    // No reading, not even its unit, until a unit has reported one: a made-up "-32 dB" would
+    // look like a measurement.
+    levl = makeLabel<panel::ReadingLabel>(pnl1, "levl", QString(), {160, 4, 28, 16}, right);
+    levr = makeLabel<panel::ReadingLabel>(pnl1, "levr", QString(), {160, 19, 28, 16}, right);
     lbl2 = makeLabel(pnl1, "lbl2", QStringLiteral(" dB"), {185, 4, 20, 16});
     lbl3 = makeLabel(pnl1, "lbl3", QStringLiteral(" dB"), {185, 19, 20, 16});
+    lbl2->hide();
+    lbl3->hide();
     keepReadingRepaintsSmall();
     // The right bar starts a pixel left of its background.
     levelMeters_ = new levels::LevelMeters(pnl1,
@@ -332,6 +336,9 @@ void Tfmain::buildMeters(QWidget* client) {
                                             QPixmap(QStringLiteral(":/meters/imgr.png")),
                                             levr,
                                             QStringLiteral("Right")});
+    for (int ch : {levels::LevelMeters::kLeft, levels::LevelMeters::kRight}) {
+        levelMeters_->meter(ch)->setBarWidth(0); // no bar either, until a unit reports a level
+    }
 }
 
 // Every answer changes the readings: a new reading should repaint its own box only, not the
@@ -421,8 +428,15 @@ void Tfmain::buildMenu() {
     N4->setObjectName(QStringLiteral("N4"));
     EXP = N4->addAction(QStringLiteral("&Save to file"), this, &Tfmain::EXPClick);
     IMP = N4->addAction(QStringLiteral("&Load from file"), this, &Tfmain::IMPClick);
-    HIST = N4->addAction(QStringLiteral("Level &history"), this,
-                         [this] { levelMeters_->showHistory(this, dialogs_); });
+    HIST = N4->addAction(QStringLiteral("Level &history"), this, [this] {
+        levelMeters_->showHistory(this, dialogs_);
+        levelMeters_->historyWindow()->unitName = [this] {
+            return tfu_.deviceName().isEmpty()
+                       ? QString()
+                       : QStringLiteral("%1, serial %2, version %3")
+                             .arg(tfu_.deviceName(), tfu_.deviceSerial(), tfu_.deviceVersion());
+        };
+    });
     FCLOSE = N4->addAction(QStringLiteral("&Close"), this, &Tfmain::FCLOSEClick);
     UPD = mm->addAction(QStringLiteral("&Update firmware"), this, &Tfmain::UPDClick);
     DEF = mm->addAction(QStringLiteral("&Ddefault"), this, &Tfmain::DEFClick);
@@ -521,10 +535,8 @@ void Tfmain::difClick() {
 void Tfmain::dimClick(Qt::MouseButton button) {
     if (button == Qt::LeftButton) {
         save([](DeviceSettings& s) { s.dimMode = s.dimMode == 0 ? 1 : 0; });
-        dim->setCaption(QStringLiteral("-20 dB"));
     } else if (button == Qt::RightButton) {
         save([](DeviceSettings& s) { s.dimMode = 2; });
-        dim->setCaption(QStringLiteral("+20 dB"));
     }
 }
 
@@ -665,17 +677,25 @@ void Tfmain::UPDClick() {
     }
     tfu_.move(panel::centredStart(main.x(), main.width(), upd.width()),
               panel::centredStart(main.y(), main.height(), upd.height()));
+    // Modal to this window only: other windows of the process (the demo's control of its
+    // virtual unit, the level history) stay usable while it is open.
+    tfu_.setWindowModality(Qt::WindowModal);
+    tfu_.winId();
+    if (QWindow* own = windowHandle(); own != nullptr && tfu_.windowHandle() != nullptr) {
+        tfu_.windowHandle()->setTransientParent(own);
+    }
+    updateWindowOpen_ = true;
+    updateStatusLine();
     tfu_.exec();
+    updateWindowOpen_ = false;
+    updateStatusLine();
     if (connectUnit) {
         connectUnit();
     }
 }
 
 void Tfmain::DEFClick() {
-    const auto answer = dialogs_.message(this, Dialogs::Icon::Question, QStringLiteral("Confirm"),
-                                         QStringLiteral("Set default values?"),
-                                         QMessageBox::Ok | QMessageBox::Cancel);
-    if (answer != QMessageBox::Ok) {
+    if (!dialogs_.confirmDefaults(this)) {
         return;
     }
     save([](DeviceSettings& s) { s = factoryDefaults(); });
@@ -727,6 +747,11 @@ void Tfmain::refresh() {
     setSchemeIfChanged(sum, schemes.sum);
     setSchemeIfChanged(dif, schemes.dif);
     setSchemeIfChanged(dim, schemes.dim);
+    // The caption states the value the unit holds, like the scheme: a click only asks for it.
+    if (const QString caption = QLatin1String(panel::dimCaption(s.dimMode));
+        dim->caption() != caption) {
+        dim->setCaption(caption);
+    }
     nameDimButton(*dim, s.dimMode);
 
     // A control the operator is editing keeps the operator's value. A spin box repaints on
@@ -740,23 +765,30 @@ void Tfmain::refresh() {
 
     checkOnly(ballisticsGroup_, s.ballistics != 0 ? 1 : 0);
 
-    // A level beyond the table ends the update here; the rest keeps its look until next time.
-    const std::optional<std::string> left = panel::levelLabel(st.levelLeft);
-    if (!left) {
-        return;
-    }
-    levl->showReading(QString::fromStdString(*left));
-    const std::optional<std::string> right = panel::levelLabel(st.levelRight);
-    if (!right) {
-        return;
-    }
-    levr->showReading(QString::fromStdString(*right));
+    // The status record holds levels only once a unit has answered; before that (the
+    // "Ddefault" command without a unit) there is no reading to show or to keep in the history.
+    if (link_.settingsReported()) {
+        // A level beyond the table ends the update here; the rest keeps its look until next
+        // time.
+        const std::optional<std::string> left = panel::levelLabel(st.levelLeft);
+        if (!left) {
+            return;
+        }
+        levl->showReading(QString::fromStdString(*left));
+        lbl2->setVisible(true);
+        const std::optional<std::string> right = panel::levelLabel(st.levelRight);
+        if (!right) {
+            return;
+        }
+        levr->showReading(QString::fromStdString(*right));
+        lbl3->setVisible(true);
 
-    levelMeters_->meter(levels::LevelMeters::kLeft)
-        ->setBarWidth(panel::shownBarWidth(st.levelLeft));
-    levelMeters_->meter(levels::LevelMeters::kRight)
-        ->setBarWidth(panel::shownBarWidth(st.levelRight));
-    levelMeters_->show(st.levelLeft, st.levelRight);
+        levelMeters_->meter(levels::LevelMeters::kLeft)
+            ->setBarWidth(panel::shownBarWidth(st.levelLeft));
+        levelMeters_->meter(levels::LevelMeters::kRight)
+            ->setBarWidth(panel::shownBarWidth(st.levelRight));
+        levelMeters_->show(st.levelLeft, st.levelRight);
+    }
 
     link_.editSettings([](DeviceSettings& r) { r.brightness &= 3; });
     checkOnly(brightnessGroup_, s.brightness & 3);

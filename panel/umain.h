@@ -14,6 +14,7 @@
 #include <QMainWindow>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 
 class QAction;
@@ -203,10 +204,16 @@ private:
     // When a unit in normal mode was last connected: silence is counted from here until it
     // answers.
     LinkState::Clock::time_point connectedAt_{};
+    // Answers that failed their checks before the last good answer (or connection) at
+    // damageCountedFrom_: the status line tells damaged answers from silence by those after it.
+    LinkState::Clock::time_point damageCountedFrom_{};
+    std::uint64_t failuresBefore_ = 0;
     levels::LevelMeters* levelMeters_ = nullptr;
     QString saveName_;
     QString openName_;
     std::atomic<bool> refreshQueued_{false};
+    // The update window is open over this one: the status line then says what it waits for.
+    bool updateWindowOpen_ = false;
 };
 
 } // namespace qx

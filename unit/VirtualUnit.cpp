@@ -146,7 +146,12 @@ void VirtualUnit::handleFrame(std::span<const uint8_t> frame, Clock::time_point 
         updateOk_ = true;
         anyBlockWritten_ = false;
         eepromWritten_ = false;
+        const std::size_t queued = tx_.size();
         queueAnswer(kFinish, std::span<const uint8_t>(&verdict, 1), now);
+        // A unit runs its new firmware once it has said so; a lost verdict restarts nothing.
+        if (verdict != 0 && restartsAfterUpdate_ && tx_.size() > queued) {
+            tx_.back().restartAfter = true;
+        }
         break;
     }
     case kLeaveUpdate:
@@ -256,12 +261,23 @@ void VirtualUnit::queueAnswer(uint8_t command, std::span<const uint8_t> payload,
 }
 
 std::optional<Report> VirtualUnit::takeInputReport(Clock::time_point now) {
-    std::lock_guard lock(mutex_);
-    if (tx_.empty() || tx_.front().readyAt > now) {
-        return std::nullopt;
+    Report r{};
+    std::function<void(bool)> handler;
+    {
+        std::lock_guard lock(mutex_);
+        if (tx_.empty() || tx_.front().readyAt > now) {
+            return std::nullopt;
+        }
+        r = tx_.front().report;
+        if (tx_.front().restartAfter) {
+            handler = restartHandler_;
+        }
+        tx_.pop_front();
     }
-    Report r = tx_.front().report;
-    tx_.pop_front();
+    // Outside the lock, like the restart a frame asks for: the handler re-enters the unit.
+    if (handler) {
+        handler(false);
+    }
     return r;
 }
 
@@ -291,6 +307,11 @@ void VirtualUnit::restart(bool boot) {
     updateOk_ = true;
     anyBlockWritten_ = false;
     eepromWritten_ = false;
+}
+
+void VirtualUnit::setRestartsAfterUpdate(bool on) {
+    std::lock_guard lock(mutex_);
+    restartsAfterUpdate_ = on;
 }
 
 void VirtualUnit::setRestartHandler(std::function<void(bool)> handler) {

@@ -72,8 +72,11 @@ public:
     bool bootMode() const;
     // Restarts in boot or normal mode: partial frames and queued answers are lost.
     void restart(bool boot);
-    // Called (outside the unit's lock) when a frame asks the unit to restart itself.
+    // Called (outside the unit's lock) when the unit restarts itself: in normal mode when a frame
+    // asks it to leave the update, and once the host has taken its verdict on a successful update
+    // (when restartsAfterUpdate is on, as at first).
     void setRestartHandler(std::function<void(bool boot)> handler);
+    void setRestartsAfterUpdate(bool on);
 
     Identity identity() const;
     void setIdentity(const Identity& identity);
@@ -118,6 +121,7 @@ private:
     struct Pending {
         Report report;
         Clock::time_point readyAt;
+        bool restartAfter = false; // the last piece of a successful verdict
     };
     std::deque<Pending> tx_;
     std::vector<uint8_t> flash_;
@@ -126,6 +130,7 @@ private:
     bool updateOk_ = true;
     bool anyBlockWritten_ = false;
     bool eepromWritten_ = false; // since the last finish: the settings go back to the factory's
+    bool restartsAfterUpdate_ = true;
     Counters counters_;
     std::vector<uint8_t> lastFrame_;
     std::function<void(bool)> restartHandler_;

@@ -38,6 +38,12 @@ bool Dialogs::offer(QWidget* owner, Icon icon, const QString& caption, const QSt
            QMessageBox::Open;
 }
 
+bool Dialogs::confirmDefaults(QWidget* owner) {
+    return message(owner, Icon::Question, QStringLiteral("Confirm"),
+                   QStringLiteral("Set default values?"),
+                   QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
 bool QtDialogs::offer(QWidget* owner, Icon icon, const QString& caption, const QString& text,
                       const QString& action) {
     QMessageBox box(qtIcon(icon), caption, text, QMessageBox::Ok, owner);

@@ -29,6 +29,10 @@ public:
                                  const QString& filter) = 0;
     virtual QString saveFileName(QWidget* owner, const QString& initialName,
                                  const QString& filter) = 0;
+
+    // The one question asked before the unit's settings go back to the factory's, from whichever
+    // window: true when the operator chose OK.
+    bool confirmDefaults(QWidget* owner);
 };
 
 // The real dialogs of the desktop.

@@ -39,6 +39,15 @@ std::string UpdateLog::begin(const UnitFacts& unit, const std::string& packagePa
     if (memory_ != nullptr) {
         e.snapshot = memory_->find(unit.serial);
     }
+    // After an update that did not finish, the unit may have come back with its settings
+    // already reset, and what was remembered since is then not the operator's: the settings
+    // from before that update are, so this run carries them on.
+    if (!unit.serial.empty()) {
+        const std::optional<state::JournalEntry> before = journal_->latestFor(unit.serial);
+        if (before && state::unfinished(before->state) && before->snapshot) {
+            e.snapshot = before->snapshot;
+        }
+    }
     e.blocksTotal = blockCount(package.flash.size(), package.eeprom.size());
     const state::UpdateJournal::Added added = journal_->add(std::move(e));
     id_ = added.id;

@@ -37,7 +37,9 @@ public:
 
     // Opens the entry of a transfer about to start; returns why it could not be written (empty
     // when it was, or when there is no journal). The entry is kept for this run either way.
-    // `packagePath` is recorded as given: the caller makes it absolute.
+    // `packagePath` is recorded as given: the caller makes it absolute. The entry's settings
+    // snapshot is what `memory` holds for the unit, or, when the unit's last update did not
+    // finish, that update's snapshot.
     std::string begin(const UnitFacts& unit, const std::string& packagePath,
                       std::span<const std::uint8_t> file, const UpdatePackage& package);
     // Any thread, never waits for the disk.

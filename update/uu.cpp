@@ -128,6 +128,7 @@ public:
     void showResetDone();
     void setBarError(bool error);
     void setTransferring(bool on);
+    void showSelectHint();
 
     Tfu* q;
     LinkState& link;
@@ -154,6 +155,11 @@ public:
     bool awaitingVerdict = false;
     std::optional<bool> earlyVerdict;
     QTimer* verdictTimer = nullptr;
+    // The open dialog's start, and the hint on "Select file" while it waits for a boot loader.
+    QString packageStart;
+    QString bootLoaderHow = QStringLiteral("start it in its boot loader as its manual says, and "
+                                           "\"Select file\" comes on.");
+    bool bootUnit = false; // the last scan that opened a unit found it in its boot loader
     std::jthread job;
 
     std::mutex newsMutex;
@@ -279,6 +285,14 @@ void Tfu::Private::buildControls() {
     connect(
         q, &Tfu::newsArrived, q, [this] { takeNews(); }, Qt::QueuedConnection);
     q->tmrb->start();
+    showSelectHint();
+}
+
+void Tfu::Private::showSelectHint() {
+    const QString hint = q->selectHint();
+    if (q->select->toolTip() != hint) {
+        q->select->setToolTip(hint);
+    }
 }
 
 void Tfu::Private::setBarError(bool error) {
@@ -316,7 +330,7 @@ void Tfu::Private::selectClick() {
     q->select->setEnabled(false);
     q->def->setEnabled(false);
     const QString fileName =
-        dialogs.openFileName(q, QString(), QStringLiteral("Update File (*.orbu)"));
+        dialogs.openFileName(q, packageStart, QStringLiteral("Update File (*.orbu)"));
     if (fileName.isEmpty()) {
         q->select->setEnabled(true);
         q->def->setEnabled(true);
@@ -540,6 +554,12 @@ void Tfu::Private::defClick() {
     if (busy() || refusedForOtherTransfer()) {
         return;
     }
+    // Asked as the main window's "Ddefault" asks: the unit's settings are lost either way. While
+    // the question is up a scan may disable the button, or another transfer start.
+    if (!dialogs.confirmDefaults(q) || !q->def->isEnabled() || busy() ||
+        refusedForOtherTransfer()) {
+        return;
+    }
     // Until the worker has taken the reset, nothing else may be posted over it, the keep-alive
     // included; the answer, if any, arrives through resetAnswer.
     resetWaiting = true;
@@ -664,7 +684,23 @@ void Tfu::setUpdateButtonsEnabled(bool enabled) {
     }
     select->setEnabled(enabled);
     def->setEnabled(enabled);
+    d->bootUnit = enabled;
+    d->showSelectHint();
     d->refreshOffer(enabled);
+}
+
+void Tfu::setPackageStart(const QString& path) {
+    d->packageStart = path;
+}
+
+void Tfu::setBootLoaderHow(const QString& how) {
+    d->bootLoaderHow = how;
+    d->showSelectHint();
+}
+
+QString Tfu::selectHint() const {
+    return d->bootUnit ? QString()
+                       : QStringLiteral("The unit must be in its boot loader: ") + d->bootLoaderHow;
 }
 
 void Tfu::setStateStore(state::UpdateJournal* journal, state::SettingsMemory* memory) {

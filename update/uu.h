@@ -59,6 +59,15 @@ public:
     // How long a run waits for the unit's verdict after its finish request.
     void setVerdictWait(std::chrono::milliseconds wait);
 
+    // Where the open dialog of "Select file" starts: a folder, or a package it offers. Empty:
+    // where the dialog itself starts.
+    void setPackageStart(const QString& path);
+    // How the operator puts the unit into its boot loader, for the hint below.
+    void setBootLoaderHow(const QString& how);
+    // While no unit in its boot loader has been found, "Select file" is greyed and this says
+    // why and what to do (its tooltip too); empty once the button can be used.
+    QString selectHint() const;
+
     // The Escape key and the desktop's close request act as "Close": the leave-update request
     // goes out once and the window closes when it has been sent. Refused while the window is
     // busy.

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 
 namespace qx {
 
@@ -24,10 +25,30 @@ std::string readFirstLine(const std::string& path) {
     return line;
 }
 
+// PRETTY_NAME of an os-release file, its quotes taken off; empty when there is none.
+std::string prettyName(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    constexpr std::string_view kKey = "PRETTY_NAME=";
+    while (std::getline(in, line)) {
+        if (line.compare(0, kKey.size(), kKey) != 0) {
+            continue;
+        }
+        std::string value = line.substr(kKey.size());
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
+            value = value.substr(1, value.size() - 2);
+        }
+        return value;
+    }
+    return {};
+}
+
 } // namespace
 
 SystemFacts systemFacts(const SystemPaths& paths) {
     SystemFacts s;
+    s.distribution = prettyName(paths.distribution);
     s.kernel = readFirstLine(paths.osRelease);
     if (s.kernel.empty()) {
         utsname u{};

@@ -286,8 +286,9 @@ TEST_F(CliCommands, DiagPrintsTheReportOfItsOwnScan) {
     });
     EXPECT_EQ(r.status, kExitDone);
     EXPECT_EQ(r.err, "");
-    for (const char* part : {"QX-77ZT diagnostics report\n", "Loaded: yes, every entry point",
-                             "Devices: 2\n", "serial \"QX77SECOND\"", "Link\n  not running\n"}) {
+    for (const char* part :
+         {"QX-77ZT diagnostics report\nMade: 20", "Loaded: yes, every entry point", "Devices: 2\n",
+          "serial \"QX77SECOND\"", "Link\n  not running\n"}) {
         EXPECT_NE(r.out.find(part), std::string::npos) << part << " missing in:\n" << r.out;
     }
 }

@@ -5,6 +5,7 @@
 #include "panel/UnitAccessHint.h"
 #include "unit/VirtualBench.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -102,7 +103,7 @@ TEST_F(ReportTest, AgainstTheVirtualUnit) {
           "manufacturer \"ORB-MX\", product \"QX-77ZT\", serial \"QX7700000042\"",
           "ids 1209:0001, release 1.2", "report lengths: output 65, input 65, feature 0",
           "read-write: yes", "connected: yes, boot mode: no", "CRC failures: 0, length failures: 0",
-          " ms ago"}},
+          " ms ago", "\nMade: 20"}},
         {"corrupted answers",
          true,
          true,
@@ -193,6 +194,16 @@ TEST(ReportFormat, EdgeFacts) {
     };
     DiagnosticsFacts refused;
     refused.unitNode = NodeFacts{"/dev/hidraw3", EACCES};
+    DiagnosticsFacts demo;
+    demo.program.demo = true;
+    demo.unitNode = NodeFacts{"virtual/unit0", ENOENT};
+    DiagnosticsFacts dated;
+    dated.madeAt = "2026-12-11 06:10:42 +0100";
+    dated.program.version = "1.4.0";
+    dated.program.build = "g++ 12.2.0, RelWithDebInfo build";
+    dated.program.qtVersion = "6.4.2";
+    dated.system.distribution = "Debian GNU/Linux 12 (bookworm)";
+    dated.unitNode = NodeFacts{"/dev/hidraw3", 0};
     DiagnosticsFacts stranger;
     stranger.devices = {keyboard};
     stranger.system.rules = {"/etc/udev/rules.d/70-qx77zt.rules",
@@ -203,6 +214,18 @@ TEST(ReportFormat, EdgeFacts) {
          {"Unit node: /dev/hidraw3, this user may not open it (Permission denied)",
           "Image: none carried by the program", "Loaded: no\n", "Link\n  not running"},
          {}},
+        {"the demo's virtual unit",
+         demo,
+         {"QX-77ZT diagnostics report\nDemo program: the unit is virtual",
+          "Unit node: virtual/unit0, the demo's virtual unit (no device node)\n"},
+         {"may not open", "Made:"}},
+        {"made at, Qt and system versions",
+         dated,
+         {"\nMade: 2026-12-11 06:10:42 +0100\n",
+          "Program: version 1.4.0, g++ 12.2.0, RelWithDebInfo build, Qt 6.4.2\n",
+          "  Distribution: Debian GNU/Linux 12 (bookworm)\n  Kernel: ",
+          "Unit node: /dev/hidraw3, this user may open it\n"},
+         {"Demo program"}},
         {"another maker's device",
          stranger,
          {"  #0 /dev/hidraw0\n", "manufacturer \"Maker??\"", "serial (not shown)",
@@ -235,8 +258,22 @@ TEST(ReportGather, NodeAccessAndSystemPaths) {
     paths.udevControl = dir.path().toStdString() + "/no-control";
     paths.ruleDirs = {dir.path().toStdString()};
     std::ofstream(paths.osRelease) << "6.1.0-test-amd64\n";
+    paths.distribution = dir.path().toStdString() + "/os-release";
+    std::ofstream(paths.distribution)
+        << "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nID=debian\n";
     const SystemFacts s = systemFacts(paths);
     EXPECT_EQ(s.kernel, "6.1.0-test-amd64");
+    EXPECT_EQ(s.distribution, "Debian GNU/Linux 12 (bookworm)");
+    paths.distribution = dir.path().toStdString() + "/none";
+    EXPECT_EQ(systemFacts(paths).distribution, "");
+
+    // The report's time: local, to the second, with the offset from UTC.
+    const std::string made = reportTime(std::time(nullptr));
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d [+-]\\d{4}$"))
+            .match(QString::fromStdString(made))
+            .hasMatch())
+        << made;
     EXPECT_TRUE(s.hidraw);
     EXPECT_FALSE(s.udev);
     EXPECT_TRUE(s.rules.empty());

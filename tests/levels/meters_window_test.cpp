@@ -505,6 +505,75 @@ TEST_F(HistoryOnWindow, ScreenReaderNamesEveryControlAndSummarisesThePlot) {
               QStringLiteral("15:42:17 to now, left peak -22 dB, right peak -5.4 dB, 1 gap"));
 }
 
+// The exported picture stands on its own: it names the unit and the date and time in view
+// above the plot, whose scale labels stay apart and mark readings above 0 dB with "+".
+TEST_F(HistoryOnWindow, ExportedPictureNamesUnitAndTimeAndKeepsItsLabelsApart) {
+    record();
+    tfu.setDeviceFields(QStringLiteral("QX-77ZT"), QStringLiteral("QX7700000042"),
+                        QStringLiteral("1.2"));
+    levels::LevelHistoryWindow* h = open();
+    ASSERT_TRUE(h->unitName);
+    EXPECT_EQ(h->unitName(), QStringLiteral("QX-77ZT, serial QX7700000042, version 1.2"));
+    // The clock stands at 15:42:27.300; the view shows two minutes.
+    const levels::HistoryCaption caption =
+        levels::historyCaption(h->unitName(), h->plot->view(), clock);
+    EXPECT_EQ(caption.range, QStringLiteral("2026-12-10 15:40:27 to 15:42:27 (UTC+00:00)"));
+    EXPECT_EQ(caption.unit, QStringLiteral("QX-77ZT, serial QX7700000042, version 1.2"));
+    // Over midnight the end carries its own date.
+    levels::Instant late = clock;
+    late.wall += std::chrono::hours(8) + std::chrono::minutes(18);
+    EXPECT_EQ(levels::historyCaption({}, h->plot->view(), late).range,
+              QStringLiteral("2026-12-10 23:58:27 to 2026-12-11 00:00:27 (UTC+00:00)"));
+
+    struct Reading {
+        int level;
+        const char* text;
+    };
+    for (const Reading r : {Reading{13, "+8"}, Reading{5, "+2.7"}, Reading{1, "+0.5"},
+                            Reading{0, "0"}, Reading{-1, "-0.5"}, Reading{-35, "-52"}}) {
+        EXPECT_EQ(levels::plotReading(r.level), QLatin1String(r.text)) << r.level;
+    }
+
+    // "dB" above the scale, clear of every level's label, inside the plot's top margin.
+    for (const int textHeight : {11, 13, 15, 17}) {
+        const QRect area(40, 34, 700, 300);
+        const QRect unit = levels::unitLabelRect(area, textHeight);
+        EXPECT_GE(unit.top(), 0) << textHeight;
+        for (const int level : {13, 7, 0, -35}) {
+            EXPECT_FALSE(unit.intersects(levels::levelLabelRect(area, level, textHeight)))
+                << textHeight << " " << level;
+        }
+    }
+    // In the picture itself: the caption band holds ink, and in the left margin the "dB" and
+    // the "+8" beneath it are two runs of rows with text, not one.
+    const QImage image = h->plot->image(h->unitName());
+    const int band = image.height() - h->plot->height();
+    ASSERT_GT(band, 0);
+    const auto inked = [&](int y, int x0, int x1) {
+        for (int x = x0; x < x1; ++x) {
+            if (qGray(image.pixel(x, y)) < 160) {
+                return true;
+            }
+        }
+        return false;
+    };
+    int captionRows = 0;
+    for (int y = 0; y < band; ++y) {
+        captionRows += inked(y, 0, image.width()) ? 1 : 0;
+    }
+    EXPECT_GT(captionRows, 5);
+    const QFontMetrics fm(h->plot->font());
+    const int plotTop = band + 34; // the area's top edge, where "+8" is centred
+    int runs = 0;
+    bool inRun = false;
+    for (int y = band; y <= plotTop + fm.height() / 2; ++y) {
+        const bool ink = inked(y, 0, 34);
+        runs += ink && !inRun ? 1 : 0;
+        inRun = ink;
+    }
+    EXPECT_EQ(runs, 2);
+}
+
 TEST_F(HistoryOnWindow, ExportsCsvAndPng) {
     record();
     levels::LevelHistoryWindow* h = open();
@@ -542,7 +611,8 @@ TEST_F(HistoryOnWindow, ExportsCsvAndPng) {
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 170);
 
     const QImage png(dir.filePath(QStringLiteral("plot.png")));
-    EXPECT_EQ(png.size(), h->plot->size());
+    EXPECT_EQ(png.width(), h->plot->width());
+    EXPECT_GT(png.height(), h->plot->height()) << "a caption above the plot";
     EXPECT_EQ(dialogs.saveAsked.back().filter, QStringLiteral("CSV file (*.csv)"));
 }
 

@@ -257,24 +257,36 @@ TEST_F(ReceiverTest, VirtualUnitVerdictOnWhatWasWritten) {
         const char* name;
         std::vector<Step> steps;
         std::vector<std::string> verdicts;
+        // What the unit did after the host had taken each verdict: it restarts in normal
+        // mode after a successful update, as a unit runs its new firmware.
+        std::vector<std::string> restarts;
     };
     const Case cases[] = {
-        {"erased, then written", {erase(0), block(0xF1, 0, 512), finish}, {"ok"}},
-        {"written without an erase", {block(0xF1, 0x200, 512), finish}, {"failed"}},
+        {"erased, then written", {erase(0), block(0xF1, 0, 512), finish}, {"ok"}, {"normal"}},
+        {"written without an erase", {block(0xF1, 0x200, 512), finish}, {"failed"}, {}},
         {"one erase, two writes",
          {erase(0), block(0xF1, 0, 512), block(0xF1, 0, 512), finish},
-         {"failed"}},
-        {"short block", {erase(0), block(0xF1, 0, 256), finish}, {"failed"}},
-        {"EEPROM needs no erase", {block(0xF3, 0x400, 512), finish}, {"ok"}},
-        {"nothing written", {finish}, {"failed"}},
+         {"failed"},
+         {}},
+        {"short block", {erase(0), block(0xF1, 0, 256), finish}, {"failed"}, {}},
+        {"EEPROM needs no erase", {block(0xF3, 0x400, 512), finish}, {"ok"}, {"normal"}},
+        {"nothing written", {finish}, {"failed"}, {}},
         {"each finish judges its own run",
          {block(0xF1, 0, 512), finish, erase(0), block(0xF1, 0, 512), finish},
-         {"failed", "ok"}},
+         {"failed", "ok"},
+         {"normal"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         unit::VirtualUnit u;
         u.restart(true);
+        std::vector<std::string> restarts;
+        // Only once its verdict has been taken whole: the restart would drop what is queued.
+        u.setRestartHandler([&](bool boot) {
+            restarts.push_back(boot ? "boot" : "normal");
+            EXPECT_EQ(u.queuedReports(), 0u);
+            EXPECT_EQ(sink.events.size(), c.verdicts.size() - 1) << "before the host saw it";
+        });
         sink.events.clear();
         for (const auto& [command, payload] : c.steps) {
             port.sent.clear();
@@ -291,6 +303,8 @@ TEST_F(ReceiverTest, VirtualUnitVerdictOnWhatWasWritten) {
             }
         }
         EXPECT_EQ(sink.events, c.verdicts);
+        EXPECT_EQ(restarts, c.restarts);
+        u.setRestartHandler({});
     }
 }
 

@@ -9,6 +9,9 @@
 #include "state/UpdateJournal.h"
 #include "tools/mkorbu/PackageWriter.h"
 #include "unit/UnitPort.h"
+#include "update/RecoveryOffer.h"
+#include "update/UpdateLog.h"
+#include "update/UpdatePackage.h"
 #include "update/uu.h"
 
 #include <QFile>
@@ -35,7 +38,7 @@ void PrintTo(const RestoreCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class SettingsRoundTrip : public ::testing::TestWithParam<RestoreCase> {
+class RestoreFixture : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     LinkState link;
@@ -100,6 +103,9 @@ protected:
     }
 };
 
+class SettingsRoundTrip : public RestoreFixture,
+                          public ::testing::WithParamInterface<RestoreCase> {};
+
 TEST_P(SettingsRoundTrip, UpdateThatResetsTheSettingsOffersThemBack) {
     const RestoreCase& c = GetParam();
     DeviceSettings mine = factoryDefaults();
@@ -161,6 +167,60 @@ INSTANTIATE_TEST_SUITE_P(
                     "The settings from before the update were sent, but the unit's answers do "
                     "not show them: they are not restored."}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An update cut off half-way, the unit back in normal mode with its settings already reset
+// (and remembered so), then the recovery run from the update window's offer: the settings from
+// before the cut-off update are offered back, as after any update that reset them.
+TEST_F(RestoreFixture, RecoveryAfterACutOffUpdateOffersTheSettingsBack) {
+    DeviceSettings mine = factoryDefaults();
+    mine.preset = 1;
+    mine.gainRight = -20;
+    mine.dimMode = 2;
+    unit.setSettings(mine);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return memory.find(kSerial.toStdString()) == mine; }));
+
+    // The run the program was killed in: journalled with its snapshot, never ended.
+    const QString path = package();
+    const PackageFileRead file = readPackageFileBytes(path.toStdString());
+    ASSERT_TRUE(file.ok);
+    const PackageReadResult read = readUpdatePackage(file.bytes, "QX-77ZT (boot)");
+    ASSERT_EQ(read.verdict, PackageVerdict::Accepted);
+    {
+        UpdateLog cut(&journal, &memory);
+        ASSERT_EQ(cut.begin({kSerial.toStdString(), "QX-77ZT (boot)", "1.2"}, path.toStdString(),
+                            file.bytes, read.package),
+                  "");
+        cut.blockDone();
+    }
+    ASSERT_EQ(journal.latestFor(kSerial.toStdString())->state, state::UpdateState::Running);
+
+    // Back in normal mode with the factory's settings, which are remembered as the unit's.
+    unit.setSettings(factoryDefaults());
+    connectAs(false);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return memory.find(kSerial.toStdString()) == factoryDefaults(); }));
+
+    connectAs(true);
+    tfu.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tfu.offer->isVisible(); }));
+    tfu.offer->run->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tfu.busy(); }, 10000));
+    ASSERT_EQ(dialogs.shown.back().text, QStringLiteral("Обновление завершено успешно!"));
+    const auto entry = journal.latestFor(kSerial.toStdString());
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->state, state::UpdateState::Completed);
+    EXPECT_EQ(entry->snapshot, mine) << "the recovery keeps the cut-off run's snapshot";
+    tfu.hide();
+
+    dialogs.answers = {QMessageBox::Yes};
+    connectAs(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return questions() == 1; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return unit.settings() == mine; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return dialogs.shown.back().text ==
+               QStringLiteral("The unit has its settings from before the update again.");
+    }));
+}
 
 } // namespace
 } // namespace qx

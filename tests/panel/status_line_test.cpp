@@ -18,6 +18,10 @@ TEST(StatusLine, OneConditionPerLinkState) {
         v.unconfirmedFor = unconfirmed;
         return v;
     };
+    const auto damaged = [](LinkView v) {
+        v.damagedAnswers = 3;
+        return v;
+    };
     LinkView boot = unit(milliseconds(5000), milliseconds(5000));
     boot.bootMode = true;
     LinkView gone = boot;
@@ -41,6 +45,12 @@ TEST(StatusLine, OneConditionPerLinkState) {
         {"waiting", unit(milliseconds(0), milliseconds(501)), LinkCondition::Unconfirmed, false},
         {"silence outranks waiting", unit(milliseconds(1500), milliseconds(1500)),
          LinkCondition::Silent, true},
+        {"damaged answers instead of silence", damaged(unit(milliseconds(1001), std::nullopt)),
+         LinkCondition::Damaged, true},
+        {"damage outranks waiting", damaged(unit(milliseconds(1500), milliseconds(1500))),
+         LinkCondition::Damaged, true},
+        {"a damaged answer among good ones", damaged(unit(milliseconds(100), std::nullopt)),
+         LinkCondition::Connected, false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

@@ -140,7 +140,7 @@ TEST_F(LiveWindow, StatusLineSaysWhatTheLinkIsDoing) {
         {"silent unit", faults([](unit::Faults& f) { f.silent = true; }),
          faults([](unit::Faults&) {}), QStringLiteral("The unit does not answer"), true},
         {"bad checksums", faults([](unit::Faults& f) { f.corruptCrc = true; }),
-         faults([](unit::Faults&) {}), QStringLiteral("The unit does not answer"), true},
+         faults([](unit::Faults&) {}), QStringLiteral("The unit's answers arrive damaged"), true},
         {"unacknowledged write",
          [&] {
              // A slow unit: its acknowledgement comes after the half second.

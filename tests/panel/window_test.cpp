@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSet>
@@ -162,18 +163,41 @@ TEST_F(WindowTest, ButtonsChangeTheirByteAndPostOneWrite) {
     }
 }
 
-TEST_F(WindowTest, DimCaptionFollowsTheLastClickOnly) {
-    press(w.dim, Qt::RightButton);
-    EXPECT_EQ(w.dim->caption(), QStringLiteral("+20 dB"));
-    press(w.dim, Qt::MiddleButton);
-    EXPECT_EQ(w.dim->caption(), QStringLiteral("+20 dB"));
-    DeviceSettings s;
-    s.dimMode = 1;
-    show(s);
-    EXPECT_EQ(w.dim->caption(), QStringLiteral("+20 dB"));
-    EXPECT_EQ(w.dim->colorStyle(), lcsGreen);
-    press(w.dim, Qt::LeftButton);
-    EXPECT_EQ(w.dim->caption(), QStringLiteral("-20 dB"));
+TEST_F(WindowTest, DimCaptionStatesWhatTheUnitHolds) {
+    // Each row: what the unit reported before, a click (or none), then what it reports next.
+    struct Row {
+        const char* name;
+        uint8_t before;
+        Qt::MouseButton click; // Qt::NoButton: no click
+        const char* captionAfterClick;
+        uint8_t answered;
+        const char* caption;
+        THSColorStyle scheme;
+    };
+    const Row rows[] = {
+        {"off", 0, Qt::NoButton, "-20 dB", 0, "-20 dB", lcsChrome},
+        {"-20 dB", 0, Qt::NoButton, "-20 dB", 1, "-20 dB", lcsGreen},
+        {"+20 dB", 0, Qt::NoButton, "-20 dB", 2, "+20 dB", lcsGold},
+        {"set elsewhere after +20 dB", 2, Qt::NoButton, "+20 dB", 1, "-20 dB", lcsGreen},
+        {"byte out of range", 2, Qt::NoButton, "+20 dB", 3, "-20 dB", lcsChrome},
+        {"right click waits for the unit", 0, Qt::RightButton, "-20 dB", 2, "+20 dB", lcsGold},
+        {"left click waits for the unit", 2, Qt::LeftButton, "+20 dB", 0, "-20 dB", lcsChrome},
+        {"right click the unit refused", 1, Qt::RightButton, "-20 dB", 1, "-20 dB", lcsGreen},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        DeviceSettings s;
+        s.dimMode = r.before;
+        show(s);
+        if (r.click != Qt::NoButton) {
+            press(w.dim, r.click);
+        }
+        EXPECT_EQ(w.dim->caption(), QLatin1String(r.captionAfterClick));
+        s.dimMode = r.answered;
+        show(s);
+        EXPECT_EQ(w.dim->caption(), QLatin1String(r.caption));
+        EXPECT_EQ(w.dim->colorStyle(), r.scheme);
+    }
     EXPECT_EQ(w.dim->toolTip(), QStringLiteral("Left button:    -20dB\nRight button:+20dB"));
 }
 
@@ -603,6 +627,47 @@ TEST_F(WindowTest, UpdateWindowOpensCentredOverTheMainWindowThenReconnects) {
                               panel::centredStart(main.y(), main.height(), upd.height())));
 }
 
+// The update window blocks the main window only: another window of the program (the demo's
+// control of its virtual unit) still takes clicks while it is open, so the unit can be put in
+// its boot loader meanwhile; the status line says what the update window waits for.
+TEST_F(WindowTest, UpdateWindowBlocksOnlyTheMainWindow) {
+    link.connected = true; // a unit that runs normally
+    tfu.setDeviceFields(QStringLiteral("QX-77ZT"), QStringLiteral("S1"), QStringLiteral("1.2"));
+    w.Cont(true);
+    tfu.setBootLoaderHow(QStringLiteral("restart it there."));
+    QWidget other;
+    auto* restart = new QPushButton(QStringLiteral("Restart in boot mode"), &other);
+    restart->setGeometry(10, 10, 160, 30);
+    other.resize(200, 60);
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    int restarts = 0;
+    QObject::connect(restart, &QPushButton::clicked, [&] { ++restarts; });
+    const auto clickAt = [](QWidget* window, QWidget* target) {
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
+                          target->mapTo(window, QPoint(5, 5)));
+    };
+    QString statusWhileOpen;
+    QTimer::singleShot(0, &tfu, [&] {
+        clickAt(&other, restart);
+        clickAt(&w, w.mute);
+        statusWhileOpen = w.statusText();
+        tfu.reject();
+    });
+    w.UPD->trigger();
+    EXPECT_EQ(restarts, 1) << "the other window took the click";
+    EXPECT_EQ(link.settings().muteOn, 0) << "the main window did not";
+    EXPECT_EQ(statusWhileOpen,
+              QStringLiteral("The unit must be in its boot loader: restart it there."));
+    // Closed, the window's wait is over (what the link says then depends on how long "Close"
+    // took to send its request here, with no worker taking it).
+    EXPECT_FALSE(w.statusText().startsWith(QStringLiteral("The unit must be")))
+        << w.statusText().toStdString();
+    // With the main window free again, the same click reaches it.
+    clickAt(&w, w.mute);
+    EXPECT_EQ(link.settings().muteOn, 1);
+}
+
 TEST_F(WindowTest, SitsCentredOnItsScreenFrameIncluded) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.frameGeometry().size() != w.size(); }))
         << "the window is never framed here";
@@ -657,6 +722,26 @@ void expectCaptionsFit(Tfmain& w) {
     }
 }
 
+// Not even "Ddefault", which redraws the window from the record without a unit, makes up a
+// reading; the first answer brings the readings with their units.
+TEST_F(WindowTest, NoReadingUntilAUnitHasReported) {
+    ASSERT_FALSE(link.settingsReported());
+    dialogs.answers = {QMessageBox::Ok};
+    w.DEFClick();
+    for (QLabel* reading : {static_cast<QLabel*>(w.levl), static_cast<QLabel*>(w.levr)}) {
+        EXPECT_TRUE(reading->text().isEmpty()) << reading->text().toStdString();
+    }
+    EXPECT_TRUE(w.lbl2->isHidden());
+    EXPECT_TRUE(w.lbl3->isHidden());
+    EXPECT_EQ(w.levelMeters()->meter(levels::LevelMeters::kLeft)->barWidth(), 0);
+    EXPECT_TRUE(w.levelMeters()->history().empty());
+    show(factoryDefaults(), -10, 13);
+    EXPECT_EQ(w.levl->text(), QStringLiteral("-6 "));
+    EXPECT_EQ(w.levr->text(), QStringLiteral("8  "));
+    EXPECT_TRUE(w.lbl2->isVisible());
+    EXPECT_TRUE(w.lbl3->isVisible());
+}
+
 TEST_F(WindowTest, LayoutAndStartState) {
     EXPECT_EQ(w.windowTitle(), QStringLiteral("QX-77ZT"));
     EXPECT_EQ(w.centralWidget()->size(), QSize(247, 536));
@@ -669,7 +754,9 @@ TEST_F(WindowTest, LayoutAndStartState) {
     EXPECT_EQ(w.srcL->itemText(16), QStringLiteral("ANALOG L"));
     EXPECT_EQ(w.gainL->minimum(), -32);
     EXPECT_EQ(w.gainL->maximum(), 16);
-    EXPECT_EQ(w.levl->text(), QStringLiteral("-32"));
+    EXPECT_TRUE(w.levl->text().isEmpty()) << "no reading before a unit reported one";
+    EXPECT_TRUE(w.lbl2->isHidden());
+    EXPECT_EQ(w.levelMeters()->meter(levels::LevelMeters::kRight)->barWidth(), 0);
     EXPECT_TRUE(link.statusPolling()) << "status requests flow from the window's creation";
     expectCaptionsFit(w);
     // Tab order: the buttons, presets first, then each column with its gain before its source,

@@ -42,6 +42,7 @@ struct ShownMessage {
     Dialogs::Icon icon = Dialogs::Icon::None;
     QString caption;
     QString text;
+    QMessageBox::StandardButtons buttons;
 };
 
 // Answers the window's dialogs without a person. Hooks run while a dialog "is up".
@@ -52,19 +53,26 @@ public:
     std::deque<QString> files; // answers to the open dialog; "" cancels
     // The answer to a question offering Yes and No.
     QMessageBox::StandardButton questionAnswer = QMessageBox::No;
+    // The answer to a question offering OK and Cancel.
+    QMessageBox::StandardButton confirmAnswer = QMessageBox::Ok;
     std::function<void()> onOpen;
     QString openFilter;
+    QString openInitial;
 
     QMessageBox::StandardButton message(QWidget*, Icon icon, const QString& caption,
                                         const QString& text,
                                         QMessageBox::StandardButtons buttons) override {
-        messages.push_back({icon, caption, text});
+        messages.push_back({icon, caption, text, buttons});
         if (onMessage) {
             onMessage(messages.back());
         }
+        if (buttons.testFlag(QMessageBox::Cancel)) {
+            return confirmAnswer;
+        }
         return buttons.testFlag(QMessageBox::Yes) ? questionAnswer : QMessageBox::Ok;
     }
-    QString openFileName(QWidget*, const QString&, const QString& filter) override {
+    QString openFileName(QWidget*, const QString& initialName, const QString& filter) override {
+        openInitial = initialName;
         openFilter = filter;
         if (onOpen) {
             onOpen();

@@ -141,6 +141,52 @@ INSTANTIATE_TEST_SUITE_P(
                       OutcomeCase{"BlockRefused", true, false, UpdateState::Failed, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The unit may come back from an update that did not finish with its settings already reset,
+// and those are what was remembered since: a run after it keeps the snapshot taken before it,
+// so that the settings can be offered back once the unit runs again.
+TEST_F(JournalTest, RunAfterAnUnfinishedOneKeepsTheSnapshotFromBeforeIt) {
+    DeviceSettings operators = factoryDefaults();
+    operators.preset = 3;
+    operators.gainLeft = -7;
+    const DeviceSettings reset = factoryDefaults();
+    struct Row {
+        const char* name;
+        std::optional<UpdateState> before; // the unit's last entry; none: no entry
+        bool beforeHasSnapshot;
+        bool keepsOperators; // else the snapshot is what is remembered now
+    };
+    const Row rows[] = {
+        {"cut off", UpdateState::Running, true, true},
+        {"a block failed", UpdateState::Failed, true, true},
+        {"no verdict", UpdateState::Unconfirmed, true, true},
+        {"refused by the unit", UpdateState::Refused, true, true},
+        {"completed", UpdateState::Completed, true, false},
+        {"cut off without a snapshot", UpdateState::Running, false, false},
+        {"first update", std::nullopt, false, false},
+    };
+    const QString path = packages.package(kModelName, pattern(1000), pattern(100));
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::filesystem::remove(journalFile);
+        useJournal(journalFile);
+        if (r.before) {
+            JournalEntry e = cutOff(path, 1);
+            e.state = *r.before;
+            if (r.beforeHasSnapshot) {
+                e.snapshot = operators;
+            }
+            journal->add(e);
+        }
+        memory.remember("QX7700000042", reset);
+        tfu->setUpdateButtonsEnabled(true);
+        selectPackage(path);
+        const auto entries = onDisk();
+        ASSERT_FALSE(entries.empty());
+        EXPECT_EQ(entries.back().state, UpdateState::Completed);
+        EXPECT_EQ(entries.back().snapshot, r.keepsOperators ? operators : reset);
+    }
+}
+
 TEST_F(JournalTest, UnfinishedUpdateIsOfferedAndRunOnlyOnTheClick) {
     const Bytes flash = pattern(1000, 9);
     const Bytes eeprom = pattern(100, 3);

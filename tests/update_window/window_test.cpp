@@ -69,6 +69,48 @@ TEST(WindowDesign, MatchesItsDesignAtCreation) {
     EXPECT_EQ(tfu.tmrb->interval(), 2000);
 }
 
+// "Select file" greyed says why, and how to get on; the open dialog starts where it is told
+// (the demo's sample package).
+TEST(WindowDesign, GreyedSelectSaysWhyAndTheDialogStartsWhereItIsTold) {
+    LinkState link;
+    ScriptedDialogs dialogs;
+    Tfu tfu(link, dialogs);
+    const QString why = QStringLiteral("The unit must be in its boot loader: ");
+    struct Row {
+        const char* name;
+        std::function<void()> act;
+        bool enabled;
+        QString hint;
+    };
+    const Row rows[] = {
+        {"at start", [] {}, false,
+         why + QStringLiteral("start it in its boot loader as its manual "
+                              "says, and \"Select file\" comes on.")},
+        {"told how",
+         [&] { tfu.setBootLoaderHow(QStringLiteral("press \"Restart in boot mode\".")); }, false,
+         why + QStringLiteral("press \"Restart in boot mode\".")},
+        {"a unit in its boot loader", [&] { tfu.setUpdateButtonsEnabled(true); }, true, QString()},
+        {"back in normal mode", [&] { tfu.setUpdateButtonsEnabled(false); }, false,
+         why + QStringLiteral("press \"Restart in boot mode\".")},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        r.act();
+        EXPECT_EQ(tfu.select->isEnabled(), r.enabled);
+        EXPECT_EQ(tfu.selectHint(), r.hint);
+        EXPECT_EQ(tfu.select->toolTip(), r.hint);
+    }
+
+    tfu.setUpdateButtonsEnabled(true);
+    tfu.show();
+    const QString sample = QStringLiteral("/opt/samples/QX-77ZT-demo.orbu");
+    tfu.setPackageStart(sample);
+    tfu.select->click(); // the dialog is cancelled
+    EXPECT_EQ(dialogs.openInitial, sample);
+    EXPECT_EQ(dialogs.openFilter, QStringLiteral("Update File (*.orbu)"));
+    EXPECT_TRUE(tfu.select->isEnabled());
+}
+
 // Hidden, the window has nothing to send: after its first tick its timer rests, and showing the
 // window sets it going again at the usual pace.
 TEST(WindowDesign, HiddenWindowSendsNothingAndItsTimerRests) {
@@ -134,6 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct ResetCase {
     const char* name;
     bool connected;
+    QMessageBox::StandardButton answer; // to the question asked first
 };
 
 void PrintTo(const ResetCase& c, std::ostream* os) {
@@ -142,20 +185,30 @@ void PrintTo(const ResetCase& c, std::ostream* os) {
 
 class SetToDefault : public WindowTest, public ::testing::WithParamInterface<ResetCase> {};
 
-TEST_P(SetToDefault, PostsTheResetAndShowsTheUnitsAnswer) {
-    link.connected = GetParam().connected;
+TEST_P(SetToDefault, AsksThenPostsTheResetAndShowsTheUnitsAnswer) {
+    const ResetCase& c = GetParam();
+    link.connected = c.connected;
+    dialogs.confirmAnswer = c.answer;
     tfu->def->click();
+    // The question the main window asks before its own reset, owned by this window.
+    ASSERT_FALSE(dialogs.messages.empty());
+    EXPECT_EQ(dialogs.messages.front().text, QStringLiteral("Set default values?"));
+    EXPECT_EQ(dialogs.messages.front().caption, QStringLiteral("Confirm"));
+    EXPECT_EQ(dialogs.messages.front().icon, Dialogs::Icon::Question);
+    EXPECT_EQ(dialogs.messages.front().buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    dialogs.messages.erase(dialogs.messages.begin());
     EXPECT_TRUE(tfu->select->isEnabled()) << "the buttons are not changed";
     EXPECT_TRUE(tfu->def->isEnabled());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !tfu->busy(); }));
-    if (GetParam().connected) {
+    const bool sends = c.connected && c.answer == QMessageBox::Ok;
+    if (sends) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.messages.empty(); }));
         EXPECT_EQ(dialogs.messages.front().text, QStringLiteral("Настройки сброшены!"));
         EXPECT_EQ(dialogs.messages.front().caption, kUnitCaption);
         EXPECT_EQ(dialogs.messages.front().icon, Dialogs::Icon::Information);
         EXPECT_EQ(sent(cmd::kResetDefaults), 1u);
     } else {
-        // Taken without being sent: no answer can come.
+        // Cancelled, or taken without being sent: no answer can come.
         QTest::qWait(50);
         EXPECT_TRUE(dialogs.messages.empty());
         EXPECT_EQ(sent(cmd::kResetDefaults), 0u);
@@ -164,8 +217,9 @@ TEST_P(SetToDefault, PostsTheResetAndShowsTheUnitsAnswer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Unit, SetToDefault,
-                         ::testing::Values(ResetCase{"WithUnit", true},
-                                           ResetCase{"WithoutUnit", false}),
+                         ::testing::Values(ResetCase{"WithUnit", true, QMessageBox::Ok},
+                                           ResetCase{"Cancelled", true, QMessageBox::Cancel},
+                                           ResetCase{"WithoutUnit", false, QMessageBox::Ok}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The window closes only once the request has gone out: the main window reconnects right after,

@@ -7,12 +7,18 @@
 //       and keeps going until the run ends (the test kills it before that)
 //   vm_update_window recover
 //       waits for the unit in its boot loader and the window's offer to run the unfinished
-//       update again, takes it, and waits for the unit's verdict
+//       update again, takes it, and waits for the unit's verdict; prints the settings snapshot
+//       the run journalled ("snapshot: HEX"), then waits for the unit to run normally again
+//       (the rig restarts it) and for the main window's offer to put its settings back, which
+//       it takes
 //
-// The journal lives where the program keeps it ($XDG_STATE_HOME). Exits 0 when the run it
-// watched ended with the unit's confirmation, 1 otherwise, 2 on a usage error.
+// The journal and the settings each unit confirmed live where the program keeps them
+// ($XDG_STATE_HOME). Exits 0 when the run it watched ended with the unit's confirmation (and,
+// for a recovery, the settings were put back), 1 otherwise, 2 on a usage error.
 #include "link/EmbeddedImage.h"
 #include "link/UsbLink.h"
+#include "panel/SettingsRestore.h"
+#include "state/SettingsMemory.h"
 #include "state/StateFiles.h"
 #include "state/UpdateJournal.h"
 #include "update/Dialogs.h"
@@ -80,18 +86,30 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
-    state::UpdateJournal journal(state::stateFolderFromEnvironment() / state::kJournalFileName);
-    const std::string trouble = journal.load();
-    if (!trouble.empty()) {
-        std::printf("journal: %s\n", trouble.c_str());
+    const std::filesystem::path folder = state::stateFolderFromEnvironment();
+    state::UpdateJournal journal(folder / state::kJournalFileName);
+    state::SettingsMemory memory(folder / state::kSettingsFileName);
+    for (const std::string& trouble : {journal.load(), memory.load()}) {
+        if (!trouble.empty()) {
+            std::printf("state: %s\n", trouble.c_str());
+        }
     }
     LinkState link;
     AutoDialogs dialogs;
     Tfu tfu(link, dialogs);
-    tfu.setStateStore(&journal, nullptr);
+    tfu.setStateStore(&journal, &memory);
     WindowView view(tfu);
+    // What the main window does after each stored answer: offer back settings an update reset.
+    SettingsRestore restore(link, memory, &journal, dialogs, &tfu,
+                            [&tfu] { return tfu.deviceSerial().toStdString(); });
     UsbLink usb(
-        link, view, &embeddedHidImage, [] {}, &tfu);
+        link, view, &embeddedHidImage,
+        [&restore] {
+            QMetaObject::invokeMethod(
+                &restore, [&restore] { restore.answerStored(); }, Qt::QueuedConnection);
+        },
+        &tfu);
+    link.setStatusPolling(true); // as the main window does from its creation
     if (!usb.bindLibrary()) {
         std::printf("cannot bind the HID library: %s\n", usb.lastError().c_str());
         return 1;
@@ -135,5 +153,27 @@ int main(int argc, char** argv) {
         !entries.empty() && entries.back().state == state::UpdateState::Completed;
     std::printf("run ended: %s, journal %s\n", confirmed ? "confirmed" : "not confirmed",
                 journalled ? "completed" : "not completed");
-    return confirmed && journalled ? 0 : 1;
+    std::fflush(stdout);
+    if (mode == "start" || !confirmed || !journalled) {
+        return confirmed && journalled ? 0 : 1;
+    }
+    const auto snapshot = entries.back().snapshot;
+    std::string hex;
+    if (snapshot) {
+        for (const std::uint8_t b : rawBytes(*snapshot)) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", b);
+            hex += two;
+        }
+    }
+    std::printf("snapshot: %s\n", snapshot ? hex.c_str() : "none");
+    std::fflush(stdout);
+    // The rig restarts the unit in normal mode now; its first answers bring the offer.
+    const QString restored =
+        QStringLiteral("The unit has its settings from before the update again.");
+    if (!QTest::qWaitFor([&] { return dialogs.shown.contains(restored); }, 60000)) {
+        std::printf("settings not put back\n");
+        return 1;
+    }
+    return 0;
 }

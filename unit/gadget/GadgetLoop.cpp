@@ -21,6 +21,9 @@ constexpr std::size_t kReadBuffer = 512;
 GadgetLoop::GadgetLoop(unit::VirtualUnit& unit, GadgetHooks hooks, int controlFd)
     : unit_(unit), hooks_(std::move(hooks)), controlFd_(controlFd) {
     unit_.setRestartHandler([this](bool boot) { restartRequest_ = boot; });
+    // A restart unbinds the gadget, which may take the verdict with it before the host has read
+    // it: here the unit leaves its boot loader when the host or the rig asks.
+    unit_.setRestartsAfterUpdate(false);
 }
 
 GadgetLoop::~GadgetLoop() {
