@@ -182,6 +182,7 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     instance.takeConnection = [&commands](QLocalSocket* peer, const QByteArray& received) {
         return commands.take(peer, received);
     };
+    instance.connections().refusal = cli::WindowCliService::tooManyConnections();
 
     QObject::connect(&instance, &SingleInstance::activationRequested, &mainWindow,
                      [&mainWindow] { bringForward(mainWindow); });

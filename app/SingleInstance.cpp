@@ -15,6 +15,8 @@ constexpr int kAttempts = 20;
 constexpr int kConnectTimeoutMs = 250;
 constexpr int kPauseMs = 50;
 constexpr int kWriteTimeoutMs = 1000;
+// How often the first copy looks whether it still listens.
+constexpr int kRelistenMs = 2000;
 } // namespace
 
 QString SingleInstance::endpointName(const QString& key) {
@@ -26,7 +28,11 @@ SingleInstance::SingleInstance(const QString& key, QObject* parent)
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* peer = server_.nextPendingConnection()) {
+            if (!connections_.admit(peer)) {
+                continue;
+            }
             connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
+                connections_.heard(peer);
                 const QByteArray received = peer->readAll();
                 if (takeConnection && takeConnection(peer, received)) {
                     disconnect(peer, &QLocalSocket::readyRead, this, nullptr);
@@ -40,6 +46,8 @@ SingleInstance::SingleInstance(const QString& key, QObject* parent)
             connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
         }
     });
+    relisten_.setInterval(kRelistenMs);
+    connect(&relisten_, &QTimer::timeout, this, [this] { keepListening(); });
 }
 
 SingleInstance::~SingleInstance() {
@@ -52,6 +60,7 @@ SingleInstance::Outcome SingleInstance::claim() {
     lock_ = std::make_unique<QLockFile>(QDir::temp().filePath(name_ + QStringLiteral(".lock")));
     if (lock_->tryLock(0)) {
         listen();
+        relisten_.start();
         return Outcome::First;
     }
     lock_.reset();
@@ -71,6 +80,19 @@ void SingleInstance::listen() {
         }
     }
     error_ = server_.errorString();
+}
+
+void SingleInstance::keepListening() {
+    // The server closes itself, and deletes its socket file, when it cannot accept a connection
+    // (no descriptor left, say); nothing would find this copy again, and qx77zt would drive the
+    // unit beside it.
+    if (server_.isListening()) {
+        return;
+    }
+    listen();
+    if (server_.isListening()) {
+        error_.clear();
+    }
 }
 
 bool SingleInstance::deliverShowRequest() {

@@ -2,10 +2,13 @@
 // window's class and caption; a later copy asks it to show itself and leaves.
 #pragma once
 
+#include "app/ConnectionLimits.h"
+
 #include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -36,6 +39,8 @@ public:
     // but a later copy cannot bring it forward and says so.
     bool listening() const { return server_.isListening(); }
     QString error() const { return error_; }
+    // Where the first copy listens (empty while it does not).
+    QString serverPath() const { return server_.fullServerName(); }
 
     static QString endpointName(const QString& key);
 
@@ -43,18 +48,25 @@ public:
     // the connection over (a command-line request), which is then no longer read here.
     std::function<bool(QLocalSocket*, const QByteArray&)> takeConnection;
 
+    // What the first copy allows the connections it accepts.
+    ConnectionLimits& connections() { return connections_; }
+
 signals:
     // A later copy asked this one to show itself.
     void activationRequested();
 
 private:
     void listen();
+    // Listens again when the server has closed.
+    void keepListening();
     bool deliverShowRequest();
 
     QString name_;
     QString error_;
     std::unique_ptr<QLockFile> lock_;
     QLocalServer server_;
+    ConnectionLimits connections_;
+    QTimer relisten_;
 };
 
 } // namespace qx

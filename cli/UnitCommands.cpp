@@ -282,20 +282,15 @@ private:
     }
 
     int update() {
-        // Whoever starts a transfer first owns it: the window's update window or another
-        // command. A package chosen in the update window marks the update as under way too.
-        if (c_.link.updateInProgress) {
-            out_.fail("a firmware update is already running");
-            return kExitUnitFailed;
-        }
-        bool idle = false;
-        if (!c_.link.transferRunning.compare_exchange_strong(idle, true)) {
+        // Whoever takes the link's transfer first runs it: the window's update window, its offer
+        // to run an unfinished update again, or another command.
+        const std::optional<TransferClaim> claim = TransferClaim::take(c_.link);
+        if (!claim) {
             out_.fail("a firmware update is already running");
             return kExitUnitFailed;
         }
         const int result = transfer();
         c_.link.updateInProgress = false;
-        c_.link.transferRunning = false;
         return result;
     }
 

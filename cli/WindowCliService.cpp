@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <span>
@@ -23,7 +24,9 @@ public:
     Session(WindowCliService& service, QLocalSocket* peer, const QByteArray& received)
         : QObject(&service), service_(service), peer_(peer) {
         connect(this, &Session::answerQueued, this, &Session::flush, Qt::QueuedConnection);
+        connect(this, &Session::fellBehind, this, &Session::cutOff, Qt::QueuedConnection);
         connect(peer, &QLocalSocket::readyRead, this, [this] { receive(peer_->readAll()); });
+        connect(peer, &QLocalSocket::bytesWritten, this, &Session::noteBacklog);
         connect(peer, &QLocalSocket::disconnected, this, &Session::peerGone);
         QTimer::singleShot(service.requestPatience, this, [this] {
             if (!started_) {
@@ -47,14 +50,61 @@ public:
 
 signals:
     void answerQueued();
+    // The peer has left more than the limit unread; what the command prints now is dropped.
+    void fellBehind();
 
 private:
+    // Any thread. Frames past the limit of unsent bytes are dropped, and the first of them ends
+    // the command: a peer that stopped reading (a pager, a suspended job) must not make this
+    // program keep every line of a watch.
     void queue(std::vector<uint8_t> frame) {
+        bool over = false;
         {
             std::lock_guard lock(mutex_);
-            queued_.push_back(std::move(frame));
+            if (cut_) {
+                return;
+            }
+            if (queuedBytes_ + backlog_ + frame.size() > service_.unsentLimit) {
+                cut_ = true;
+                over = true;
+            } else {
+                queuedBytes_ += frame.size();
+                queued_.push_back(std::move(frame));
+            }
         }
-        emit answerQueued();
+        if (over) {
+            emit fellBehind();
+        } else {
+            emit answerQueued();
+        }
+    }
+
+    // What waits in the socket for the peer, as the limit counts it.
+    void noteBacklog() {
+        const std::size_t unsent =
+            peer_ ? static_cast<std::size_t>(std::max<qint64>(peer_->bytesToWrite(), 0)) : 0;
+        std::lock_guard lock(mutex_);
+        backlog_ = unsent;
+    }
+
+    // Ends the command and tells the peer why, past the limit: the peer learns it once it reads
+    // again. The command's own end is dropped with everything else it prints from now on.
+    void cutOff() {
+        command_.request_stop();
+        const std::string why = "qx77zt: the window program ended the command: its output was "
+                                "not being read (" +
+                                std::to_string(service_.unsentLimit / 1024) + " KiB waiting)\n";
+        {
+            std::lock_guard lock(mutex_);
+            for (auto frame : {encodeAnswer(AnswerKind::Err, why),
+                               encodeAnswer(AnswerKind::Exit,
+                                            std::string(1, static_cast<char>(kExitUnitFailed)))}) {
+                queuedBytes_ += frame.size();
+                queued_.push_back(std::move(frame));
+            }
+        }
+        answered_ = true;
+        flush();
     }
 
     void receive(const QByteArray& bytes) {
@@ -121,6 +171,7 @@ private:
             UnitContext context{service_.link_, service_.answers_, unit.unit};
             context.answerLimit = service_.answerLimit;
             context.verdictLimit = service_.verdictLimit;
+            context.watchInterval = service_.watchInterval;
             context.journal = service_.journal;
             const int status = runUnitCommand(r, context, *this, stop);
             queue(encodeAnswer(AnswerKind::Exit, std::string(1, static_cast<char>(status))));
@@ -134,6 +185,7 @@ private:
         {
             std::lock_guard lock(mutex_);
             frames.swap(queued_);
+            queuedBytes_ = 0;
         }
         if (peer_) {
             for (const std::vector<uint8_t>& f : frames) {
@@ -141,10 +193,14 @@ private:
                              static_cast<qint64>(f.size()));
             }
         }
+        noteBacklog();
+        // The socket sends what it holds before it closes.
+        if ((done_ || ended_ || answered_) && peer_ &&
+            peer_->state() == QLocalSocket::ConnectedState) {
+            peer_->disconnectFromServer();
+        }
+        // A command still running (an update runs to its end) is waited for first.
         if (done_ || ended_) {
-            if (peer_) {
-                peer_->disconnectFromServer();
-            }
             deleteLater();
         }
     }
@@ -163,10 +219,14 @@ private:
     std::vector<uint8_t> buffer_;
     bool started_ = false; // user interface thread only
     bool refused_ = false;
-    bool done_ = false;
+    bool done_ = false;     // the answer is complete and no command runs
+    bool answered_ = false; // the answer is complete; the command may still be ending
     std::atomic<bool> ended_{false};
     std::mutex mutex_;
     std::deque<std::vector<uint8_t>> queued_; // guarded by mutex_
+    std::size_t queuedBytes_ = 0;             // guarded by mutex_
+    std::size_t backlog_ = 0;                 // guarded by mutex_; the socket's unsent bytes
+    bool cut_ = false;                        // guarded by mutex_
     std::jthread command_;
 };
 
@@ -177,6 +237,18 @@ WindowCliService::WindowCliService(LinkState& link, AnswerBox& answers,
 WindowCliService::~WindowCliService() {
     // Sessions are children: deleting them here joins their commands before the link goes.
     qDeleteAll(findChildren<Session*>(QString(), Qt::FindDirectChildrenOnly));
+}
+
+QByteArray WindowCliService::tooManyConnections() {
+    QByteArray answer;
+    for (const std::vector<uint8_t>& frame :
+         {encodeAnswer(AnswerKind::Err, "qx77zt: the window program has too many connections "
+                                        "open; try again later\n"),
+          encodeAnswer(AnswerKind::Exit, std::string(1, static_cast<char>(kExitUnitFailed)))}) {
+        answer.append(reinterpret_cast<const char*>(frame.data()),
+                      static_cast<qsizetype>(frame.size()));
+    }
+    return answer;
 }
 
 bool WindowCliService::take(QLocalSocket* peer, const QByteArray& received) {

@@ -11,6 +11,7 @@
 #include <QObject>
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -39,10 +40,18 @@ public:
     // still become one), which this service then answers. A peer of another user is refused.
     bool take(QLocalSocket* peer, const QByteArray& received);
 
+    // The answer to a peer turned away because too many connections are open: qx77zt shows it
+    // and leaves with a failure.
+    static QByteArray tooManyConnections();
+
     // How long a peer may take to send its whole request.
     std::chrono::milliseconds requestPatience{5000};
     std::chrono::milliseconds answerLimit{3000};
     std::chrono::milliseconds verdictLimit{20000};
+    std::chrono::milliseconds watchInterval{100};
+    // What one request's answer may hold unsent (waiting here for a peer that does not read):
+    // a --watch past it is ended, with a message that says why.
+    std::size_t unsentLimit = 256 * 1024;
     // The window program's update journal, which a command's transfer is written to as well.
     state::UpdateJournal* journal = nullptr;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <thread>
+#include <utility>
 
 namespace qx {
 
@@ -32,6 +33,36 @@ bool pauseFor(std::chrono::milliseconds pause, std::stop_token stop) {
 }
 
 } // namespace
+
+std::optional<TransferClaim> TransferClaim::take(LinkState& link) {
+    bool idle = false;
+    if (!link.transferRunning.compare_exchange_strong(idle, true)) {
+        return std::nullopt;
+    }
+    return TransferClaim(link);
+}
+
+TransferClaim::TransferClaim(TransferClaim&& other) noexcept
+    : link_(std::exchange(other.link_, nullptr)) {}
+
+TransferClaim& TransferClaim::operator=(TransferClaim&& other) noexcept {
+    if (this != &other) {
+        release();
+        link_ = std::exchange(other.link_, nullptr);
+    }
+    return *this;
+}
+
+TransferClaim::~TransferClaim() {
+    release();
+}
+
+void TransferClaim::release() {
+    if (link_ != nullptr) {
+        link_->transferRunning = false;
+        link_ = nullptr;
+    }
+}
 
 std::array<std::uint8_t, 2> erasePayload(std::uint16_t adr) {
     std::array<std::uint8_t, 2> out{};

@@ -55,6 +55,30 @@ enum class RunOutcome {
     FinishFailed, // every block was sent, but the finish request was not
 };
 
+// The link's one firmware transfer. The window, a command handed to it and the window's offer to
+// run an unfinished update again all start transfers on the same link; whoever takes the claim
+// first runs one, and every other starter is refused until it is given back. Taking it is a single
+// atomic step, made at the moment a transfer starts (after any dialog), so two starters can never
+// both win. The flag is the link's own, since device changes wait for a transfer as well.
+class TransferClaim {
+public:
+    // The claim, or nullopt when a transfer already runs on `link`.
+    static std::optional<TransferClaim> take(LinkState& link);
+
+    TransferClaim(TransferClaim&& other) noexcept;
+    TransferClaim& operator=(TransferClaim&& other) noexcept;
+    TransferClaim(const TransferClaim&) = delete;
+    TransferClaim& operator=(const TransferClaim&) = delete;
+    // Gives the transfer back.
+    ~TransferClaim();
+
+private:
+    explicit TransferClaim(LinkState& link) : link_(&link) {}
+    void release();
+
+    LinkState* link_; // null once given back or moved from
+};
+
 class UpdateRun {
 public:
     // Called on the run's thread after each block with the progress value (0 to 100).

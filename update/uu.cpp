@@ -83,6 +83,8 @@ public:
     // The update run of the package `fileName`, whose bytes are `file`.
     void startRun(const QString& fileName, PackageFileRead file);
     void refuse(const PackageReadResult& read);
+    // A run that did not start: gives the transfer back and opens the buttons again.
+    void notStarted();
     void runAgain();
     void showHistory();
     // Offers the unfinished update of a unit in its boot loader, or takes the offer away.
@@ -119,6 +121,9 @@ public:
     // A transfer this window did not start (a command-line request) runs on the link: says so
     // and returns true.
     bool refusedForOtherTransfer();
+    // Takes the link's transfer for a run of this window; says so and returns false when
+    // another one runs.
+    bool claimTransfer();
     void endJob();
     void runEnded(RunOutcome outcome);
     void showVerdict(bool success);
@@ -145,6 +150,8 @@ public:
 
     // Only touched on the user interface thread.
     bool transferring = false;
+    // Held from the moment a chosen package is about to be sent until the run has ended.
+    std::optional<TransferClaim> claim;
     bool resetWaiting = false;
     bool leaving = false;           // "Close" waits for its leave-update request to go out
     bool closingFromInside = false; // closeWindow() is under way
@@ -307,17 +314,38 @@ void Tfu::Private::setBarError(bool error) {
 
 void Tfu::Private::setTransferring(bool on) {
     transferring = on;
-    link.transferRunning = on;
+    if (!on) {
+        claim.reset();
+    }
     q->cancel->setEnabled(!on);
 }
 
 bool Tfu::Private::refusedForOtherTransfer() {
-    if (transferring || !link.transferRunning) {
+    if (claim || !link.transferRunning) {
         return false;
     }
     dialogs.message(q, Dialogs::Icon::Error, kUpdateCaption,
                     QStringLiteral("A firmware update is already running."), QMessageBox::Ok);
     return true;
+}
+
+bool Tfu::Private::claimTransfer() {
+    claim = TransferClaim::take(link);
+    if (claim) {
+        return true;
+    }
+    dialogs.message(q, Dialogs::Icon::Error, kUpdateCaption,
+                    QStringLiteral("A firmware update is already running. The package was not "
+                                   "sent to the unit."),
+                    QMessageBox::Ok);
+    return false;
+}
+
+void Tfu::Private::notStarted() {
+    claim.reset();
+    q->select->setEnabled(true);
+    q->def->setEnabled(true);
+    link.updateInProgress = false;
 }
 
 void Tfu::Private::selectClick() {
@@ -351,12 +379,17 @@ void Tfu::Private::refuse(const PackageReadResult& read) {
     if (mismatch) {
         setBarError(false);
     }
-    q->select->setEnabled(true);
-    q->def->setEnabled(true);
-    link.updateInProgress = false;
+    notStarted();
 }
 
 void Tfu::Private::startRun(const QString& fileName, PackageFileRead file) {
+    // Only now, with the file chosen, is the transfer taken: the dialogs before this point run
+    // the event loop, and a command handed to the program may have started one meanwhile.
+    if (!claimTransfer()) {
+        q->select->setEnabled(true);
+        q->def->setEnabled(true);
+        return;
+    }
     link.updateInProgress = true;
     PackageReadResult read;
     if (file.ok) {
@@ -383,9 +416,7 @@ void Tfu::Private::startRun(const QString& fileName, PackageFileRead file) {
             QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes) {
             log->drop();
-            q->select->setEnabled(true);
-            q->def->setEnabled(true);
-            link.updateInProgress = false;
+            notStarted();
             return;
         }
     }
@@ -568,7 +599,8 @@ void Tfu::Private::defClick() {
 }
 
 void Tfu::Private::cancelClick() {
-    if (busy()) {
+    // A command's transfer would be cut off by the leave-update request.
+    if (busy() || refusedForOtherTransfer()) {
         return;
     }
     link.updateInProgress = false;
@@ -592,7 +624,8 @@ void Tfu::Private::tmrbTimer() {
         q->tmrb->stop();
         return;
     }
-    if (!link.updateInProgress && !busy()) {
+    // Nor while a command's transfer runs: a post overwrites a block request not yet taken.
+    if (!link.updateInProgress && !link.transferRunning && !busy()) {
         link.post(cmd::kKeepAlive);
     }
 }

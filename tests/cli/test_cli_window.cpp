@@ -13,14 +13,46 @@
 #include <QComboBox>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <atomic>
+#include <functional>
+#include <memory>
+#include <span>
 #include <thread>
 
 namespace qx::cli::test {
 namespace {
+
+// The window's dialogs, with something happening while the file dialog is up (its event loop
+// runs meanwhile, as a real one's does).
+struct WindowDialogs : qx::test::ScriptedDialogs {
+    std::function<void()> whileOpen;
+    QString openFileName(QWidget* parent, const QString& initialName,
+                         const QString& filter) override {
+        if (whileOpen) {
+            whileOpen();
+        }
+        return ScriptedDialogs::openFileName(parent, initialName, filter);
+    }
+};
+
+// A qx77zt hand-off running on a thread of its own.
+struct PendingCommand {
+    CapturedOutput output;
+    std::atomic<int> status{-1};
+    std::thread client;
+    ~PendingCommand() {
+        if (client.joinable()) {
+            client.join();
+        }
+    }
+};
 
 // The window program as it runs: its window on the link, the virtual unit behind the link, and
 // the service on a local socket of its own.
@@ -29,7 +61,7 @@ struct WindowProgram : ::testing::Test {
     unit::VirtualUnit unit;
     unit::UnitPort port{unit};
     AnswerBox commandAnswers;
-    qx::test::ScriptedDialogs dialogs;
+    WindowDialogs dialogs;
     Tfu tfu{link, dialogs};
     Tfmain w{link, tfu, dialogs};
     AnswerFanOut answers{tfu, commandAnswers};
@@ -38,11 +70,16 @@ struct WindowProgram : ::testing::Test {
     WindowCliService service{link, commandAnswers, [this] {
                                  WindowUnit u;
                                  u.connected = link.connected;
-                                 u.unit = {"QX-77ZT", "QX7700000042", "1.2", link.bootMode};
+                                 u.unit = {link.bootMode ? "QX-77ZT (boot)" : "QX-77ZT",
+                                           "QX7700000042", "1.2", link.bootMode};
                                  return u;
                              }};
     QLocalServer server;
     QString endpoint = QStringLiteral("qx77zt-test-%1").arg(QCoreApplication::applicationPid());
+    // The program's end of the latest connection.
+    QPointer<QLocalSocket> lastPeer;
+    // When set, the kernel's buffer for what the program sends (so that its own queue grows).
+    int sendBuffer = 0;
 
     void SetUp() override {
         port.setInputHandler(
@@ -58,6 +95,11 @@ struct WindowProgram : ::testing::Test {
         server.setSocketOptions(QLocalServer::UserAccessOption);
         QObject::connect(&server, &QLocalServer::newConnection, [this] {
             while (QLocalSocket* peer = server.nextPendingConnection()) {
+                lastPeer = peer;
+                if (sendBuffer > 0) {
+                    ::setsockopt(static_cast<int>(peer->socketDescriptor()), SOL_SOCKET, SO_SNDBUF,
+                                 &sendBuffer, sizeof sendBuffer);
+                }
                 QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
                 QObject::connect(peer, &QLocalSocket::readyRead, &server, [this, peer] {
                     QObject::disconnect(peer, &QLocalSocket::readyRead, &server, nullptr);
@@ -74,18 +116,36 @@ struct WindowProgram : ::testing::Test {
         port.setInputHandler({});
     }
 
-    // Runs qx77zt's hand-off on a thread of its own while this one runs the window.
-    CliRun handOff(const std::vector<std::string>& args) {
+    // Starts qx77zt's hand-off on a thread of its own; this one goes on running the window.
+    std::unique_ptr<PendingCommand> startHandOff(const std::vector<std::string>& args) {
+        auto command = std::make_unique<PendingCommand>();
         const ParsedArgs parsed = parseArgs(args);
         EXPECT_TRUE(parsed.request) << parsed.error;
-        CapturedOutput output;
-        std::atomic<int> status{-1};
-        std::thread client(
-            [&] { status = handToWindow(endpoint, *parsed.request, output, {}).value_or(-2); });
-        const bool ended = QTest::qWaitFor([&] { return status != -1; }, 10000);
-        client.join();
-        EXPECT_TRUE(ended);
-        return {status, output.out(), output.err()};
+        command->client = std::thread([this, c = command.get(), r = *parsed.request] {
+            c->status = handToWindow(endpoint, r, c->output, {}).value_or(-2);
+        });
+        return command;
+    }
+    // Runs the window until the command has ended.
+    static CliRun finish(PendingCommand& command) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return command.status != -1; }, 20000));
+        command.client.join();
+        return {command.status, command.output.out(), command.output.err()};
+    }
+    CliRun handOff(const std::vector<std::string>& args) { return finish(*startHandOff(args)); }
+
+    // The unit restarted in its boot loader, as the window's scan then shows it.
+    void bootLoader() {
+        unit.restart(true);
+        link.bootMode = true;
+        tfu.setDeviceFields(QStringLiteral("QX-77ZT (boot)"), QStringLiteral("QX7700000042"),
+                            QStringLiteral("1.2"));
+        tfu.setUpdateButtonsEnabled(true);
+    }
+    unsigned sent(uint8_t command) const {
+        const auto counts = unit.counters().byCommand;
+        const auto it = counts.find(command);
+        return it == counts.end() ? 0 : it->second;
     }
 
     // Sends raw bytes as a peer would and returns everything the program answered until it
@@ -158,6 +218,51 @@ TEST_F(WindowProgram, TheWindowsUnitAndItsUpdateAreRespected) {
     EXPECT_EQ(unit.counters().byCommand.count(cmd::kResetDefaults), 0u);
 }
 
+// The update window looks for another transfer before its file dialog; while the dialog is up
+// a handed-over update starts. After the dialog the window must not start a transfer of its
+// own beside it: the unit would take the blocks of two packages.
+TEST_F(WindowProgram, AnUpdateStartedWhileTheWindowsFileDialogIsUpRunsAlone) {
+    bootLoader();
+    std::unique_ptr<PendingCommand> command;
+    dialogs.nextOpenName = QStringLiteral(QX_DEMO_PACKAGE);
+    dialogs.whileOpen = [&] {
+        command = startHandOff({"update", QX_DEMO_PACKAGE});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return sent(cmd::kErase) > 0; }, 10000));
+    };
+    tfu.select->click();
+    ASSERT_TRUE(command);
+    const CliRun r = finish(*command);
+    EXPECT_EQ(r.status, kExitDone) << r.err;
+    EXPECT_NE(r.out.find("Update completed successfully."), std::string::npos) << r.out;
+    // The window also shows the unit's verdict on the command's update, as it shows every one.
+    const QString refusal = QStringLiteral(
+        "A firmware update is already running. The package was not sent to the unit.");
+    EXPECT_TRUE(std::any_of(dialogs.shown.begin(), dialogs.shown.end(),
+                            [&](const auto& m) { return m.text == refusal; }));
+    EXPECT_FALSE(tfu.busy());
+    EXPECT_TRUE(tfu.select->isEnabled());
+    EXPECT_EQ(sent(cmd::kFinish), 1u) << "one package, sent once";
+    EXPECT_FALSE(link.transferRunning);
+}
+
+// And the other way round: a window's transfer, waiting for the unit's word, refuses a command.
+TEST_F(WindowProgram, AnUpdateArrivingDuringTheWindowsTransferIsRefused) {
+    bootLoader();
+    unit::Faults silent;
+    silent.silent = true;
+    unit.setFaults(silent); // the window waits for a verdict that does not come
+    tfu.setVerdictWait(std::chrono::milliseconds(3000));
+    dialogs.nextOpenName = QStringLiteral(QX_DEMO_PACKAGE);
+    tfu.select->click();
+    ASSERT_TRUE(tfu.transferring());
+    const CliRun refused = handOff({"update", QX_DEMO_PACKAGE});
+    EXPECT_EQ(refused.status, kExitUnitFailed);
+    EXPECT_EQ(refused.err, "qx77zt: a firmware update is already running\n");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !tfu.busy(); }, 20000));
+    EXPECT_EQ(sent(cmd::kFinish), 1u);
+    EXPECT_FALSE(link.transferRunning);
+}
+
 std::string frame(AnswerKind kind, std::string_view payload) {
     const std::vector<uint8_t> bytes = encodeAnswer(kind, payload);
     return {bytes.begin(), bytes.end()};
@@ -206,6 +311,78 @@ TEST_F(WindowProgram, GarbageAndOversizeRequestsAreRefusedCleanly) {
     }
     // The program still answers properly afterwards.
     EXPECT_EQ(handOff({"get"}).status, kExitDone);
+}
+
+// A --watch whose peer stops reading (a pager, a suspended job): the program keeps at most its
+// limit of unsent bytes for it, then ends the watch, and the peer reads why once it reads again.
+TEST_F(WindowProgram, AWatchNobodyReadsIsEndedAtTheLimit) {
+    service.unsentLimit = 8 * 1024;
+    service.watchInterval = std::chrono::milliseconds(5);
+    sendBuffer = 4096;
+    std::atomic<bool> readAgain{false};
+    std::atomic<bool> done{false};
+    std::string received;
+    std::thread peer([&] {
+        QLocalSocket s;
+        s.connectToServer(endpoint);
+        if (s.waitForConnected(3000)) {
+            s.write(bytesOf(encodeRequest({"status", "--watch"})));
+            s.waitForBytesWritten(3000);
+            while (!readAgain) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            // Bounded: a watch that is never ended fails the test rather than hanging it.
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while ((s.state() == QLocalSocket::ConnectedState || s.bytesAvailable() > 0) &&
+                   std::chrono::steady_clock::now() < giveUp) {
+                s.waitForReadyRead(100);
+                received += s.readAll().toStdString();
+            }
+        }
+        done = true;
+    });
+    qint64 mostUnsent = 0;
+    bool connected = false;
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            if (!lastPeer) {
+                return connected; // closed and gone
+            }
+            connected = true;
+            mostUnsent = std::max(mostUnsent, lastPeer->bytesToWrite());
+            return lastPeer->state() != QLocalSocket::ConnectedState;
+        },
+        20000);
+    readAgain = true;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 30000));
+    peer.join();
+    ASSERT_TRUE(ended) << "the watch went on; unsent: " << mostUnsent;
+    EXPECT_LE(mostUnsent, 8 * 1024 + 256);
+
+    // Whole lines up to the end, then the reason and a failure.
+    std::vector<DecodedAnswer> frames;
+    std::span<const uint8_t> rest(reinterpret_cast<const uint8_t*>(received.data()),
+                                  received.size());
+    for (;;) {
+        const DecodedAnswer frame = decodeAnswer(rest);
+        if (frame.status != DecodedAnswer::Complete) {
+            break;
+        }
+        frames.push_back(frame);
+        rest = rest.subspan(frame.consumed);
+    }
+    EXPECT_TRUE(rest.empty());
+    ASSERT_GE(frames.size(), 3u);
+    for (std::size_t i = 0; i + 2 < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].kind, AnswerKind::Out);
+        EXPECT_EQ(frames[i].payload.rfind("level.left=", 0), 0u) << frames[i].payload;
+    }
+    EXPECT_EQ(frames[frames.size() - 2].kind, AnswerKind::Err);
+    EXPECT_EQ(frames[frames.size() - 2].payload,
+              "qx77zt: the window program ended the command: its output was not being read (8 "
+              "KiB waiting)\n");
+    EXPECT_EQ(frames.back().kind, AnswerKind::Exit);
+    EXPECT_EQ(frames.back().payload, std::string(1, char(kExitUnitFailed)));
 }
 
 TEST_F(WindowProgram, NobodyListeningLeavesTheCommandToDriveTheUnitItself) {

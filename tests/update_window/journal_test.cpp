@@ -8,6 +8,7 @@
 #include "update/JournalDialog.h"
 #include "update/RecoveryOffer.h"
 #include "update/UpdateLog.h"
+#include "update/UpdateRun.h"
 
 #include <QCryptographicHash>
 #include <QLabel>
@@ -18,6 +19,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 namespace qx::test {
 namespace {
@@ -354,6 +356,83 @@ TEST_F(JournalTest, HistoryListsTheLastUpdatesNewestFirst) {
     EXPECT_EQ(list->topLevelItem(1)->text(4),
               QStringLiteral("failed after 1 of 3 blocks: Update failed. Try again.."));
 }
+
+// The link's transfer is taken at the moment a run starts, after the dialogs on the way there
+// (the file dialog, the changed-package message, the journal question), which run the event loop
+// and so let a command handed to the program start a transfer of its own. Here "another
+// starter" takes the claim from inside a dialog; whoever took it first keeps it.
+struct ClaimCase {
+    const char* name;
+    bool runAgain;        // through the offer to run an unfinished update again
+    bool journalQuestion; // the other starter tries while the journal question is up
+};
+
+void PrintTo(const ClaimCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TransferTakenInADialog : public JournalTest,
+                               public ::testing::WithParamInterface<ClaimCase> {};
+
+TEST_P(TransferTakenInADialog, OnlyTheFirstStarterSends) {
+    const ClaimCase& c = GetParam();
+    const QString path = packages.package(kModelName, pattern(1000), pattern(100));
+    std::optional<TransferClaim> other;
+    bool otherRefused = false;
+    if (c.journalQuestion) {
+        const QString blocker = packages.write(QStringLiteral("blocker"), {1});
+        useJournal(std::filesystem::path(blocker.toStdString()) / "update-journal");
+        dialogs.questionAnswer = QMessageBox::No;
+        dialogs.onMessage = [&](const ShownMessage& m) {
+            if (m.text.startsWith(QStringLiteral("No update journal can be kept"))) {
+                other = TransferClaim::take(link);
+                otherRefused = !other;
+            }
+        };
+    } else {
+        dialogs.onOpen = [&] { other = TransferClaim::take(link); };
+    }
+    dialogs.files.push_back(path);
+    if (c.runAgain) {
+        // The cut-off update's package has changed since: the window asks for it again.
+        const QString old = packages.package(kModelName, pattern(900), {});
+        journal->add(cutOff(old, 1));
+        Bytes bytes = fileBytes(old);
+        bytes.back() ^= 1;
+        packages.write(QFileInfo(old).fileName(), bytes);
+        tfu->setUpdateButtonsEnabled(true);
+        ASSERT_TRUE(tfu->offer->isVisible());
+        tfu->offer->run->click();
+    } else {
+        tfu->select->click();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tfu->busy(); }, 10000));
+    settleLink();
+    EXPECT_EQ(blocksSent() + sent(cmd::kFinish), 0u);
+    EXPECT_TRUE(tfu->select->isEnabled());
+    if (c.journalQuestion) {
+        // The window had taken the transfer before it asked, and gave it back on "No".
+        EXPECT_TRUE(otherRefused);
+        EXPECT_FALSE(link.transferRunning);
+        return;
+    }
+    ASSERT_TRUE(other.has_value());
+    ASSERT_FALSE(dialogs.messages.empty());
+    EXPECT_EQ(dialogs.messages.back().text,
+              QStringLiteral("A firmware update is already running. The package was not sent to "
+                             "the unit."));
+    EXPECT_EQ(dialogs.messages.back().icon, Dialogs::Icon::Error);
+    EXPECT_FALSE(tfu->transferring());
+    EXPECT_TRUE(link.transferRunning) << "the other starter keeps its transfer";
+    other.reset();
+    EXPECT_FALSE(link.transferRunning);
+}
+
+INSTANTIATE_TEST_SUITE_P(Starters, TransferTakenInADialog,
+                         ::testing::Values(ClaimCase{"SelectFile", false, false},
+                                           ClaimCase{"RunAgainAskingForThePackage", true, false},
+                                           ClaimCase{"JournalQuestion", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace qx::test

@@ -4,6 +4,7 @@
 
 #include "update/UpdateRun.h"
 
+#include <optional>
 #include <string>
 
 namespace qx::test {
@@ -258,6 +259,29 @@ TEST_F(RunOnUnit, UpdateCommandsGoOutDespiteAnUnconfirmedSettingsWrite) {
     EXPECT_EQ(sent(cmd::kWriteFlash), 2u);
     EXPECT_EQ(sent(cmd::kWriteEeprom), 1u);
     EXPECT_EQ(unit.flash()[599], pattern(600)[599]);
+}
+
+TEST(TransferClaim, OneHolderAtATimeUntilGivenBack) {
+    LinkState link;
+    std::optional<TransferClaim> first = TransferClaim::take(link);
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(link.transferRunning) << "device changes wait for it";
+    EXPECT_FALSE(TransferClaim::take(link));
+    TransferClaim moved = std::move(*first);
+    first.reset();
+    EXPECT_FALSE(TransferClaim::take(link)) << "a moved claim is still held";
+    { TransferClaim gone = std::move(moved); }
+    EXPECT_FALSE(link.transferRunning);
+
+    // Starters on two threads at once: each round has exactly one winner.
+    for (int round = 0; round < 200; ++round) {
+        std::optional<TransferClaim> a;
+        std::optional<TransferClaim> b;
+        std::thread other([&] { b = TransferClaim::take(link); });
+        a = TransferClaim::take(link);
+        other.join();
+        ASSERT_EQ(a.has_value() + b.has_value(), 1) << "round " << round;
+    }
 }
 
 } // namespace
