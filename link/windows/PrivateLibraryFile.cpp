@@ -41,6 +41,8 @@ public:
     HeldFile(const HeldFile&) = delete;
     HeldFile& operator=(const HeldFile&) = delete;
 
+    bool isOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+
     // Whether the file holds exactly `image`.
     bool holds(std::span<const uint8_t> image) const {
         if (file_ == INVALID_HANDLE_VALUE)
@@ -62,6 +64,11 @@ public:
 private:
     const HANDLE file_;
 };
+
+// How often, and how far apart, a file that cannot be opened is looked for again: about half a
+// second in all.
+constexpr int kOpenAttempts = 25;
+constexpr DWORD kOpenRetryMs = 20;
 
 // A name beside `path` that no other loader running now uses: loaders of other processes and
 // threads may be writing the same library at the same time.
@@ -135,11 +142,20 @@ HMODULE loadPrivateLibrary(const std::wstring& folder, std::span<const uint8_t> 
         std::string writeError;
         const bool written = writeAtomically(path, image, writeError);
         // Another loader may have put the same file in place meanwhile, and may hold it open so
-        // that it could not be replaced: what counts is what is there now.
-        held = std::make_unique<HeldFile>(path);
-        if (!held->holds(image)) {
-            error = written ? "the HID library file changed after it was written" : writeError;
-            return nullptr;
+        // that it could not be replaced: what counts is what is there now. While another loader
+        // is renaming its copy over the file, the file cannot be opened for a moment.
+        for (int attempt = 0;; ++attempt) {
+            held = std::make_unique<HeldFile>(path);
+            if (held->holds(image))
+                break;
+            if (held->isOpen() || attempt == kOpenAttempts) {
+                error = !written ? writeError
+                        : held->isOpen()
+                            ? std::string("the HID library file changed after it was written")
+                            : lastError("cannot open the HID library file");
+                return nullptr;
+            }
+            Sleep(kOpenRetryMs);
         }
     }
     // The library's own imports come from the system folder alone, never from its own folder;

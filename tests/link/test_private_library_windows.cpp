@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -122,17 +121,21 @@ TEST_F(PrivateLibraryTest, TwoLoadersStartingTogetherBothLoadTheLibrary) {
     for (int round = 0; round < kRounds; ++round) {
         const std::wstring into = folder + L"\\round-" + std::to_wstring(round);
         CreateDirectoryW(into.c_str(), nullptr);
-        std::latch start(2);
+        // Released together by one event (std::latch of this C++ library can miss a wake-up).
+        const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_NE(start, nullptr);
         HMODULE loaded[2] = {};
         std::string errors[2];
         {
             std::jthread loaders[2];
             for (int i = 0; i < 2; ++i)
                 loaders[i] = std::jthread([&, i] {
-                    start.arrive_and_wait();
+                    WaitForSingleObject(start, INFINITE);
                     loaded[i] = loadPrivateLibrary(into, small, errors[i]);
                 });
+            SetEvent(start);
         }
+        CloseHandle(start);
         for (int i = 0; i < 2; ++i) {
             if (loaded[i] == nullptr) {
                 ++failed;
