@@ -105,7 +105,8 @@ start_display() {
         waited=$((waited + 1))
     done
     if [ -s "$number" ]; then
-        export DISPLAY=":$(head -n1 "$number")"
+        DISPLAY=":$(head -n1 "$number")"
+        export DISPLAY
     else
         echo "windows lane: Xvfb did not start"
         stop_display
