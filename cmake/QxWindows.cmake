@@ -3,6 +3,10 @@
 # the command line.
 enable_testing()
 
+# Windows 10 and later: the loader's search flags (LOAD_LIBRARY_SEARCH_*) and the device and
+# thread services used are there without any optional update.
+add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00)
+
 # GoogleTest from Debian's source package, built with the cross compiler.
 set(QX_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

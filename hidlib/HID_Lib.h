@@ -3,7 +3,7 @@
 // The module lists the machine's HID devices in a table of 32 slots, opens one of them, exchanges
 // reports with it, reads its input reports on a thread of its own and hands each one to a
 // registered input handler, and calls a registered device-change handler on the thread that
-// loaded it whenever a device is added or removed.
+// loaded it whenever a device is added or removed (on Windows: a HID interface).
 //
 // Every record below crosses the module boundary byte for byte: packed, little-endian integers,
 // strings as one length byte followed by up to 255 8-bit characters in a 256-byte field.
@@ -105,7 +105,11 @@ static_assert(sizeof(THIDdeviceInfo) == 1191, "THIDdeviceInfo layout");
 /* Called on the library's reader thread for every input report with an element count above 0.
    It receives its own copy of the report and must return before the next report is read. */
 typedef void(HID_LIB_CALL* THIDinputHandler)(THIDreport report, uint8_t count);
-/* Called on the thread that loaded the library, from its event loop, for every device change. */
+/* Called on the thread that loaded the library, from its event loop, for every device change.
+   On Windows: on the thread that first registers a device-change handler (in a program, the one
+   that loaded the library), while it dispatches window messages, once for every arrival or
+   removal of a HID interface and for no other device; the library notices them on a thread of
+   its own, so a thread that never dispatches holds up nothing but its own handler. */
 typedef void(HID_LIB_CALL* THIDdeviceChangeHandler)(void);
 
 /* Rebuilds the device table; returns the number of devices listed (0 to 32). Closes the open
@@ -143,9 +147,11 @@ HID_LIB_API uint8_t HID_LIB_CALL HIDFeatureReportCount(uint8_t reportId);
    first, and no more than those 65 bytes are ever read or written, whatever report length the
    device declares. A report of the type's length is transferred: a shorter one is the buffer's
    first bytes; a longer one is sent as the 65 bytes followed by zeros, and of a longer one
-   received only the first 65 bytes are stored. On Linux an output report waits at most 1 s for the
-   device to take it (and for one sent before it that the device is still holding). Each returns
-   the element count for that report ID on success, else 0. */
+   received only the first 65 bytes are stored. An output report waits at most 1 s for the device
+   to take it, of which no more than 200 ms behind an earlier report that was given up on and
+   that the device still holds. On Windows it goes out through the handle's own writes, like
+   HIDwriteDevice, and one not taken in time is cancelled (one that completed as it was cancelled
+   counts as sent). Each returns the element count for that report ID on success, else 0. */
 HID_LIB_API uint8_t HID_LIB_CALL HIDSetOutputReport(uint8_t* report);
 HID_LIB_API uint8_t HID_LIB_CALL HIDGetInputReport(uint8_t* report);
 HID_LIB_API uint8_t HID_LIB_CALL HIDSetFeatureReport(uint8_t* report);

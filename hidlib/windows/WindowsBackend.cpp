@@ -1,6 +1,7 @@
 #include "hidlib/windows/WindowsBackend.h"
 
 #include "hidlib/windows/Enumerate.h"
+#include "hidlib/windows/ReportSender.h"
 
 // The HID class headers declare their functions without C linkage for C++.
 extern "C" {
@@ -40,8 +41,10 @@ struct Overlapped {
 // An open handle and its read under way. The read's buffer and record stay alive until the read
 // has ended: a cancelled read is waited for before they are freed.
 struct WindowsBackend::Device {
-    Device(HANDLE f, bool rw, size_t inputLength) : file(f), readable(rw), buffer(inputLength) {}
+    Device(HANDLE f, bool rw, size_t inputLength)
+        : file(f), readable(rw), sender(std::make_unique<ReportSender>(f)), buffer(inputLength) {}
     ~Device() {
+        sender.reset(); // cancels a report left behind, while the handle is still open
         if (reading) {
             CancelIoEx(file, &read.ov);
             DWORD n = 0;
@@ -71,6 +74,7 @@ struct WindowsBackend::Device {
 
     const HANDLE file;
     const bool readable; // a query-only handle cannot read
+    std::unique_ptr<ReportSender> sender;
     std::mutex lock;
     Overlapped read;             // guarded by lock
     std::vector<uint8_t> buffer; // guarded by lock
@@ -131,27 +135,12 @@ std::shared_ptr<WindowsBackend::Device> WindowsBackend::find(Handle handle) cons
 bool WindowsBackend::write(Handle handle, std::span<const uint8_t> report,
                            std::chrono::milliseconds timeout) {
     const std::shared_ptr<Device> device = find(handle);
-    if (!device || report.empty())
-        return false;
-    std::vector<uint8_t> bytes(report.begin(), report.end());
-    Overlapped op;
-    if (op.event == nullptr)
-        return false;
-    DWORD n = 0;
-    if (!WriteFile(device->file, bytes.data(), static_cast<DWORD>(bytes.size()), &n, &op.ov)) {
-        if (GetLastError() != ERROR_IO_PENDING)
-            return false;
-        const DWORD ms = static_cast<DWORD>(std::clamp<int64_t>(timeout.count(), 0, INFINITE - 1));
-        if (WaitForSingleObject(op.event, ms) != WAIT_OBJECT_0) {
-            // The record and buffer must outlive the transfer: cancel, then wait for its end.
-            CancelIoEx(device->file, &op.ov);
-            GetOverlappedResult(device->file, &op.ov, &n, TRUE);
-            return false;
-        }
-        if (!GetOverlappedResult(device->file, &op.ov, &n, FALSE))
-            return false;
-    }
-    return true;
+    return device && device->sender->send(report, timeout);
+}
+
+void WindowsBackend::abandon(Handle handle) {
+    if (const std::shared_ptr<Device> device = find(handle))
+        device->sender->abandon();
 }
 
 ReadResult WindowsBackend::read(Handle handle, std::span<uint8_t> buffer) {
@@ -181,12 +170,12 @@ ReadResult WindowsBackend::read(Handle handle, std::span<uint8_t> buffer) {
     return {size > 0 ? ReadStatus::Report : ReadStatus::None, size};
 }
 
+// Over the handle's own overlapped I/O like write(), which the class driver sends the same way
+// (the interrupt channel when the device has one, else a control request): unlike the class
+// library's synchronous call, it can be given up on and cancelled.
 bool WindowsBackend::setOutputReport(Handle handle, std::span<const uint8_t> report) {
     const std::shared_ptr<Device> device = find(handle);
-    if (!device || report.empty())
-        return false;
-    std::vector<uint8_t> copy(report.begin(), report.end());
-    return HidD_SetOutputReport(device->file, copy.data(), static_cast<ULONG>(copy.size()));
+    return device && device->sender->send(report, kOutputReportTimeout);
 }
 
 bool WindowsBackend::getInputReport(Handle handle, std::span<uint8_t> report) {

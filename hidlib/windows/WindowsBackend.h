@@ -1,5 +1,6 @@
 // Backend over the system's HID class driver: overlapped handles, each with one read kept under
-// way while the device is open, so that no input report is lost between two reads.
+// way while the device is open, so that no input report is lost between two reads, and with
+// output reports sent within a time limit and cancelled when the handle is closed.
 #ifndef QX_HID_WINDOWS_WINDOWSBACKEND_H
 #define QX_HID_WINDOWS_WINDOWSBACKEND_H
 
@@ -15,6 +16,10 @@ namespace hid {
 
 class WindowsBackend final : public Backend {
 public:
+    // How long an output report may take, as on Linux: a working unit that is busy (erasing
+    // flash, say) can hold one for some hundred milliseconds.
+    static constexpr std::chrono::milliseconds kOutputReportTimeout{1000};
+
     WindowsBackend();
     ~WindowsBackend() override;
     WindowsBackend(const WindowsBackend&) = delete;
@@ -23,6 +28,7 @@ public:
     std::vector<DeviceRecord> enumerate() override;
     Handle open(const std::string& path, bool readWrite) override;
     void close(Handle handle) override;
+    void abandon(Handle handle) override;
     bool write(Handle handle, std::span<const uint8_t> report,
                std::chrono::milliseconds timeout) override;
     ReadResult read(Handle handle, std::span<uint8_t> buffer) override;

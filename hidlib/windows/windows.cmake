@@ -1,11 +1,13 @@
 # Windows backend: HID interfaces listed through SetupApi, reports over overlapped handles, and
-# device changes through a hidden window on the loading thread.
+# device changes noticed on a thread of the library's own and handed to the registering thread.
 add_library(hid_windows STATIC
     ${CMAKE_CURRENT_LIST_DIR}/Enumerate.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WideText.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ReportSender.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowsBackend.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/ChangeWindow.cpp)
-target_compile_definitions(hid_windows PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+    ${CMAKE_CURRENT_LIST_DIR}/ChangeRelay.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DeviceNotifier.cpp)
+target_compile_definitions(hid_windows PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX)
 target_link_libraries(hid_windows PUBLIC hid_core PRIVATE setupapi hid qx_warnings)
 
 # The module: the shared C entry points, exported by their plain names (the calling convention

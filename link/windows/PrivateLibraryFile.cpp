@@ -2,7 +2,10 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace qx {
@@ -24,28 +27,60 @@ std::string lastError(const char* what) {
     return std::string(what) + " (error " + std::to_string(GetLastError()) + ")";
 }
 
-bool sameContents(const std::wstring& path, std::span<const uint8_t> image) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    LARGE_INTEGER size{};
-    bool same = GetFileSizeEx(file, &size) && static_cast<uint64_t>(size.QuadPart) == image.size();
-    std::vector<uint8_t> buffer(64 * 1024);
-    for (size_t at = 0; same && at < image.size();) {
-        DWORD n = 0;
-        const DWORD want = static_cast<DWORD>(std::min(buffer.size(), image.size() - at));
-        same = ReadFile(file, buffer.data(), want, &n, nullptr) && n == want &&
-               std::equal(buffer.begin(), buffer.begin() + n, image.begin() + at);
-        at += n;
+// An open handle on the library file that lets others read the file but not change, replace or
+// delete it while it is held: what was checked is what the system loads.
+class HeldFile {
+public:
+    explicit HeldFile(const std::wstring& path)
+        : file_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    ~HeldFile() {
+        if (file_ != INVALID_HANDLE_VALUE)
+            CloseHandle(file_);
     }
-    CloseHandle(file);
-    return same;
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+    bool isOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+
+    // Whether the file holds exactly `image`.
+    bool holds(std::span<const uint8_t> image) const {
+        if (file_ == INVALID_HANDLE_VALUE)
+            return false;
+        LARGE_INTEGER size{};
+        bool same =
+            GetFileSizeEx(file_, &size) && static_cast<uint64_t>(size.QuadPart) == image.size();
+        std::vector<uint8_t> buffer(64 * 1024);
+        for (size_t at = 0; same && at < image.size();) {
+            DWORD n = 0;
+            const DWORD want = static_cast<DWORD>(std::min(buffer.size(), image.size() - at));
+            same = ReadFile(file_, buffer.data(), want, &n, nullptr) && n == want &&
+                   std::equal(buffer.begin(), buffer.begin() + n, image.begin() + at);
+            at += n;
+        }
+        return same;
+    }
+
+private:
+    const HANDLE file_;
+};
+
+// How often, and how far apart, a file that cannot be opened is looked for again: about half a
+// second in all.
+constexpr int kOpenAttempts = 25;
+constexpr DWORD kOpenRetryMs = 20;
+
+// A name beside `path` that no other loader running now uses: loaders of other processes and
+// threads may be writing the same library at the same time.
+std::wstring temporaryName(const std::wstring& path) {
+    static std::atomic<uint32_t> serial{0};
+    return path + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(GetCurrentThreadId()) + L"-" + std::to_wstring(serial++) + L".new";
 }
 
 // Written beside, flushed, then renamed over the old file.
 bool writeAtomically(const std::wstring& path, std::span<const uint8_t> image, std::string& error) {
-    const std::wstring temporary = path + L".new";
+    const std::wstring temporary = temporaryName(path);
     HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -101,11 +136,31 @@ HMODULE loadPrivateLibrary(const std::wstring& folder, std::span<const uint8_t> 
     std::swprintf(name, 40, L"\\HID_Lib-%016llx.dll",
                   static_cast<unsigned long long>(contentHash(image)));
     const std::wstring path = folder + name;
-    if (!sameContents(path, image) && !writeAtomically(path, image, error))
-        return nullptr;
-    // The library's own imports come from the system folder only.
-    HMODULE module = LoadLibraryExW(
-        path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR);
+    auto held = std::make_unique<HeldFile>(path);
+    if (!held->holds(image)) {
+        held.reset();
+        std::string writeError;
+        const bool written = writeAtomically(path, image, writeError);
+        // Another loader may have put the same file in place meanwhile, and may hold it open so
+        // that it could not be replaced: what counts is what is there now. While another loader
+        // is renaming its copy over the file, the file cannot be opened for a moment.
+        for (int attempt = 0;; ++attempt) {
+            held = std::make_unique<HeldFile>(path);
+            if (held->holds(image))
+                break;
+            if (held->isOpen() || attempt == kOpenAttempts) {
+                error = !written ? writeError
+                        : held->isOpen()
+                            ? std::string("the HID library file changed after it was written")
+                            : lastError("cannot open the HID library file");
+                return nullptr;
+            }
+            Sleep(kOpenRetryMs);
+        }
+    }
+    // The library's own imports come from the system folder alone, never from its own folder;
+    // the file stays held until the system has loaded it.
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module == nullptr)
         error = lastError("cannot load the HID library");
     return module;

@@ -15,7 +15,9 @@ namespace qx {
 std::wstring privateLibraryFolder();
 
 // Makes sure `folder` holds exactly `image` under a name made from its contents (replaced
-// atomically when missing or different), then loads that file. nullptr and a reason on failure.
+// atomically when missing or different; loaders running at the same time each write their own
+// temporary file), then loads that file, held open against any change until it is loaded, with
+// the library's own imports taken from the system folder alone. nullptr and a reason on failure.
 HMODULE loadPrivateLibrary(const std::wstring& folder, std::span<const uint8_t> image,
                            std::string& error);
 

@@ -9,7 +9,7 @@ add_test(NAME hidlib_dll_exports_only_the_c_interface
 set_tests_properties(test_hidlib_reader PROPERTIES
     ENVIRONMENT "GTEST_FILTER=-ReaderTest.CloseDuringAReadNeverUsesAClosedHandle")
 
-qx_add_gtest(test_hidlib_dll SOURCES test_dll_windows.cpp LIBS)
+qx_add_gtest(test_hidlib_dll SOURCES test_dll_windows.cpp LIBS hid)
 target_include_directories(test_hidlib_dll PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(test_hidlib_dll PRIVATE HID_LIB_PATH="$<TARGET_FILE_NAME:HID_Lib>")
 add_dependencies(test_hidlib_dll HID_Lib)
@@ -17,3 +17,7 @@ add_dependencies(test_hidlib_dll HID_Lib)
 add_custom_command(TARGET test_hidlib_dll POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:HID_Lib>
             $<TARGET_FILE_DIR:test_hidlib_dll>)
+
+# The Windows backend's own parts: output reports over an overlapped handle, and device changes.
+qx_add_gtest(test_hidlib_windows_parts SOURCES test_windows_parts.cpp LIBS hid_windows)
+target_include_directories(test_hidlib_windows_parts PRIVATE ${PROJECT_SOURCE_DIR})

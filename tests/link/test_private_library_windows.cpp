@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -104,6 +106,54 @@ TEST_F(PrivateLibraryTest, TheLinkLoadsTheCarriedImageWithEveryEntryPoint) {
     EXPECT_LE(lib->entry().scanForDevices(), 32);
     EXPECT_FALSE(lib->entry().closeDevice());
     EXPECT_EQ(qx::LoadedLibrary::load({}, error), nullptr);
+}
+
+// Two loaders starting together where the file is not yet there (the first run, or the first
+// after an upgrade): each writes a temporary file of its own, and the one that finds its rename
+// refused (the other's file is in place and held open) loads that file. A small library stands
+// in for the carried one, so that every round can unload it and start from an empty folder.
+TEST_F(PrivateLibraryTest, TwoLoadersStartingTogetherBothLoadTheLibrary) {
+    const std::vector<uint8_t> small = readAll(SMALL_DLL);
+    ASSERT_FALSE(small.empty());
+    constexpr int kRounds = 50;
+    int failed = 0;
+    std::string firstError;
+    for (int round = 0; round < kRounds; ++round) {
+        const std::wstring into = folder + L"\\round-" + std::to_wstring(round);
+        CreateDirectoryW(into.c_str(), nullptr);
+        // Released together by one event (std::latch of this C++ library can miss a wake-up).
+        const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_NE(start, nullptr);
+        HMODULE loaded[2] = {};
+        std::string errors[2];
+        {
+            std::jthread loaders[2];
+            for (int i = 0; i < 2; ++i)
+                loaders[i] = std::jthread([&, i] {
+                    WaitForSingleObject(start, INFINITE);
+                    loaded[i] = loadPrivateLibrary(into, small, errors[i]);
+                });
+            SetEvent(start);
+        }
+        CloseHandle(start);
+        for (int i = 0; i < 2; ++i) {
+            if (loaded[i] == nullptr) {
+                ++failed;
+                if (firstError.empty())
+                    firstError = errors[i];
+            } else {
+                FreeLibrary(loaded[i]);
+            }
+        }
+    }
+    EXPECT_EQ(failed, 0) << "of " << 2 * kRounds << " loads; first: " << firstError;
+    // Nothing is left behind but the library itself.
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, ignored)) {
+        if (entry.is_regular_file()) {
+            EXPECT_EQ(entry.path().extension(), L".dll") << entry.path();
+        }
+    }
 }
 
 TEST(PrivateLibraryFolder, IsInTheUsersOwnDataFolder) {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Windows lane: compiles the window program for Windows (without linking it), cross-builds the
 # HID library, its core's tests and qx77zt.exe with mingw-w64 (the `windows` preset), checks the
-# DLL's export table, runs the tests under Wine and then qx77zt.exe itself, on this machine and
-# without a device. Skips, and passes, where the cross compiler or Wine is missing.
+# DLL's export table, runs the tests under Wine (on a display of Xvfb's) and then qx77zt.exe
+# itself, on this machine and without a device. Skips, and passes, where the cross compiler or
+# Wine is missing.
 set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 1
 
@@ -79,6 +80,47 @@ check_exe() {
 }
 
 server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+
+# A display for Wine: without one Wine makes windows but delivers nothing to them the way the
+# system does (a broadcast waits for no window), and the library's window for device changes
+# would go untested. Xvfb picks a free display number itself (-displayfd), so lanes starting side
+# by side never race for one.
+xvfb_pid=
+trap 'stop_display' EXIT
+start_display() {
+    if [ -n "${DISPLAY:-}" ]; then
+        return 0
+    fi
+    if ! command -v Xvfb >/dev/null; then
+        echo "windows lane: no Xvfb; tests that need a display are skipped"
+        return 0
+    fi
+    local number
+    number=$(mktemp)
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 3>"$number" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    local waited=0
+    while [ ! -s "$number" ] && [ $waited -lt 100 ] && kill -0 "$xvfb_pid" 2>/dev/null; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    if [ -s "$number" ]; then
+        DISPLAY=":$(head -n1 "$number")"
+        export DISPLAY
+    else
+        echo "windows lane: Xvfb did not start"
+        stop_display
+    fi
+    rm -f "$number"
+    [ -n "${DISPLAY:-}" ]
+}
+stop_display() {
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null
+        wait "$xvfb_pid" 2>/dev/null
+        xvfb_pid=
+    fi
+}
 # The prefix is made once before the tests run side by side: two Wine processes that both find it
 # missing race to make it, and one of them fails.
 make_prefix() {
@@ -93,11 +135,14 @@ make_prefix() {
 }
 
 status=$syntax
+# A server left from a run with another display (or none) would keep that one.
+"$server" -k 2>/dev/null || true
 cmake --preset windows >/dev/null &&
     cmake --build --preset windows -j "${QX_JOBS:-$(nproc)}" &&
-    make_prefix && ctest --preset windows && check_exe || status=1
+    start_display && make_prefix && ctest --preset windows && check_exe || status=1
 # Wine leaves its server behind for a few seconds; end it so that the run does not wait on it.
 "$server" -k 2>/dev/null || true
+stop_display
 took
 [ $status -eq 0 ] || echo "windows lane FAILED"
 exit $status
