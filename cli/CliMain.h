@@ -27,7 +27,7 @@ struct CliEnvironment {
     // Gives the request to a running window program: its exit status, or nullopt when no window
     // program runs for this user.
     std::function<std::optional<int>(const CliRequest&, CliOutput&, std::stop_token)> handOff;
-    // Where the lock of processes driving the unit themselves lives.
+    // Where the unit lock lives (shared with the window program); empty: userRuntimeFolder().
     std::string lockDir;
     // The update journal this process writes when it drives the unit itself; empty keeps none.
     std::filesystem::path journalFile;
