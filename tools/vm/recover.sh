@@ -17,7 +17,7 @@ gadget=$here/gadget.sh
 work=$(mktemp -d)
 mkdir -p "$work/images" "$work/memory" "$work/runtime"
 chmod 700 "$work/runtime"
-export XDG_STATE_HOME=$work/state XDG_RUNTIME_DIR=$work/runtime
+export XDG_STATE_HOME=$work/state XDG_RUNTIME_DIR=$work/runtime QX77ZT_RUNTIME_DIR=$work/runtime
 journal=$XDG_STATE_HOME/qx77zt/update-journal
 trap 'kill -KILL "$window_pid" 2>/dev/null; kill "$unit_pid" 2>/dev/null; rm -rf "$work"' EXIT
 
