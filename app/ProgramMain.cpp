@@ -9,6 +9,8 @@
 #include "app/QuitOnSignal.h"
 #include "app/QuitWhenIdle.h"
 #include "app/SingleInstance.h"
+#include "cli/UnitLock.h"
+#include "cli/UserRuntime.h"
 #include "cli/WindowCliService.h"
 #include "diag/DiagnosticsReport.h"
 #include "diag/DiagnosticsWindow.h"
@@ -24,6 +26,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -75,8 +78,10 @@ private:
 };
 
 // The exit status of a later copy, which leaves: silently when the first copy has been asked to
-// come forward, with a message when it could not be reached. Nothing for the first copy.
-std::optional<int> laterCopyStatus(SingleInstance& instance) {
+// come forward, with a message (`leaveWithMessage`) when it could not be reached. Nothing for the
+// first copy.
+std::optional<int> laterCopyStatus(SingleInstance& instance,
+                                   const std::function<int(const QString&)>& leaveWithMessage) {
     switch (instance.claim()) {
     case SingleInstance::Outcome::First:
         if (!instance.listening()) {
@@ -91,11 +96,20 @@ std::optional<int> laterCopyStatus(SingleInstance& instance) {
     }
     qWarning("QX-77ZT: another copy is running but does not answer: %s",
              qPrintable(instance.error()));
-    QtDialogs().message(nullptr, Dialogs::Icon::Warning, QStringLiteral("QX-77ZT"),
-                        QStringLiteral("QX-77ZT is already running but does not answer. Close "
-                                       "it, or end it, and start the program again."),
-                        QMessageBox::Ok);
-    return 1;
+    return leaveWithMessage(QStringLiteral("QX-77ZT is already running but does not answer. Close "
+                                           "it, or end it, and start the program again."));
+}
+
+// What the window says while a qx77zt that drives the unit itself holds it.
+QString unitHeldText(const cli::UnitLock& lock) {
+    const QString holder = QString::fromStdString(lock.holder());
+    if (holder == QLatin1String("update")) {
+        return QStringLiteral("qx77zt is updating the unit's firmware: the window takes the unit "
+                              "when that has ended.");
+    }
+    return QStringLiteral("qx77zt (%1) is using the unit: the window takes the unit when that "
+                          "command has ended.")
+        .arg(holder);
 }
 
 } // namespace
@@ -115,22 +129,47 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     std::optional<QuitOnSignal> endOfSession(std::in_place);
     std::function<void()> endTheSession;
     bool endOfSessionBeforeStart = false;
+    // Set while a copy that leaves says why: a stop signal then ends its message, and the copy
+    // leaves with status 1 as when the message is closed.
+    bool leaving = false;
     QObject::connect(&*endOfSession, &QuitOnSignal::received, [&] {
         if (endTheSession) {
             endTheSession();
+        } else if (leaving) {
+            QCoreApplication::exit(1);
         } else {
             endOfSessionBeforeStart = true;
         }
     });
+    const auto leaveWithMessage = [&leaving](const QString& text) {
+        leaving = true;
+        QtDialogs().message(nullptr, Dialogs::Icon::Warning, QStringLiteral("QX-77ZT"), text,
+                            QMessageBox::Ok);
+        return 1;
+    };
     // Before any window is made: both take the design font when it is there.
     panel::loadDesignFont();
 
+    // The single-instance lock and endpoint and the unit lock live in the user's private runtime
+    // folder; without one, another user could have taken their names.
+    const cli::RuntimeFolder place = cli::userRuntimeFolder();
+    if (place.path.empty()) {
+        qWarning("QX-77ZT: %s", place.error.c_str());
+        return leaveWithMessage(QStringLiteral("QX-77ZT cannot keep its lock files: %1")
+                                    .arg(QString::fromStdString(place.error)));
+    }
     // A running copy is shown instead; this one leaves before touching the HID library.
     SingleInstance instance(
-        QString::fromLatin1(options.demo ? kDemoInstanceKey : kProgramInstanceKey));
-    if (const std::optional<int> status = laterCopyStatus(instance)) {
+        QString::fromLatin1(options.demo ? kDemoInstanceKey : kProgramInstanceKey),
+        QString::fromStdString(place.path));
+    if (const std::optional<int> status = laterCopyStatus(instance, leaveWithMessage)) {
         return *status;
     }
+    // The real program drives the unit only while it holds the unit lock, which a qx77zt that
+    // drives the unit itself holds too: whichever comes second leaves the unit alone and says
+    // who has it. The demo's virtual unit is its own. Declared before the link, so that it is
+    // released only once the link has stopped.
+    std::unique_ptr<cli::UnitLock> unitLock;
 
     // Beside the real program, each of the demo's windows says it is the demo's.
     std::optional<DemoTitles> demoTitles;
@@ -187,7 +226,13 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     QObject::connect(&instance, &SingleInstance::activationRequested, &mainWindow,
                      [&mainWindow] { bringForward(mainWindow); });
 
+    // An activation that asked for the link while the unit lock was elsewhere.
+    bool linkWanted = false;
     const std::function<void()> bringUpLink = [&] {
+        if (!options.demo && !unitLock) {
+            linkWanted = true;
+            return;
+        }
         if (!usb.bindLibrary()) {
             dialogs.message(&updateWindow, Dialogs::Icon::Error, QStringLiteral("Update firmware"),
                             QStringLiteral("Failed to initialize USB!"),
@@ -262,6 +307,43 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     endTheSession = [&quit] { quit.request(); };
     if (endOfSessionBeforeStart) {
         QTimer::singleShot(0, &quit, &QuitWhenIdle::request);
+    }
+
+    // Taken now, or as soon as the qx77zt that holds it has ended; until then the status line
+    // says who has the unit.
+    QTimer unitLockRetry;
+    const auto takeUnit = [&] {
+        auto lock = std::make_unique<cli::UnitLock>(place.path);
+        QString text;
+        switch (lock->take(cli::kWindowHolder, std::chrono::milliseconds(0))) {
+        case cli::UnitLock::Result::Taken:
+            unitLock = std::move(lock);
+            unitLockRetry.stop();
+            mainWindow.showUnitHint({});
+            if (linkWanted) {
+                bringUpLink();
+            }
+            return;
+        case cli::UnitLock::Result::Busy:
+            text = unitHeldText(*lock);
+            break;
+        case cli::UnitLock::Result::Failed:
+            text = QStringLiteral("The unit's lock cannot be taken (%1): the window leaves the "
+                                  "unit alone.")
+                       .arg(QString::fromStdString(lock->error()));
+            break;
+        }
+        if (text != mainWindow.unitHint()) {
+            qWarning("QX-77ZT: %s", qPrintable(text));
+            mainWindow.showUnitHint(text);
+        }
+        unitLockRetry.start();
+    };
+    if (!options.demo) {
+        unitLockRetry.setInterval(500);
+        unitLockRetry.setSingleShot(true);
+        QObject::connect(&unitLockRetry, &QTimer::timeout, takeUnit);
+        takeUnit();
     }
 
     mainWindow.show();

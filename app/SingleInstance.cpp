@@ -19,12 +19,16 @@ constexpr int kWriteTimeoutMs = 1000;
 constexpr int kRelistenMs = 2000;
 } // namespace
 
-QString SingleInstance::endpointName(const QString& key) {
-    return key + QLatin1Char('-') + currentUserKey();
+QString SingleInstance::endpointName(const QString& key, const QString& folder) {
+    return userEndpoint(key, folder);
 }
 
-SingleInstance::SingleInstance(const QString& key, QObject* parent)
-    : QObject(parent), name_(endpointName(key)) {
+QString SingleInstance::lockFileName(const QString& key, const QString& folder) {
+    return QDir(folder).filePath(key + QStringLiteral(".lock"));
+}
+
+SingleInstance::SingleInstance(const QString& key, const QString& folder, QObject* parent)
+    : QObject(parent), name_(endpointName(key, folder)), lockName_(lockFileName(key, folder)) {
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* peer = server_.nextPendingConnection()) {
@@ -57,7 +61,7 @@ SingleInstance::~SingleInstance() {
 SingleInstance::Outcome SingleInstance::claim() {
     // The lock decides who is first, so two copies started together cannot both listen; a lock
     // left by a copy that died is taken over.
-    lock_ = std::make_unique<QLockFile>(QDir::temp().filePath(name_ + QStringLiteral(".lock")));
+    lock_ = std::make_unique<QLockFile>(lockName_);
     if (lock_->tryLock(0)) {
         listen();
         relisten_.start();
@@ -105,6 +109,10 @@ bool SingleInstance::deliverShowRequest() {
         socket.connectToServer(name_);
         if (!socket.waitForConnected(kConnectTimeoutMs)) {
             continue;
+        }
+        if (!peerIsCurrentUser(socket.socketDescriptor())) {
+            error_ = QStringLiteral("\"%1\" is another user's; nothing sent there").arg(name_);
+            return false;
         }
         socket.write(kShowRequest);
         // Written into the connection means the first copy reads it; anything less is tried

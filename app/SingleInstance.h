@@ -1,5 +1,6 @@
 // One running copy per user: the first copy listens on a local endpoint named from the main
-// window's class and caption; a later copy asks it to show itself and leaves.
+// window's class and caption, in the user's private runtime folder; a later copy asks it to show
+// itself and leaves.
 #pragma once
 
 #include "app/ConnectionLimits.h"
@@ -26,13 +27,14 @@ public:
         GaveUp,    // another copy holds the lock but could not be reached
     };
 
-    // `key` names the endpoint; the user's id is added, so each user has a copy of their own.
-    explicit SingleInstance(const QString& key, QObject* parent = nullptr);
+    // `key` names the endpoint and its lock; `folder` is the user's private runtime folder
+    // (userRuntimeFolder()), where the lock lives and, on Linux, the endpoint.
+    SingleInstance(const QString& key, const QString& folder, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // Decides whether this is the first copy. The first copy listens for later ones; a later
     // copy asks the first to show itself, trying for a few seconds while it may still be
-    // starting.
+    // starting. A listener of another user is asked nothing: the copy gives up at once.
     Outcome claim();
 
     // The first copy listens for later ones. When it could not (error() says why), it runs on,
@@ -42,7 +44,8 @@ public:
     // Where the first copy listens (empty while it does not).
     QString serverPath() const { return server_.fullServerName(); }
 
-    static QString endpointName(const QString& key);
+    static QString endpointName(const QString& key, const QString& folder);
+    static QString lockFileName(const QString& key, const QString& folder);
 
     // Offered every later connection with the bytes it sent first; returns true when it takes
     // the connection over (a command-line request), which is then no longer read here.
@@ -62,6 +65,7 @@ private:
     bool deliverShowRequest();
 
     QString name_;
+    QString lockName_;
     QString error_;
     std::unique_ptr<QLockFile> lock_;
     QLocalServer server_;

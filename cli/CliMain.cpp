@@ -3,6 +3,7 @@
 #include "cli/Json.h"
 #include "cli/UnitCommands.h"
 #include "cli/UnitLock.h"
+#include "cli/UserRuntime.h"
 #include "panel/UnitAccessHint.h"
 
 #include <cstring>
@@ -119,14 +120,21 @@ int runList(const CliRequest& r, const CliEnvironment& env, CliOutput& out) {
 
 int runSelfDriven(const CliRequest& r, const CliEnvironment& env, CliOutput& out,
                   std::stop_token stop) {
-    UnitLock lock(env.lockDir.empty() ? UnitLock::defaultDir() : env.lockDir);
-    switch (lock.take(std::string(commandName(r.command)), env.answerLimit)) {
+    std::string lockDir = env.lockDir;
+    if (lockDir.empty()) {
+        RuntimeFolder place = userRuntimeFolder();
+        if (place.path.empty()) {
+            out.fail(place.error);
+            return kExitUnitFailed;
+        }
+        lockDir = std::move(place.path);
+    }
+    UnitLock lock(std::move(lockDir));
+    switch (lock.take(commandName(r.command), env.answerLimit)) {
     case UnitLock::Result::Taken:
         break;
     case UnitLock::Result::Busy:
-        out.fail(lock.holder() == "update"
-                     ? "a firmware update is already running (another qx77zt)"
-                     : "another qx77zt command is using the unit (" + lock.holder() + ")");
+        out.fail(unitBusyText(lock.holder()));
         return kExitUnitFailed;
     case UnitLock::Result::Failed:
         out.fail(lock.error());

@@ -29,7 +29,7 @@ struct CliEnvironment {
     std::function<std::optional<int>(const CliRequest&, CliOutput&, std::stop_token)> handOff;
     // The same to a running demo program, for --demo; empty where no demo program is built.
     std::function<std::optional<int>(const CliRequest&, CliOutput&, std::stop_token)> demoHandOff;
-    // Where the lock of processes driving the unit themselves lives.
+    // Where the unit lock lives (shared with the window program); empty: userRuntimeFolder().
     std::string lockDir;
     // The update journal this process writes when it drives the unit itself; empty keeps none.
     std::filesystem::path journalFile;

@@ -14,8 +14,8 @@
 namespace qx::cli {
 
 // Sends `request` to the window program listening on `endpoint` and relays its answer. nullopt
-// when nobody listens there (no window program runs); otherwise the exit status. A --watch ends
-// when `stop` is requested.
+// when no window program of this user listens there (nobody, or a process of another user, which
+// is sent nothing); otherwise the exit status. A --watch ends when `stop` is requested.
 std::optional<int> handToWindow(const QString& endpoint, const CliRequest& request, CliOutput& out,
                                 std::stop_token stop);
 

@@ -1,5 +1,7 @@
 #include "app/SameUser.h"
 
+#include <QDir>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -7,6 +9,10 @@ namespace qx {
 
 QString currentUserKey() {
     return QString::number(::getuid());
+}
+
+QString userEndpoint(const QString& key, const QString& folder) {
+    return QDir(folder).filePath(key);
 }
 
 bool peerIsCurrentUser(qintptr descriptor) {

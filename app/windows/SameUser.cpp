@@ -71,6 +71,10 @@ QString currentUserKey() {
     return key;
 }
 
+QString userEndpoint(const QString& key, const QString&) {
+    return key + QLatin1Char('-') + currentUserKey();
+}
+
 bool peerIsCurrentUser(qintptr descriptor) {
     // Both ends are asked, so the same call serves the server's and the client's side.
     const auto pipe = reinterpret_cast<HANDLE>(descriptor);

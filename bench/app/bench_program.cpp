@@ -109,6 +109,7 @@ void BM_DemoProgramCpuWhilePolling(benchmark::State& state) {
     }
     // A folder of its own for the single-instance lock and socket: a copy already running for
     // this user would otherwise be raised and this one would leave at once.
+    ::setenv("QX77ZT_RUNTIME_DIR", runtime, 1);
     ::setenv("XDG_RUNTIME_DIR", runtime, 1);
     ::setenv("TMPDIR", runtime, 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -1,19 +1,18 @@
 #include "cli/UnitLock.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qx::cli {
 
-UnitLock::UnitLock(std::string dir)
-    : path_(std::move(dir) + "/qx77zt-unit-" + std::to_string(::getuid()) + ".lock") {}
+// The folder is the user's own, so the name needs no user id.
+UnitLock::UnitLock(std::string dir) : path_(std::move(dir) + "/qx77zt-unit.lock") {}
 
 UnitLock::~UnitLock() {
     if (handle_ >= 0) {
@@ -21,24 +20,20 @@ UnitLock::~UnitLock() {
     }
 }
 
-std::string UnitLock::defaultDir() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && *runtime != '\0') {
-        return runtime;
-    }
-    std::error_code ignored;
-    return std::filesystem::temp_directory_path(ignored).string();
-}
-
-UnitLock::Result UnitLock::take(const std::string& command, std::chrono::milliseconds patience) {
-    // O_NOFOLLOW: in a shared temporary folder, a link planted by another user must not be
-    // followed to a file of theirs.
+UnitLock::Result UnitLock::take(std::string_view holder, std::chrono::milliseconds patience) {
+    // O_NOFOLLOW: a link at the lock's name is never followed to another file.
     const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         error_ = "cannot open " + path_ + ": " + std::strerror(errno);
         return Result::Failed;
     }
     handle_ = fd;
+    // A file someone else made there is neither locked nor read.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        error_ = path_ + " is not a file of this user; not used";
+        return Result::Failed;
+    }
     const auto deadline = std::chrono::steady_clock::now() + patience;
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) {
@@ -48,13 +43,13 @@ UnitLock::Result UnitLock::take(const std::string& command, std::chrono::millise
         if (std::chrono::steady_clock::now() >= deadline) {
             char text[64] = {};
             const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
-            holder_.assign(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+            holder_ = printableText({text, n > 0 ? static_cast<std::size_t>(n) : 0});
             return Result::Busy;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (::ftruncate(fd, 0) == 0) {
-        [[maybe_unused]] const ssize_t n = ::pwrite(fd, command.data(), command.size(), 0);
+        [[maybe_unused]] const ssize_t n = ::pwrite(fd, holder.data(), holder.size(), 0);
     }
     return Result::Taken;
 }

@@ -2,6 +2,7 @@
 #include "app/ProgramMain.h"
 #include "app/SingleInstance.h"
 #include "cli/CliMain.h"
+#include "cli/UserRuntime.h"
 #include "cli/WindowHandOff.h"
 #include "link/EmbeddedImage.h"
 #include "state/StateFiles.h"
@@ -89,12 +90,20 @@ int main(int argc, char** argv) {
     if (const auto folder = qx::state::stateFolderFromEnvironment(); !folder.empty()) {
         env.journalFile = folder / qx::state::kJournalFileName;
     }
-    // The window program listens where a second copy of it would knock.
-    env.handOff = [](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
-                     std::stop_token token) {
+    // The window program listens where a second copy of it would knock, in the folder that also
+    // holds the unit lock. Without a usable folder no window program runs, and driving the unit
+    // says why there is none.
+    const qx::cli::RuntimeFolder place = qx::cli::userRuntimeFolder();
+    env.lockDir = place.path;
+    env.handOff = [&place](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
+                           std::stop_token token) -> std::optional<int> {
+        if (place.path.empty()) {
+            return std::nullopt;
+        }
         return qx::cli::handToWindow(
-            qx::SingleInstance::endpointName(QString::fromLatin1(qx::kProgramInstanceKey)), request,
-            output, token);
+            qx::SingleInstance::endpointName(QString::fromLatin1(qx::kProgramInstanceKey),
+                                             QString::fromStdString(place.path)),
+            request, output, token);
     };
     // The demo program is found the same way, by its own name.
     env.demoHandOff = [](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,

@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <filesystem>
 #include <thread>
 
 namespace qx::cli {
@@ -35,12 +34,7 @@ UnitLock::~UnitLock() {
     }
 }
 
-std::string UnitLock::defaultDir() {
-    std::error_code ignored;
-    return utf8Text(std::filesystem::temp_directory_path(ignored));
-}
-
-UnitLock::Result UnitLock::take(const std::string& command, std::chrono::milliseconds patience) {
+UnitLock::Result UnitLock::take(std::string_view holder, std::chrono::milliseconds patience) {
     // FILE_FLAG_OPEN_REPARSE_POINT: a link planted in the folder is opened as itself, never
     // followed to another file.
     const HANDLE file = CreateFileW(utf8Path(path_).c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -69,7 +63,7 @@ UnitLock::Result UnitLock::take(const std::string& command, std::chrono::millise
             if (!ReadFile(file, text, sizeof text - 1, &n, &start)) {
                 n = 0;
             }
-            holder_.assign(text, n);
+            holder_ = printableText({text, n});
             return Result::Busy;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -78,7 +72,7 @@ UnitLock::Result UnitLock::take(const std::string& command, std::chrono::millise
     DWORD n = 0;
     LARGE_INTEGER zero{};
     if (SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) && SetEndOfFile(file)) {
-        WriteFile(file, command.data(), static_cast<DWORD>(command.size()), &n, &start);
+        WriteFile(file, holder.data(), static_cast<DWORD>(holder.size()), &n, &start);
     }
     return Result::Taken;
 }

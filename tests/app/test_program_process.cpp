@@ -1,13 +1,18 @@
 // The demo program run as its own process, as a desktop starts it: a second copy and the end of
-// the session. Each test gives its copies a private runtime, temporary and home folder, so they
-// never meet the copies of another test or one the user has open.
+// the session; the real program and qx77zt sharing the unit. Each test gives its copies a private
+// runtime, temporary and home folder, so they never meet the copies of another test or one the
+// user has open.
 #include "app/ProgramMain.h"
 #include "app/SingleInstance.h"
+#include "cli/UnitLock.h"
+#include "cli/UserRuntime.h"
+#include "tests/support/ForeignListener.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -17,8 +22,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -79,22 +86,9 @@ protected:
     // (when not 0) starts ignored, as under nohup.
     QProcess& start(int ignoredSignal = 0,
                     const QString& program = QStringLiteral(QX_DEMO_PROGRAM)) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR", "HOME"}) {
-            env.insert(QLatin1String(name), session_.path());
-        }
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
-            env.remove(QLatin1String(name));
-        }
-        // Read by a program built with ThreadSanitizer only.
-        env.insert(QStringLiteral("TSAN_OPTIONS"), env.value(QStringLiteral("TSAN_OPTIONS")) +
-                                                       QStringLiteral(" suppressions=") +
-                                                       threadSanitizerSuppressions());
-
         auto copy = std::make_unique<QProcess>();
         copy->setProgram(program);
-        copy->setProcessEnvironment(env);
+        copy->setProcessEnvironment(environment());
         copy->setWorkingDirectory(session_.path());
         copy->setStandardOutputFile(QProcess::nullDevice());
         copy->setStandardErrorFile(stderrPath(copies_.size()));
@@ -110,6 +104,50 @@ protected:
         copy->start();
         copies_.push_back(std::move(copy));
         return *copies_.back();
+    }
+
+    // What every program started here runs with; `changes` adds to it (an empty value removes).
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        for (const char* name : {"QX77ZT_RUNTIME_DIR", "XDG_RUNTIME_DIR", "TMPDIR", "HOME"}) {
+            env.insert(QLatin1String(name), session_.path());
+        }
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
+            env.remove(QLatin1String(name));
+        }
+        // Read by a program built with ThreadSanitizer only.
+        env.insert(QStringLiteral("TSAN_OPTIONS"), env.value(QStringLiteral("TSAN_OPTIONS")) +
+                                                       QStringLiteral(" suppressions=") +
+                                                       threadSanitizerSuppressions());
+        for (const QString& name : changes.keys()) {
+            if (changes.value(name).isEmpty()) {
+                env.remove(name);
+            } else {
+                env.insert(name, changes.value(name));
+            }
+        }
+        return env;
+    }
+
+    struct CommandRun {
+        int status = -1;
+        QString err;
+    };
+    // Runs qx77zt to its end.
+    CommandRun runCommand(const QStringList& args) const {
+        QProcess command;
+        command.setProgram(QStringLiteral(QX_CLI_PROGRAM));
+        command.setArguments(args);
+        command.setProcessEnvironment(environment());
+        command.setWorkingDirectory(session_.path());
+        command.start();
+        CommandRun r;
+        if (command.waitForFinished(kPatienceMs) && command.exitStatus() == QProcess::NormalExit) {
+            r.status = command.exitCode();
+        }
+        r.err = QString::fromLocal8Bit(command.readAllStandardError());
+        return r;
     }
 
     // Qt is not built for ThreadSanitizer: the events it posts from one thread to another are
@@ -136,10 +174,22 @@ protected:
     }
 
     QString endpointPath(const QString& key = kDemoKey) const {
-        return session_.filePath(SingleInstance::endpointName(key));
+        return SingleInstance::endpointName(key, session_.path());
     }
     QString lockPath(const QString& key = kDemoKey) const {
-        return endpointPath(key) + QStringLiteral(".lock");
+        return SingleInstance::lockFileName(key, session_.path());
+    }
+
+    // Waits until the copy has written `text` on its standard error; false when it ended first.
+    bool waitForError(std::size_t index, const QString& text) const {
+        const QProcess& copy = *copies_.at(index);
+        return QTest::qWaitFor(
+                   [&] {
+                       return copy.state() == QProcess::NotRunning ||
+                              errorsOf(index).contains(text);
+                   },
+                   kPatienceMs) &&
+               errorsOf(index).contains(text);
     }
 
     // Waits until the copy has bound the library and opened the virtual unit: its link worker and
@@ -169,6 +219,8 @@ protected:
 
     QTemporaryDir session_;
     std::vector<std::unique_ptr<QProcess>> copies_;
+    // Set by a test before it starts programs.
+    QHash<QString, QString> changes;
 };
 
 TEST_F(ProgramProcess, ALaterCopyAsksTheRunningOneToComeForwardAndLeaves) {
@@ -312,6 +364,153 @@ TEST_F(ProgramProcess, ASignalStartedIgnoredStaysIgnored) {
     EXPECT_EQ(copy.exitCode(), 0);
     expectCleanErrors(errorsOf(0));
 }
+
+// A later copy that cannot reach the first says so in a message box; a stop signal ends it with
+// status 1 as closing the message does, instead of leaving it waiting for the operator.
+class LaterCopyMessage : public ProgramProcess, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LaterCopyMessage, EndsOnAStopSignalWithStatusOne) {
+    // The test plays a first copy that hangs: it holds the lock and never listens.
+    QLockFile lock(lockPath());
+    ASSERT_TRUE(lock.tryLock(0));
+    QProcess& later = start();
+    ASSERT_TRUE(waitForError(0, QStringLiteral("does not answer"))) << errorsOf(0).toStdString();
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(later.processId()), GetParam()), 0);
+    ASSERT_TRUE(later.waitForFinished(kPatienceMs)) << "the message stayed";
+    EXPECT_EQ(later.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(later.exitCode(), 1);
+    expectCleanErrors(errorsOf(0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, LaterCopyMessage, ::testing::ValuesIn(kStopSignals),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == SIGTERM  ? "SIGTERM"
+                                                : info.param == SIGINT ? "SIGINT"
+                                                                       : "SIGHUP");
+                         });
+
+TEST_F(ProgramProcess, NamesAnotherUserTookInTheTemporaryFolderAreNotUsed) {
+    if (!test::ForeignListener::possible()) {
+        GTEST_SKIP() << "a process of another user needs root";
+    }
+    // Another user got there first: in the temporary folder every user shares, a held lock and a
+    // listening socket under the names the programs would find by user id alone.
+    QTemporaryDir shared;
+    ASSERT_TRUE(QFile::setPermissions(shared.path(), QFileDevice::Permissions(0x7777)));
+    changes.insert(QStringLiteral("TMPDIR"), shared.path());
+    changes.insert(QStringLiteral("XDG_RUNTIME_DIR"), shared.path());
+    std::vector<std::unique_ptr<test::ForeignListener>> squatters;
+    std::vector<std::unique_ptr<QLockFile>> locks;
+    for (const QString& key : {kDemoKey, kProgramKey}) {
+        const QString name = shared.filePath(key + QStringLiteral("-%1").arg(::geteuid()));
+        locks.push_back(std::make_unique<QLockFile>(name + QStringLiteral(".lock")));
+        ASSERT_TRUE(locks.back()->tryLock(0));
+        ASSERT_EQ(::chown(QFile::encodeName(name + QStringLiteral(".lock")).constData(),
+                          test::ForeignListener::kUid, test::ForeignListener::kUid),
+                  0);
+        squatters.push_back(
+            std::make_unique<test::ForeignListener>(QFile::encodeName(name).toStdString()));
+        ASSERT_TRUE(squatters.back()->ready());
+    }
+
+    // The program runs (it neither hands its request over nor leaves)...
+    QProcess& program = start();
+    EXPECT_TRUE(waitUntilConnected(program)) << errorsOf(0).toStdString();
+    // ...and qx77zt, finding no window program of this user, drives the unit itself (there is
+    // none here) instead of failing on the other user's socket.
+    program.kill();
+    program.waitForFinished(kPatienceMs);
+    const CommandRun get = runCommand({QStringLiteral("get")});
+    EXPECT_EQ(get.status, 3) << get.err.toStdString();
+    EXPECT_TRUE(get.err.contains(QLatin1String("no QX-77ZT unit found"))) << get.err.toStdString();
+}
+
+// The real program and a qx77zt that drives the unit itself (played by the test, holding the unit
+// lock as that one does): whichever comes first has the unit, and the second leaves it alone and
+// says who has it. The demo's virtual unit is its own: it neither waits nor holds anything.
+struct ExclusionCase {
+    const char* name;
+    bool commandFirst;
+    bool demo;
+    bool excluded;
+};
+
+const ExclusionCase kExclusions[] = {
+    {"UpdateThenWindow", true, false, true},
+    {"UpdateThenDemo", true, true, false},
+    {"WindowThenCommand", false, false, true},
+    {"DemoThenCommand", false, true, false},
+};
+
+class UnitExclusion : public ProgramProcess, public ::testing::WithParamInterface<ExclusionCase> {};
+
+TEST_P(UnitExclusion, OneOfTheTwoDrivesTheUnit) {
+    const ExclusionCase& c = GetParam();
+    const QString program =
+        c.demo ? QStringLiteral(QX_DEMO_PROGRAM) : QStringLiteral(QX_REAL_PROGRAM);
+    const std::string folder = session_.path().toStdString();
+    auto command = std::make_unique<cli::UnitLock>(folder);
+    if (c.commandFirst) {
+        ASSERT_EQ(command->take("update", std::chrono::milliseconds(0)),
+                  cli::UnitLock::Result::Taken);
+        QProcess& window = start(0, program);
+        if (!c.excluded) {
+            EXPECT_TRUE(waitUntilConnected(window)) << errorsOf(0).toStdString();
+            return;
+        }
+        // The window says who has the unit, and does not open it...
+        ASSERT_TRUE(waitForError(0, QStringLiteral("qx77zt is updating the unit's firmware")))
+            << errorsOf(0).toStdString();
+        QTest::qWait(1000);
+        EXPECT_FALSE(threadNames(window.processId()).contains(QStringLiteral("qx-link")));
+        // ...until the command has ended.
+        command.reset();
+        EXPECT_TRUE(waitUntilConnected(window)) << errorsOf(0).toStdString();
+        return;
+    }
+    QProcess& window = start(0, program);
+    ASSERT_TRUE(waitUntilConnected(window)) << errorsOf(0).toStdString();
+    const cli::UnitLock::Result taken = command->take("update", std::chrono::milliseconds(0));
+    if (!c.excluded) {
+        EXPECT_EQ(taken, cli::UnitLock::Result::Taken) << command->error();
+        return;
+    }
+    EXPECT_EQ(taken, cli::UnitLock::Result::Busy) << command->error();
+    EXPECT_EQ(command->holder(), cli::kWindowHolder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, UnitExclusion, ::testing::ValuesIn(kExclusions),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Two shells of one user, one with the session's runtime folder named and one without (cron,
+// `su`), or named elsewhere: the second qx77zt finds the first's lock. In the user's own runtime
+// folder, as the programs choose it.
+class CommandBesideCommand : public ProgramProcess,
+                             public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CommandBesideCommand, FindsTheFirstWhateverItsEnvironment) {
+    qunsetenv("QX77ZT_RUNTIME_DIR");
+    const cli::RuntimeFolder place = cli::userRuntimeFolder();
+    ASSERT_NE(place.path, "") << place.error;
+    cli::UnitLock first(place.path);
+    if (first.take("update", std::chrono::milliseconds(0)) != cli::UnitLock::Result::Taken) {
+        GTEST_SKIP() << "this user's own programs hold the unit: " << first.error();
+    }
+    changes.insert(QStringLiteral("QX77ZT_RUNTIME_DIR"), {});
+    changes.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromUtf8(GetParam()));
+    changes.insert(QStringLiteral("TMPDIR"), QString::fromUtf8(GetParam()));
+    const CommandRun get = runCommand({QStringLiteral("get")});
+    EXPECT_EQ(get.status, 1) << get.err.toStdString();
+    EXPECT_EQ(get.err, QStringLiteral("qx77zt: a firmware update is already running (another "
+                                      "qx77zt)\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Environments, CommandBesideCommand,
+                         ::testing::Values("", "/nonexistent-runtime"), [](const auto& info) {
+                             return std::string(*info.param == '\0' ? "RuntimeUnset"
+                                                                    : "RuntimeElsewhere");
+                         });
 
 } // namespace
 } // namespace qx

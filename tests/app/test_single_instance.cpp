@@ -1,9 +1,12 @@
 #include "app/SingleInstance.h"
 
+#include "tests/support/ForeignListener.h"
+
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -21,28 +24,36 @@ QString uniqueKey() {
     return QStringLiteral("Tfmain-QX-77ZT-test-") + QUuid::createUuid().toString(QUuid::Id128);
 }
 
-QString endpointPath(const QString& key) {
-    return QDir::temp().filePath(SingleInstance::endpointName(key));
-}
+// Each test has a runtime folder of its own.
+class SingleInstanceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    QString folder() const { return dir_.path(); }
+    QString endpointPath(const QString& key) const {
+        return SingleInstance::endpointName(key, folder());
+    }
 
-TEST(SingleInstance, ALaterCopyAsksTheFirstToShowItselfAndLeaves) {
+    QTemporaryDir dir_;
+};
+
+TEST_F(SingleInstanceTest, ALaterCopyAsksTheFirstToShowItselfAndLeaves) {
     const QString key = uniqueKey();
-    SingleInstance first(key);
+    SingleInstance first(key, folder());
     ASSERT_EQ(first.claim(), Outcome::First);
     EXPECT_TRUE(first.listening());
     QSignalSpy raised(&first, &SingleInstance::activationRequested);
 
-    SingleInstance second(key);
+    SingleInstance second(key, folder());
     EXPECT_EQ(second.claim(), Outcome::Delivered);
     EXPECT_TRUE(raised.wait(3000));
     EXPECT_EQ(raised.count(), 1);
 
     // A copy of another program (another window class or caption) is not a copy of this one.
-    SingleInstance other(key + QStringLiteral("-other"));
+    SingleInstance other(key + QStringLiteral("-other"), folder());
     EXPECT_EQ(other.claim(), Outcome::First);
 }
 
-TEST(SingleInstance, EndpointLeftByAKilledCopyIsTakenOver) {
+TEST_F(SingleInstanceTest, EndpointLeftByAKilledCopyIsTakenOver) {
     // A killed copy leaves its socket file behind (and a lock that names a dead process).
     const QString key = uniqueKey();
     const QByteArray path = QFile::encodeName(endpointPath(key));
@@ -56,38 +67,59 @@ TEST(SingleInstance, EndpointLeftByAKilledCopyIsTakenOver) {
     ::close(dead);
     ASSERT_TRUE(QFile::exists(endpointPath(key)));
 
-    SingleInstance first(key);
+    SingleInstance first(key, folder());
     ASSERT_EQ(first.claim(), Outcome::First);
     EXPECT_TRUE(first.listening()) << first.error().toStdString();
     QSignalSpy raised(&first, &SingleInstance::activationRequested);
-    SingleInstance second(key);
+    SingleInstance second(key, folder());
     EXPECT_EQ(second.claim(), Outcome::Delivered);
     EXPECT_TRUE(raised.wait(3000));
 }
 
-TEST(SingleInstance, UnreachableFirstCopyIsToldFromADeliveredRequest) {
+TEST_F(SingleInstanceTest, UnreachableFirstCopyIsToldFromADeliveredRequest) {
     // Something that is no socket holds the endpoint's name: the first copy runs but cannot
     // listen, and says so.
     const QString key = uniqueKey();
     ASSERT_TRUE(QDir().mkpath(endpointPath(key)));
     {
-        SingleInstance first(key);
+        SingleInstance first(key, folder());
         ASSERT_EQ(first.claim(), Outcome::First);
         EXPECT_FALSE(first.listening());
         EXPECT_FALSE(first.error().isEmpty());
 
         // A later copy tries for a while, then says it gave up instead of claiming success.
-        SingleInstance later(key);
+        SingleInstance later(key, folder());
         EXPECT_EQ(later.claim(), Outcome::GaveUp);
         EXPECT_FALSE(later.error().isEmpty());
     }
     ASSERT_TRUE(QDir().rmdir(endpointPath(key)));
 
     // The same for a first copy that holds the lock but never listens (hung while starting).
-    QLockFile lock(endpointPath(key) + QStringLiteral(".lock"));
+    QLockFile lock(SingleInstance::lockFileName(key, folder()));
     ASSERT_TRUE(lock.tryLock(0));
-    SingleInstance later(key);
+    SingleInstance later(key, folder());
     EXPECT_EQ(later.claim(), Outcome::GaveUp);
+}
+
+TEST_F(SingleInstanceTest, ALaterCopyAsksNothingOfAnotherUsersListener) {
+    if (!test::ForeignListener::possible()) {
+        GTEST_SKIP() << "a process of another user needs root";
+    }
+    // As when another user got there first: the first copy's lock is held and another user's
+    // process listens at the endpoint. Nothing is sent there and the copy says why.
+    QTemporaryDir shared;
+    ASSERT_TRUE(QFile::setPermissions(shared.path(), QFileDevice::Permissions(0x7777)));
+    const QString key = uniqueKey();
+    QLockFile lock(SingleInstance::lockFileName(key, shared.path()));
+    ASSERT_TRUE(lock.tryLock(0));
+    const test::ForeignListener foreign(
+        QFile::encodeName(SingleInstance::endpointName(key, shared.path())).toStdString());
+    ASSERT_TRUE(foreign.ready());
+
+    SingleInstance later(key, shared.path());
+    EXPECT_EQ(later.claim(), Outcome::GaveUp);
+    EXPECT_TRUE(later.error().contains(QLatin1String("another user")))
+        << later.error().toStdString();
 }
 
 } // namespace

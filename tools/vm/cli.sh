@@ -20,7 +20,9 @@ runtime=$(mktemp -d)
 chmod 700 "$runtime"
 unit_pid=
 trap 'kill "$unit_pid" 2>/dev/null; rm -rf "$memory" "$work" "$runtime"' EXIT
-export XDG_RUNTIME_DIR=$runtime
+# The programs' locks and socket in a folder of this run (the runtime folder alone no longer
+# moves them).
+export XDG_RUNTIME_DIR=$runtime QX77ZT_RUNTIME_DIR=$runtime
 
 # Asks the gadget unit to write what it holds into $memory.
 dump() {
@@ -70,7 +72,7 @@ check $? "status --json levels as the gadget unit sends them: $(cat "$work/out")
 other=$(mktemp -d)
 chown 65534:65534 "$other"
 chmod 700 "$other"
-XDG_RUNTIME_DIR=$other setpriv --reuid=65534 --regid=65534 --clear-groups "$cli" get \
+XDG_RUNTIME_DIR=$other QX77ZT_RUNTIME_DIR=$other setpriv --reuid=65534 --regid=65534 --clear-groups "$cli" get \
     >"$work/out" 2>"$work/err"
 code=$?
 rm -rf "$other"

@@ -48,7 +48,7 @@ unit_pid=$!
 within 10 unit_takes_signals
 check $? "gadget unit started"
 
-XDG_RUNTIME_DIR=$runtime QT_QPA_PLATFORM=offscreen "$program" >"$memory/program.log" 2>&1 &
+XDG_RUNTIME_DIR=$runtime QX77ZT_RUNTIME_DIR=$runtime QT_QPA_PLATFORM=offscreen "$program" >"$memory/program.log" 2>&1 &
 program_pid=$!
 within 60 polled_beyond 10
 check $? "the program connects and polls the unit for its status: $(status_requests) requests"

@@ -20,7 +20,7 @@ gadget=$here/gadget.sh
 work=$(mktemp -d)
 mkdir -p "$work/images" "$work/memory" "$work/runtime"
 chmod 700 "$work/runtime"
-export XDG_STATE_HOME=$work/state XDG_RUNTIME_DIR=$work/runtime
+export XDG_STATE_HOME=$work/state XDG_RUNTIME_DIR=$work/runtime QX77ZT_RUNTIME_DIR=$work/runtime
 journal=$XDG_STATE_HOME/qx77zt/update-journal
 remembered=$XDG_STATE_HOME/qx77zt/unit-settings
 # The operator's settings (preset 3, muted, +20 dB, gains -12 and 6, PPM, true peak, 100 %, dBFS)
