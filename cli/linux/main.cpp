@@ -106,11 +106,15 @@ int main(int argc, char** argv) {
             request, output, token);
     };
     // The demo program is found the same way, by its own name.
-    env.demoHandOff = [](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
-                         std::stop_token token) {
+    env.demoHandOff = [&place](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
+                               std::stop_token token) -> std::optional<int> {
+        if (place.path.empty()) {
+            return std::nullopt;
+        }
         return qx::cli::handToWindow(
-            qx::SingleInstance::endpointName(QString::fromLatin1(qx::kDemoInstanceKey)), request,
-            output, token);
+            qx::SingleInstance::endpointName(QString::fromLatin1(qx::kDemoInstanceKey),
+                                             QString::fromStdString(place.path)),
+            request, output, token);
     };
     StandardOutput out;
     return qx::cli::runCli(args, env, out, stop.token());

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
 
@@ -25,6 +26,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The user's private runtime folder, as the program gets it; one for the whole test program.
+QString runtimeFolder() {
+    static const QTemporaryDir folder;
+    return folder.path();
+}
+
 QString uniqueKey() {
     return QStringLiteral("Tfmain-QX-77ZT-limits-") + QUuid::createUuid().toString(QUuid::Id128);
 }
@@ -35,7 +42,7 @@ const QByteArray kHold = "hold\n"; // taken over, as a command-line request is
 // The first copy, with small limits and a stand-in for the command line's service that keeps
 // every connection that says "hold".
 struct Endpoint {
-    SingleInstance first{uniqueKey()};
+    SingleInstance first{uniqueKey(), runtimeFolder()};
 
     explicit Endpoint(const ConnectionLimits::Limits& limits) {
         first.connections().limits = limits;
@@ -173,7 +180,7 @@ TEST(ConnectionLimits, AClosedConnectionMakesRoom) {
 // first copy listens again once it can, and a later copy finds it there.
 TEST(ConnectionLimits, TheEndpointListensAgainAfterItsServerClosed) {
     const QString key = uniqueKey();
-    SingleInstance first(key);
+    SingleInstance first(key, runtimeFolder());
     ASSERT_EQ(first.claim(), SingleInstance::Outcome::First);
     const QByteArray path = QFile::encodeName(first.serverPath());
     sockaddr_un address{};
@@ -205,7 +212,7 @@ TEST(ConnectionLimits, TheEndpointListensAgainAfterItsServerClosed) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return first.listening(); }, 10000));
     EXPECT_TRUE(QFile::exists(QFile::decodeName(path)));
     QSignalSpy raised(&first, &SingleInstance::activationRequested);
-    SingleInstance later(key);
+    SingleInstance later(key, runtimeFolder());
     EXPECT_EQ(later.claim(), SingleInstance::Outcome::Delivered);
     EXPECT_TRUE(raised.wait(3000));
 }
