@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which activations of the main window bring the link up. The window is activated whenever it
 // gets the focus, from any application; binding closes the unit, rescans every device and opens
 // it again, so it runs only on the first activation and when the focus comes back from a dialog

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window program's local endpoint allows the processes that connect to it: each says
 // what it wants within a few seconds or is dropped, and only so many are open at once, so that
 // idle or forgotten connections cannot use up the program's descriptors (the endpoint would stop

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo program's second window: the hands that plug the virtual unit in and out, restart it
 // and choose what it measures.
 #pragma once

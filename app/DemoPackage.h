@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the demo finds the sample update package it offers in the update window's open dialog:
 // beside the demo program (the build copies it there), else in the source tree it was built
 // from.

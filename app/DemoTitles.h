@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo program's windows say so in their titles, so that beside the real program nobody
 // takes one for the other. The real program's titles are left as they are.
 #pragma once

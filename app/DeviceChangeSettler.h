@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One plug or unplug brings a burst of device events (one per layer: the USB device, its
 // interface, the HID device, its node, each added and bound). The settler turns each burst into
 // one reconnection, made once the events have stopped for a short while, and keeps no timer

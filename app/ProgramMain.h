@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program from start to end: one copy per user, the two windows, the link brought up when
 // the main window is first activated, and an orderly stop.
 #pragma once

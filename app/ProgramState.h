@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the program keeps between runs, brought to its windows: the update journal and the
 // settings each unit last confirmed are read from the state folder at start; an unfinished
 // update of a unit found in its boot loader opens the update window with its offer; the settings

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns the signals a desktop session or a terminal sends to end a program (SIGTERM at logout or
 // shutdown, SIGINT, SIGHUP) into a Qt signal on the user interface thread, so the program can
 // close its windows and leave its event loop as when the operator closes it, instead of being

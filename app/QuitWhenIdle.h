@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ends the program when asked, but not in the middle of a firmware transfer: cut off, it would
 // leave the unit with only part of its new firmware. A transfer takes a few seconds at most, well
 // within the time a session gives a program to end before it kills it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Who is on the other end of a local socket: the window program and qx77zt talk only to
 // processes of the same user.
 #pragma once

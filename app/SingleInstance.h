@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One running copy per user: the first copy listens on a local endpoint named from the main
 // window's class and caption, in the user's private runtime folder; a later copy asks it to show
 // itself and leaves.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // QX_77ZT_demo: the control program over a virtual unit, for a first look without hardware.
 #include "app/ProgramMain.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The unit's answers to a finished update and to a reset, kept for a command that waits for
 // them. Called on the library's reader thread; waited on by the command's thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of qx77zt: which command, its options and operands, checked before anything
 // touches a unit. The same parser reads the requests the window program takes over its socket.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qx77zt from its arguments to its exit status: usage and help, list, the hand-off to a running
 // window program, and otherwise driving the unit through a link of its own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a command's output goes: standard output and error of this process, or the peer of the
 // window program's socket.
 #pragma once

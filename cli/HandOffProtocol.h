@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What qx77zt and the window program say to each other over the window program's local socket.
 //
 // Request: the line "qx77zt-request 1", then the body length (4 bytes, big-endian), then the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Just enough JSON for one-line answers: quoted strings with the escapes the format requires.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings as the command line names them: one key per control of the main window, with the
 // values written as the window shows them ("SDI #2", "-6", "dBFS", "100%").
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The commands that talk to one connected unit, on whichever link drives it: the one this
 // process binds, or the window program's. They block the calling thread until the unit has
 // answered or a time limit has passed.

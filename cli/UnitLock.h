@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps two programs from driving the unit at once: the window program and a qx77zt that drives
 // the unit itself. The first holds a per-user lock file for as long as it runs and writes there
 // what it does (a command's name, or kWindowHolder), so that a second one can say who holds the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one folder where the window program and qx77zt keep what only this user's running processes
 // share: the single-instance lock and socket and the unit lock. Both programs must find the same
 // folder whatever their environment (a desktop session, cron, `su`), and no other user may have

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window program's side of the hand-off: takes qx77zt's requests from its local socket and
 // runs them on its own link, one thread per request, so the window keeps drawing meanwhile and
 // shows every change as the unit confirms it.

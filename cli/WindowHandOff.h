@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qx77zt's side of the hand-off: when the window program runs for this user, its local socket
 // takes the request, so that only one program ever drives the unit.
 #pragma once

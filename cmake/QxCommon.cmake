@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Warnings and sanitizers shared by every target of the project.
 add_library(qx_warnings INTERFACE)
 target_compile_options(qx_warnings INTERFACE -Wall -Wextra -Wpedantic)

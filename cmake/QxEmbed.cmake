@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # qx_embed_hid_module(target module): carries the built HID library `module` inside `target` as
 # the Qt resource ":/HID". The resource is rebuilt whenever the module is. Outside sanitizer
 # builds the module goes in without its debug information, which a stripped program could not

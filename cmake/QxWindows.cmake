@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What builds for Windows without Qt: the HID library's module and its core's tests, which run
 # under Wine where it is installed (CMAKE_CROSSCOMPILING_EMULATOR from the toolchain file), and
 # the command line.

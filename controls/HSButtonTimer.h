@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The interval timer that drives a button's hot-track fade.
 #ifndef QX_CONTROLS_HSBUTTONTIMER_H
 #define QX_CONTROLS_HSBUTTONTIMER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The speed button's helpers in one include: colour values and routines, the colour schemes,
 // the fade timer and the painting routines.
 #ifndef QX_CONTROLS_HSBUTTONS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Colour routines of the speed button: channel access, shifting, grey level, the hot-track blend,
 // system colours through a QPalette, and the table of colour schemes.
 #ifndef QX_CONTROLS_HSCOLORS_H

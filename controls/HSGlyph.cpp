@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "HSPaint.h"
 
 int GlyphCellIndex(bool enabled, bool hot, bool down, int numGlyphs) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Painting of the speed button, kept apart from the widget: PaintButton draws a plain snapshot of
 // the button's state into an image, so every look can be checked without a screen.
 #ifndef QX_CONTROLS_HSPAINT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Direct pixel operations on the 32-bit off-screen image, clipped to the image. They stand in for
 // the canvas operations whose exact pixels matter: rectangle fills and 1-pixel pen lines.
 #ifndef QX_CONTROLS_HSPIXELS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Properties, painting and the down/group rules of THSSpeedButton.
 #include "HSSpeedButton.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // THSSpeedButton: a push and toggle button drawn from an off-screen image, with radio groups,
 // a caption with "&" accelerator, an optional glyph strip, hot tracking with an optional fade,
 // seven painting styles and five colour schemes.

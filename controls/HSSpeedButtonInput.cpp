@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mouse, hover, fade, accelerator and action handling of THSSpeedButton.
 #include "HSSpeedButton.h"
 

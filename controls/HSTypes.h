@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Enumerations and the colour value type shared by the speed button and its painting routines.
 #ifndef QX_CONTROLS_HSTYPES_H
 #define QX_CONTROLS_HSTYPES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text a screen reader reads from a control that shows a text it cannot edit: no caret, no
 // selection, the whole text in one run without attributes. A control's interface derives from
 // this beside QAccessibleWidget and says which text.

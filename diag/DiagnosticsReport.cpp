@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "diag/DiagnosticsReport.h"
 
 #include "levels/LocalTime.h"

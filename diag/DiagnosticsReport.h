@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The diagnostics report: the facts someone needs when the unit does not show up or behaves
 // oddly, as plain text a person can read and paste into a bug report.
 //

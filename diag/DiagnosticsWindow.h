@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Diagnostics" window: the diagnostics report as text, to copy or save with a bug report.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Records every report the link sends and receives into a recording file (diag/RECORDING.md).
 // It stays attached to the link as its tap for the whole run; start and stop only open and
 // close the file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Traffic recordings: every report the link sent and received, in a text file a person can read
 // and a test can replay. The format is described in diag/RECORDING.md.
 #pragma once

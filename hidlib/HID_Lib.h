@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Public interface of the HID access library (module "HID_Lib").
 //
 // The module lists the machine's HID devices in a table of 32 slots, opens one of them, exchanges

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The plot of the "Level history" window: both channels against time on the meters' own scale
 // (linear in level steps, labelled in dB), with 0 dB and the over region marked, overs and the
 // highest reading in view shown, and gaps where no readings came.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the "Level history" window shows, as plain values: which stretch of time is in view
 // (scrolled and zoomed, or following the newest reading), and the readings of that stretch
 // gathered into one column per pixel, so that a peak or an over shorter than a pixel still

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Level history" window: the plot of the last ten minutes of both meters, live, with
 // zoom and scroll in time, and export of the readings as CSV and of the plot as PNG.
 #pragma once

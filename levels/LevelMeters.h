@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the main window's two meters remember: a peak marker drawn inside each bar box, the over
 // latch that turns a reading label red until the operator clicks it (or the bar, or presses
 // Space on the focused bar), and the level history the "Level history" window shows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The level history: the readings of both channels over the last ten minutes, in a ring of
 // fixed size, so memory never grows however long the program runs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The meter's level steps as numbers: the dB value of each reading, and the position of any dB
 // value on the bar, which is linear in level steps, not in dB.
 #pragma once

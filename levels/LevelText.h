@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts made from readings: a dB value as the operator reads it, the sentence a screen
 // reader speaks for a meter, and the CSV export of the history.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The local calendar time of a moment, with the offset from UTC in force then.
 #pragma once
 

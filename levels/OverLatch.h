@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The over latch of one meter: set when the channel reaches the top of the table and kept,
 // however the level falls, until the operator acknowledges it.
 #pragma once

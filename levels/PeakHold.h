@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The peak marker of one meter: every reading holds for two seconds, then falls at a steady
 // rate; the marker is the highest of these at any moment. So it shows the highest reading of the
 // last two seconds, and after that falls back smoothly instead of jumping to the next one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // When a meter tells a screen reader that its reading changed. The unit answers ten times a
 // second; a reader told of every answer would speak nothing else. So a change is told at most
 // once a second, and at once when an over starts or the operator acted on the meter. A change

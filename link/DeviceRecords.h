@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The unit's settings and status records, byte for byte as they travel in frames and as the
 // settings file stores them.
 #pragma once

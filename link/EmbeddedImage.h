@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HID library image the program carries as its resource "HID".
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The library's eighteen entry points, resolved by name on every platform.
 #include "link/LibraryBinding.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the link needs of the HID access library. The program's implementation calls the loaded
 // module's entry points; tests put a virtual unit behind it directly.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading the HID access library from an image held in memory, and the port the link sends
 // through once it is loaded.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the link has done since the program started, for the diagnostics report, and the tap
 // through which a recorder sees every report that crosses the wire.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message frame exchanged with the unit in both directions:
 //   command (1) | payload length N, big-endian (2) | payload (N) | CRC-16, high byte first (2)
 #pragma once

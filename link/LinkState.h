@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The request mailbox, its resend copy, the link flags and the two unit records, shared by the
 // user interface thread (posters, redraw), the link worker (sender) and the library's reader
 // thread (answers).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link worker: the one thread that sends anything to the unit. It sleeps until a request is
 // posted, an answer asks for a redraw, an unacknowledged settings write falls due again, or its
 // next status poll falls due (LinkState::setStatusPolling).

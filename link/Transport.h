@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Carrying frames in 65-byte transfer reports, and taking the unit's answers apart again.
 //
 // Transfer report: report ID 1 | piece offset, big-endian (2) | frame total, big-endian (2) |

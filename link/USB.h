@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device link as the windows see it: the mailbox and flags, frames in reports, the link
 // worker, and the binding of the HID library with the connection to the unit.
 #pragma once

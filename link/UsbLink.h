@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bringing the link up: loading and binding the HID library, and finding, opening and telling
 // the mode of the unit whenever the set of devices changes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CRC-16/MODBUS and the byte-order helper used by the link's frames and report headers.
 #pragma once
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # bash completion for qx77zt
 _qx77zt() {
     local cur prev words cword

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop's own look for the main window's radio buttons and source lists, with the room
 // between a radio's mark and its caption and the width of a list's arrow brought down to what the
 // window was laid out for. The desktop style leaves wider gaps, which crowd the brightness row and

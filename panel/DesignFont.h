@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The font the main window is laid out for, where the machine has it.
 #pragma once
 

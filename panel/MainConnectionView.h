@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the device connection shows, mapped onto the main window and the update window.
 #pragma once
 

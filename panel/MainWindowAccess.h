@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a screen reader is told about the main window's controls: a name for each (the captions
 // alone, "1" or "10%", say little out of their panel); the presets as one group of exclusive
 // choices; for the other speed buttons, which show a setting only by their colour, whether that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window from the keyboard: every control in Tab order, presets first, and the keys 1
 // to 4 for the presets wherever the focus is in the window.
 #include "panel/umain.h"

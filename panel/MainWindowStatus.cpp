@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's status line and the stale look of its meters.
 #include "levels/LevelMeters.h"
 #include "panel/StatusLine.h"

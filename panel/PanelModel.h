@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the main window shows for a pair of unit records, as plain values: the level readings,
 // the bar widths, the buttons' colour schemes and the window placement rule. No widgets here, so
 // all of it is tested without a screen.

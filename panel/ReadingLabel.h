@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A label for a meter's reading: it fills its own box and shows a handful of short texts over and
 // over, ten times a second. Each text is laid out and drawn once, when it is first shown;
 // afterwards it is painted from that drawing, which is what the label would draw anyway. With its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file: the 18 bytes of the settings record and nothing else.
 #pragma once
 

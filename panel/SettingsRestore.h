@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Remembers the settings each unit confirms, and offers them back when a completed firmware
 // update has reset them.
 //

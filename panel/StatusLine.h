@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one sentence the main window's status line shows about the link: what is happening and,
 // where the operator can do something about it, what to do.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Why a unit that is plugged in cannot be opened, and what the operator can do about it. The
 // usual cause on a desktop is the node's permissions: without the program's udev rule only root
 // may open it; with the rule, the seat's user gets access when the unit is plugged in.

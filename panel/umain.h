@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: presets, mute, sum, difference and dim buttons, gain and source of each side,
 // the two level meters and the ballistics, brightness, peak hold and scale choices, under the
 // "File", "Update firmware", "Ddefault" and "About" menu.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line format of the state files: one record per line, fields separated by single spaces,
 // every field printable ASCII without spaces. Any other byte in a field is written as %HH; an
 // empty field is a lone "%".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The last settings record each unit confirmed, by serial number, kept between runs so that an
 // update that resets the unit's settings can give them back.
 //

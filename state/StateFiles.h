@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The files the program keeps between runs: where they live, and how they are read and replaced
 // so that a crash or a full disk never leaves a torn file behind.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The journal of firmware updates: which package went to which unit, how far the transfer got
 // and how it ended, kept between runs so that an update cut off half-way can be finished.
 //

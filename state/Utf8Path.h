@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Paths travel through the program as UTF-8 text. On Windows, where files are named in UTF-16, a
 // path made from a plain std::string (or its string()) takes each byte for a character of its
 // own; these keep UTF-8 text UTF-8 on every system.

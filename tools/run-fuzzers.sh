@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # run-fuzzers.sh BUILD_DIR SECONDS: runs every fuzz_* target for a bounded time each, starting
 # from its seed corpus under tests/fuzz/corpus/<name> when there is one.
 set -euo pipefail

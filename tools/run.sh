@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds the optimised preset and starts the program: the real program
 # when a QX-77ZT unit is plugged in, otherwise the demo program over a virtual unit.
 # QX_PROGRAM=real or QX_PROGRAM=demo chooses explicitly.

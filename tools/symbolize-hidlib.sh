@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # symbolize-hidlib.sh BUILD_ID [BASE_ADDRESS] < trace: names the frames of the HID library in a
 # stack trace. The program loads the library from memory, so a trace (a sanitizer's, gdb's, a
 # backtrace) shows its frames as "/proc/self/fd/N+0xOFFSET" or "/memfd:HID_Lib (deleted)+0x...",

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds every preset and runs every test: the fuzz targets for a short
 # bounded time, the unit and integration tests under ASan+UBSan and TSan, the lanes that need more
 # than this machine (a virtual machine with a real kernel), and last the optimised build's tests,

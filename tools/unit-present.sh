@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Exits 0 and prints the unit's hidraw node when a QX-77ZT unit is plugged in, else exits 1.
 #
 # The unit is recognised as the HID library recognises it: by the manufacturer string of the USB

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Compiles the window program for Windows: the Windows build of the whole program
 # (-DQX_WINDOW_PROGRAM=ON, as with Qt's own tools) configured with mingw-w64, with this
 # machine's Qt 6 headers, moc and rcc standing in for Qt for Windows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A virtual unit plugged straight into the link, without the HID library module: the port the
 // link sends through, plus a delivery thread that plays the library's reader.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A HID library backend whose devices are virtual units.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Control of the virtual units held by the virtual variant of the HID library: what a test or
 // the demo's control window does with its hands on real hardware.
 #pragma once

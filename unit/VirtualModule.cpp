@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HID library module over virtual units, for the demo program and the end-to-end tests.
 #include "hidlib/core/Library.h"
 #include "hidlib/events/ChangeWatcher.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for the unit's firmware: takes the host's output reports, answers with input reports
 // the way the real unit does, and can misbehave on request. Pure logic with its own lock: time is
 // passed in, nothing runs by itself, so tests stay deterministic.

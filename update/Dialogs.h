@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The modal questions and messages the windows ask and show. Behind an interface so that tests
 // can answer them without a person and without nested event loops.
 #pragma once

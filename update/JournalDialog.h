@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list of the last updates: when, which unit, from and to which version, and how each ended.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update window's offer to run an unfinished update of the connected unit again: what was
 // being written, how far it got, and one button.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening a file the operator picked in a file dialog, refusing anything that is not a regular
 // file. A named pipe blocks on open until a writer comes, a terminal or another device may block
 // on read, and none of them holds a package or a settings file: each is refused with a reason the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the update window checks and says before an update that did not finish is run again.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a transfer writes into the update journal: the entry at its start, its progress while it
 // runs, and how it ended. Plain C++ without Qt, shared by the update window and qx77zt.
 #pragma once

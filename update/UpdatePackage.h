@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading of `.orbu` update packages: the header with the model name, the check against the
 // connected unit, and the flash and EEPROM images of the record area.
 //

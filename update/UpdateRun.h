@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transfer of an update's two images to a unit in its boot loader: the block requests, their
 // payloads, the progress value, and the run from the first flash block to the finish request.
 //

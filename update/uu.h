@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The firmware update window: the connected unit's identity, the update run, reset to defaults
 // and leaving update mode.
 //

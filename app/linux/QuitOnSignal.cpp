@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The handler only writes the signal's number into a pipe that a QSocketNotifier watches. The
 // pipe is the process's own and stays open to its end, so a signal that comes late never writes
 // to a descriptor that has since been reused.

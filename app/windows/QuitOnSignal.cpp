@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows has no POSIX signals. A window program has no console, and the end of the session
 // reaches Qt as WM_QUERYENDSESSION, which closes the windows like the operator would. Where the
 // program runs attached to a console, ^C and ^Break come to a console control handler on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A local socket is a named pipe here, and its name space is shared by every session of the
 // machine: the user is told by the security identifier of each process's token.
 #include "app/SameUser.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts the demo program on the offscreen platform, waits until its link is up and polling the
 // virtual unit, and measures the processor time the whole process takes over ten seconds, and
 // how often each of its threads wakes up (voluntary context switches: a thread going to sleep to

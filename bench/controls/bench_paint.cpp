@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of composing one main-window button image, as every repaint does.
 #include "HSButtons.h"
 

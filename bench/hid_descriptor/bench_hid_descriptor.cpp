@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Parse time of typical descriptors: a gamepad, a six-collection mouse and a large vendor one
 // (758 bytes, 175 value capabilities). A scan parses one descriptor per HID device.
 #include "hidlib/descriptor/ReportDescriptor.h"

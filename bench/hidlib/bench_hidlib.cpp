@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scan cost, reader delivery latency and the reader's CPU use while idle, over the fake backend
 // and over the Linux backend reading a FIFO in place of a hidraw node; the cost of handing an
 // output report to the writer thread against writing it in place.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The level history window's repaint with ten full minutes of both channels, at the window's
 // opening size and on a wide screen, and the meters' own share of a refresh: peak markers,
 // latches and the history ring.

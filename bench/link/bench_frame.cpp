@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of building and of checking the largest frame of normal operation: a 512-byte flash block
 // write (516-byte payload, 521-byte frame).
 #include "link/LinkFrame.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link worker against the virtual unit: latency from a post to the first report handed to
 // the library, from a settings change to its stored acknowledgement, and the worker's processor
 // time while idle and while polling status at 10 Hz.

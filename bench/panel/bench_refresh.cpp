@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One redraw of the main window at the status rate: a new level with every button unchanged,
 // and one where every button's scheme changes.
 #include "panel/umain.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole firmware update (64 KiB flash, 4 KiB EEPROM) through the real link worker into the
 // virtual unit, against the floor the protocol sets: the pause after each flash block plus the
 // time it takes to send each block's reports.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading the largest package the 16-bit record area allows: 58 KiB of flash and 4 KiB of
 // EEPROM in 247 full records, from memory and from a file.
 #include "tools/mkorbu/PackageWriter.h"

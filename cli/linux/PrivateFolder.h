@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The checks behind userRuntimeFolder() on Linux, for a given user and given roots.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qx77zt: the command line of the QX-77ZT control program.
 #include "app/ProgramMain.h"
 #include "app/SingleInstance.h"

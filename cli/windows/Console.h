@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console side of qx77zt on Windows: its arguments, its output and its ^C.
 #pragma once
 

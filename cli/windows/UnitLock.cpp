@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lock on Windows: a byte range of the lock file held with LockFileEx. Windows locks keep
 // other processes from reading the range they cover, so the range lies far past the command
 // text, which a second process then still reads.

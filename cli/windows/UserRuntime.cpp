@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The temporary folder on Windows is the user's own (under the profile), closed to other users.
 #include "cli/UserRuntime.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qx77zt on Windows: the same commands, driving the unit through a link of its own. There is no
 // window program to hand a command to, and no Qt: the carried library is a resource of the
 // executable and is loaded from the user's own folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording's file with POSIX modes: 0600, also when an earlier file of that name had more.
 #include "diag/RecordingFile.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the report reads of a Linux system: the kernel, hidraw, udev and its rule, the unit's
 // node, and the library as the dynamic loader mapped it.
 #include "diag/DiagnosticsReport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording's file on Windows: it takes the permissions of its folder (a user's own folders
 // are the user's alone), so nothing more is set here.
 #include "diag/RecordingFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the report can read of a Windows system: the system's version, whether this user may
 // open the unit's interface, and the library's file as the loader mapped it. The HID class
 // driver's state and the library's build id (a PE image carries none the build writes) are not

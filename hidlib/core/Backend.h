@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the library core needs from a platform: a list of devices and access to one device's
 // reports. A backend knows about devices, not about the device table or the callbacks.
 #ifndef QX_HID_CORE_BACKEND_H

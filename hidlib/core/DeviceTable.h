@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rules that turn device records into table slots and count report elements. Pure functions:
 // no state, no locking.
 #ifndef QX_HID_CORE_DEVICETABLE_H

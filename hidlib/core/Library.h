@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HID access library behind the module's C interface: the device table, the open device,
 // the report functions, the reader thread and the two handlers, over any Backend.
 #ifndef QX_HID_CORE_LIBRARY_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Splits a report descriptor into items (HID 1.11, section 6.2.2.2 short items, 6.2.2.3 long
 // items). Every length is checked against the bytes left before anything is read.
 #ifndef QX_HID_ITEM_READER_H

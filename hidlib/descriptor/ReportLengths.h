@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Report lengths as the other platform's HID parser computes them (HidP_GetCaps).
 //
 // Each report type and Report ID has a bit counter that starts at 8 for the ID byte, which is

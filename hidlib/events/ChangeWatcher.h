@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns a readable descriptor of device changes into calls on the thread that watches it, from
 // that thread's Qt event loop.
 #ifndef QX_HID_EVENTS_CHANGEWATCHER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reports sent to a device on a thread of their own, so that a caller waits no longer than its
 // timeout. A hidraw write() or output-report ioctl returns only when the USB transfer has
 // completed or the kernel's own timeout of several seconds has run out, and it cannot be

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan reads what it lists from sysfs and never opens a device node: opening a hidraw node
 // starts the kernel's interrupt polling of that device, and opening every node of the machine
 // costs far more than the rest of the scan. Whether this user may open a node read-write comes

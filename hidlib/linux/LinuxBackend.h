@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Backend over the kernel's hidraw nodes, listed from sysfs.
 #ifndef QX_HID_LINUX_LINUXBACKEND_H
 #define QX_HID_LINUX_LINUXBACKEND_H

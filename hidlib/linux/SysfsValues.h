@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Parsers for the small text values udev and sysfs give about a HID device.
 #ifndef QX_HID_LINUX_SYSFSVALUES_H
 #define QX_HID_LINUX_SYSFSVALUES_H

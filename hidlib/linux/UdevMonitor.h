@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listens for hidraw and USB devices being added or removed.
 #ifndef QX_HID_LINUX_UDEVMONITOR_H
 #define QX_HID_LINUX_UDEVMONITOR_H

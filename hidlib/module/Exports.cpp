@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The module's C entry points, shared by every variant of the module.
 #include "hidlib/HID_Lib.h"
 #include "hidlib/core/Library.h"

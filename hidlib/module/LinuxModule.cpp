@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The module over the machine's hidraw devices.
 #include "hidlib/core/Library.h"
 #include "hidlib/events/ChangeWatcher.h"

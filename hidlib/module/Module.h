@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What each variant of the module provides to the shared C entry points (Exports.cpp): a glue
 // source that makes a Library over its backend when the module is loaded.
 #ifndef QX_HID_MODULE_MODULE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hands device changes noticed on one thread to the thread that made the relay, through that
 // thread's own message dispatch. The relay is a message-only window: it receives no broadcasts,
 // so a thread that never dispatches messages holds up nobody else.

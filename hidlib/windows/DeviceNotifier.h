@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arrivals and removals of one class of device interfaces (the HID interfaces), noticed on a
 // thread of the notifier's own: a message-only window registered for that class's
 // notifications, with a message loop that runs whatever the threads of the program do.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "hidlib/windows/Enumerate.h"
 
 #include "hidlib/windows/WideText.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The machine's HID interfaces as SetupApi lists them, each probed through a handle of its own.
 #ifndef QX_HID_WINDOWS_ENUMERATE_H
 #define QX_HID_WINDOWS_ENUMERATE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reports sent over one overlapped device handle, one at a time, each within its caller's
 // timeout. A report not taken by then is cancelled; one that completed
 // meanwhile counts as sent. Closing the handle ends a waiting report at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversions between the system's UTF-16 text and the UTF-8 the library keeps.
 #ifndef QX_HID_WINDOWS_WIDETEXT_H
 #define QX_HID_WINDOWS_WIDETEXT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "hidlib/windows/WindowsBackend.h"
 
 #include "hidlib/windows/Enumerate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Backend over the system's HID class driver: overlapped handles, each with one read kept under
 // way while the device is open, so that no input report is lost between two reads, and with
 // output reports sent within a time limit and cancelled when the handle is closed.

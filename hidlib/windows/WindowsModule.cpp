@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The module over the system's HID class driver.
 #include "hidlib/core/Library.h"
 #include "hidlib/module/Module.h"

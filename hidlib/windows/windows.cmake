@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Windows backend: HID interfaces listed through SetupApi, reports over overlapped handles, and
 # device changes noticed on a thread of the library's own and handed to the registering thread.
 add_library(hid_windows STATIC

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The C run-time has no tm_gmtoff here: the offset is the local fields read back as UTC, less
 // the moment itself. It knows no time before 1970 either; such a moment is given in UTC.
 #include "levels/LocalTime.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A structural check of a shared-object image before the loader maps it: every header and
 // loadable segment must lie inside the image, so a cut or damaged image is refused instead of
 // being mapped past its end (which would fault only when the code runs).

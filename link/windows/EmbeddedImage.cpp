@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The carried HID library: the program's RCDATA resource "HID".
 #include "link/EmbeddedImage.h"
 

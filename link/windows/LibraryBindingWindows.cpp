@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading the carried HID library on Windows: from the user's own folder, by full path.
 #include "link/LibraryBinding.h"
 #include "link/windows/PrivateLibraryFile.h"

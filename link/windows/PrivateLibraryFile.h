@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HID library image carried inside the program, kept as a file in the user's own program
 // data folder and loaded from there by full path: never from the current folder or the search
 // path, where another file of the same name could be planted.

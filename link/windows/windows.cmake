@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Windows side of the library binding: the carried library image kept in the user's own folder
 # and loaded from there.
 target_sources(qx_link PRIVATE ${CMAKE_CURRENT_LIST_DIR}/PrivateLibraryFile.cpp

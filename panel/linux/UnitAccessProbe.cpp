@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Why a hidraw node cannot be opened: its permissions for this process, and the udev rule.
 #include "panel/UnitAccessHint.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and replacing the state files with POSIX calls.
 #include "state/StateFiles.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and replacing the state files with Windows calls, by their UTF-16 names.
 #include "state/StateFiles.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The demo program's main window as a screen reader reads it: over AT-SPI, on a D-Bus session
 bus and an accessibility bus of the test's own, with the demo under a private Xvfb display.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which activations of the main window bring the link up, with real windows on the offscreen
 // platform. Another application taking and giving back the focus is played with the events and
 // the focus report Qt delivers for it.

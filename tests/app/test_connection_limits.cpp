@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The first copy's endpoint under load from its own user: connections that say nothing are
 // dropped, only so many are open at once (one more is told so), and the endpoint listens again
 // after its server has closed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the demo finds the sample package its update window offers.
 #include "app/DemoPackage.h"
 

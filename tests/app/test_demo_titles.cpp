@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo's windows carry "(demo)" in their titles, whenever they are shown or renamed; the
 // real program's do not.
 #include "app/DemoTitles.h"

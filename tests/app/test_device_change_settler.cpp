@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A burst of device events leads to one reconnection once it has settled and the system has
 // finished with it; one that must wait for a transfer is tried again until it happens; then no
 // timer is left running.

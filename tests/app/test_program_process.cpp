@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo program run as its own process, as a desktop starts it: a second copy and the end of
 // the session; the real program and qx77zt sharing the unit. Each test gives its copies a private
 // runtime, temporary and home folder, so they never meet the copies of another test or one the

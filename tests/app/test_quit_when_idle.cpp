@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A request to end the program waits for a firmware transfer under way, and quits once.
 #include "app/QuitWhenIdle.h"
 

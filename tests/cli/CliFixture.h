@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs qx77zt's commands in this process over the virtual HID library, with the virtual units
 // set up as each case needs them, and keeps what the command printed.
 #pragma once

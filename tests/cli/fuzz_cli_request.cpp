@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whatever arrives on the window program's socket: the request decoder and the argument parser
 // behind it, and the answer decoder on the other side, must take any bytes without reading
 // outside them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line as parsed: options anywhere, "--" before file names that start with a dash,
 // and the arguments that give the same request back (what the window program is handed).
 #include "cli/CliArgs.h"

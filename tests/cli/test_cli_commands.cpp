@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Each command against the virtual unit: what it prints on standard output, the one line it
 // prints on standard error when it fails, its exit status, and what the unit holds afterwards.
 #include "CliFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qx77zt and a socket at the window program's name that another user listens on: nothing is sent
 // there, and the command drives the unit itself as when no window program runs.
 #include "CliFixture.h"

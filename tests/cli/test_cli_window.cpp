@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qx77zt handing its requests to a running window program: a change made through the socket
 // shows on the window, and whatever else arrives on the socket is refused cleanly.
 #include "../panel/ScriptedDialogs.h"

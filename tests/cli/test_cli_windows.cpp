@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What qx77zt stands on under Windows: the lock between two copies, the state files kept by
 // UTF-16 name, the package hash from the system, and opening only regular files.
 #include "cli/UnitLock.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder both programs keep their locks and socket in, and the unit lock in it: one place per
 // user whatever the environment, and nothing another user made there is used or printed.
 #include "CliFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A recording comes from someone's desk: the reader must refuse, never misread, whatever it gets,
 // and what it accepts must read back the same once written out again.
 #include "diag/TrafficRecording.h"

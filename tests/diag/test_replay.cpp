@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays recordings: the unit's input reports go through the link's receiver as the library's
 // reader would deliver them, and what they leave in the records and answers is checked against
 // what the recording's own requests asked for.

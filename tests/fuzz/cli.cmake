@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The requests the window program takes from its local socket, and the answers qx77zt reads back.
 qx_add_fuzzer(fuzz_cli_request SOURCES
     ${PROJECT_SOURCE_DIR}/tests/cli/fuzz_cli_request.cpp

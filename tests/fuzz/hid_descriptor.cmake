@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # HID report-descriptor parser: descriptors come straight from devices.
 set(_hid_descriptor_dir ${PROJECT_SOURCE_DIR}/hidlib/descriptor)
 qx_add_fuzzer(fuzz_hid_descriptor

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Parsers of the link: answer frames and the library image check.
 qx_add_fuzzer(fuzz_link_frame SOURCES
     ${PROJECT_SOURCE_DIR}/tests/link/fuzz_link_frame.cpp

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The settings file loader.
 qx_add_fuzzer(fuzz_settings_file SOURCES
     ${PROJECT_SOURCE_DIR}/tests/panel/fuzz_settings_file.cpp

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The files the program keeps between runs: anything may have been left in the state folder.
 set(_state_dir ${PROJECT_SOURCE_DIR}/state)
 qx_add_fuzzer(fuzz_update_journal SOURCES

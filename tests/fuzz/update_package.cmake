@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Update package reader: packages are files picked by the operator. The writer is built in too,
 # so that accepted images are packed again and read back.
 qx_add_fuzzer(fuzz_update_package

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hand-made descriptors for what the recorded devices do not show: malformed input, long items,
 // Push/Pop, usage ranges, extended usages, several collections, huge counts, and the unit's own
 // 64-byte reports.

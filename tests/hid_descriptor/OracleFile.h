@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reader for the descriptor oracle files in data/: the descriptor bytes and the report lengths and
 // value capabilities another platform's HID parser gives for them (format in data/README.txt).
 #ifndef QX_TESTS_HID_ORACLE_FILE_H

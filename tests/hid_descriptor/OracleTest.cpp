@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Table test: every descriptor in data/ must give exactly the lengths and value capabilities
 // recorded with it.
 #include "OracleFile.h"

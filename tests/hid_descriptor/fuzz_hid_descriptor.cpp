@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target for the report-descriptor parser. Descriptors come from whatever device is
 // plugged in, so any byte string must parse (or be refused) without reading out of bounds,
 // hanging or allocating without bound. Every item is consumed once; the Push stack is bounded in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A backend holding scripted devices in memory, for driving the library core in tests and
 // benchmarks. It counts every call and notices any use of a handle after it was closed.
 #ifndef QX_TESTS_HIDLIB_FAKEBACKEND_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The C callbacks carry no context, so tests collect what they receive here; reset() before use.
 #ifndef QX_TESTS_HIDLIB_HANDLERSINK_H
 #define QX_TESTS_HIDLIB_HANDLERSINK_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A device that stopped taking reports, as the kernel shows it: a report is held until the test
 // lets go (the kernel's own timeout is several seconds). Shared with the writer's thread, which
 // may outlive the test's objects.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for the udev and sysfs value parsers: HID_ID and hexadecimal attributes come from
 // whatever device is plugged in.
 #include "hidlib/linux/SysfsValues.h"

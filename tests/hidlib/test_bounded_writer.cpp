@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "StallingDevice.h"
 #include "hidlib/linux/BoundedWriter.h"
 #include "hidlib/linux/LinuxBackend.h"

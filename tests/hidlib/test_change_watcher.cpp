@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Device changes reach the device-change handler on the watching thread, from its event loop.
 #include "FakeBackend.h"
 #include "hidlib/core/Library.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Slot building, capability tables and the element count rule.
 #include "hidlib/core/DeviceTable.h"
 

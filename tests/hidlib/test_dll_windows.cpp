@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows module as a program sees it: loaded by full path, its eighteen names resolved, and
 // its calls sound on a machine with no HID device of ours (under Wine, none at all).
 #include "hidlib/HID_Lib.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device table, open and close, and the report functions of the core over a fake backend.
 #include "FakeBackend.h"
 #include "hidlib/core/Library.h"

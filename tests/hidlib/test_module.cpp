@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loads the built module as the program does and checks what it exports and that it unloads.
 #include "hidlib/HID_Lib.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reader thread: delivery, its start and stop with open, close and registration, and its
 // safety against close, scan and re-registration from other threads.
 #include "FakeBackend.h"

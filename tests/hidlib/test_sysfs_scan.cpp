@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux scan over a small sysfs tree of its own: what each record takes from where, the
 // order, and that no device node is opened on the way.
 #include "hidlib/linux/LinuxBackend.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The udev and sysfs values the Linux backend reads.
 #include "hidlib/linux/SysfsValues.h"
 

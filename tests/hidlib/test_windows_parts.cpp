@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows backend's parts that need no HID device: output reports over an overlapped handle
 // (a named pipe stands in for the device, its reading end for the device taking reports), and
 // the way device changes reach the thread that registered for them.

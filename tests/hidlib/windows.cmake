@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows module: it exports exactly the eighteen C entry points, by their plain names.
 add_test(NAME hidlib_dll_exports_only_the_c_interface
          COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DMODULE=$<TARGET_FILE:HID_Lib>

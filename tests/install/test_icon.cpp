@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The committed icons are what the icon tool draws today.
 //
 // The icon is drawn with antialiasing, and Qt's antialiased raster output may differ in the last

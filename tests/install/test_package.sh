@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package and a by-hand install put the right files in the right places.
 # usage: test_package.sh BUILD_DIR
 set -euo pipefail

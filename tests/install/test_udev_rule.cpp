@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shipped udev rule, evaluated against attribute walks recorded from real devices (the
 // output of `udevadm info --attribute-walk`): it must tag the unit's hidraw node, in both modes,
 // and nothing else.

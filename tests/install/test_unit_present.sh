@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # tools/unit-present.sh, which tools/run.sh asks whether to start the real program, against sysfs
 # trees laid out as the kernel lays them out: hidraw node under its HID device, under the USB
 # interface, under the USB device whose strings the unit gives, under the hub it is plugged into.

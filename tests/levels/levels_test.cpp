@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The meters' memory on a fake clock: times are plain milliseconds from an arbitrary start.
 #include "levels/HistoryView.h"
 #include "levels/LevelRing.h"

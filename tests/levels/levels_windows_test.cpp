@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The history's time stamps on Windows: the run-time has no tm_gmtoff, takes TZ in its own form
 // (name, hours west, an optional name of summer time) and knows no time before 1970.
 #include "levels/LevelText.h"

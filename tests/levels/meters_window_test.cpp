@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The meters' memory on the main window: peak markers in the bar boxes, the over latch on the
 // reading labels, and what a screen reader is told, on a fake clock.
 #include "levels/LevelHistoryWindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image check must refuse, never read outside, whatever bytes it is given.
 #include "link/linux/ElfImage.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the frame check and, cut into input reports, to the receiver.
 #include "link/LinkFrame.h"
 #include "link/Transport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The carried library's own imports come from the system folder, not from the private folder
 // it is kept in: a hid.dll planted beside it is never loaded. A process of its own, since a
 // module once loaded is not looked for again.

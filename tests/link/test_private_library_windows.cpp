@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The carried HID library kept in a private folder: written once, repaired when damaged, and
 // loaded from there by full path.
 #include "link/LibraryBinding.h"

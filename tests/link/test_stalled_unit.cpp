@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link worker over the Linux library backend when the unit stops taking reports: what the
 // worker, a stop and quitting cost then.
 #include "StallingDevice.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link worker ends whenever it is asked to, whatever it is doing at that moment. Each round
 // stops it at a different point of its wait; a stop that can be missed leaves a round hanging,
 // which the test's time limit turns into a failure.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows side of the library binding, against the module just built.
 qx_add_gtest(test_private_library SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_private_library_windows.cpp
              LIBS qx_link)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Answers the windows' questions from a script and keeps what they showed.
 #pragma once
 

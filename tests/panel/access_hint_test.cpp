@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the operator is told when the unit is present but cannot be opened.
 #include "panel/UnitAccessHint.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures of the demo for a person to look at, not checks: the windows with their titles, the
 // update path from a unit that runs normally to a finished update, and the level history's PNG.
 // Run by hand:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings file contents of any length: taken only when exactly 18 bytes within their ranges,
 // then byte for byte, and never read past the end of the input.
 #include "panel/SettingsFile.h"

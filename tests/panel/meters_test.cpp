@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pictures the window carries are the ones qx_meters makes, and they look as described.
 #include "MeterImages.h"
 

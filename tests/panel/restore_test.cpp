@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings kept across a firmware update: the unit's settings remembered in normal mode, an
 // update whose EEPROM image resets them, and the main window's offer to put them back, which
 // counts as done only once the unit's answers carry them.

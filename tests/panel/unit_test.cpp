@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole road: operator input on the real window, the link worker, the virtual unit's answer
 // and the redraw it brings.
 #include "ScriptedDialogs.h"

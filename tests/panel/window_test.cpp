@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's handlers, display and menu commands, driven with real input events. The link
 // has no worker here, so every post stays in the mailbox where the test can count and read it.
 #include "ScriptedDialogs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A private state folder per test, and the bytes of the files in it.
 #pragma once
 

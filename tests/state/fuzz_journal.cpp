@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Update journal files of any content: parsed without reading past the end, and every journal
 // accepted reads back the same after it is written again.
 #include "state/UpdateJournal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Remembered-settings files of any content: parsed without reading past the end, and every file
 // accepted reads back the same after it is written again.
 #include "state/SettingsMemory.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update journal: what it keeps, that it stays bounded, that damage is reported and never
 // trusted, and that progress recording never holds up its caller.
 #include "StateFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What loading does with a state file it cannot read or cannot understand. One that cannot be
 // read may hold what the program needs (the entry of a cut-off update), so it is kept as it is
 // and never written over during the run; only one that was read and not understood is moved

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings each unit last confirmed: kept per serial number, written only on a change,
 // bounded, and a damaged file never trusted.
 #include "StateFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the state files live, and replacing them whole.
 #include "StateFixture.h"
 

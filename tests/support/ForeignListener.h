@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A local socket listened on by another user (nobody, 65534), as another user of the machine may
 // have made one where this user's programs look. Making a process of another user needs root: the
 // cases that use it skip otherwise.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main() of test programs that need a Qt application object for their event loop, timers or
 // widgets. QX_TEST_APP_WIDGETS, QX_TEST_APP_GUI or neither picks QApplication, QGuiApplication or
 // QCoreApplication.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hand-made package bytes for the reader tests: a header and records laid out field by field, so
 // that a test can cut or bend any of them.
 #ifndef QX_TESTS_PACKAGE_BYTES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Packages written by mkorbu's writer read back to the same images, and the sample package of
 // the virtual unit is one the reader accepts.
 #include "tools/mkorbu/PackageWriter.h"

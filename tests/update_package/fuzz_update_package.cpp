@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target for the update package reader. Packages are files the operator picks, so any
 // byte string must be accepted or refused without reading out of bounds or growing without
 // bound. Each input is read against fixed units and against the package's own name, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared pieces of the update tests: dialogs answered by script, a link whose "worker" records
 // what it takes, and the window wired to a virtual unit in its boot loader.
 #pragma once

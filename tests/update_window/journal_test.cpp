@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update window and the journal: each transfer recorded with its outcome, the offer to run an
 // unfinished update again (only on the operator's click, only with the very same package), a
 // journal that cannot be written, and the list of the last updates.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ways out of the update window besides its own three: the Escape key, the desktop's close and a
 // reject() act as "Close". The leave-update request goes out once, the window closes only after it
 // has been sent, and the end of that wait never closes a later showing of the window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Update runs started from the window against the virtual unit: progress, the end messages, the
 // window staying alive and locked during the run, and failed blocks.
 #include "Fixtures.h"

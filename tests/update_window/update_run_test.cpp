@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update run on its own: which requests go out, with which bytes, in which order, and how a
 // failed block ends it.
 #include "Fixtures.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update window around a transfer: its design, the unit's answers, reset to defaults, the
 // keep-alive, leaving update mode, and the packages it refuses.
 #include "Fixtures.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One line per check, "ok" or "FAIL", and a summary; the programs in this folder exit 1 on any
 // failed check.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Waiting inside the Qt event loop, so that the HID library's device-change events keep arriving
 // while a test waits for their effect, and running the gadget script without blocking that loop.
 #pragma once

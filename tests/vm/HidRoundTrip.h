@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small blocking helpers around device nodes for the round-trip proof: every read waits at most a
 // given time, so that a report that never comes fails the check instead of hanging the machine.
 #ifndef QX_TESTS_VM_HIDROUNDTRIP_H

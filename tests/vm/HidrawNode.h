@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finds the hidraw node of a USB HID device through sysfs and reads what the USB layer says about
 // the device: the strings and the release number, as the HID library on Linux takes them.
 #ifndef QX_TESTS_VM_HIDRAWNODE_H

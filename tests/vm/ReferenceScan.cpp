@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan as the library made it before it stopped opening devices: libudev's listing, each node
 // opened read-write to learn whether it can be and to ask its ids and descriptor, sysfs and udev
 // for the rest. The vm lane compares the library's table with the one this gives.

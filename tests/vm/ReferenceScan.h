@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device list of a scan that opens every hidraw node, as the reference the library's table
 // must equal field for field.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The end-to-end scenarios that run inside the test machine against the real HID library module,
 // loaded through the program's own binding path.
 #pragma once

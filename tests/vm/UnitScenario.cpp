@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/vm/EventWait.h"
 #include "tests/vm/HidRoundTrip.h"
 #include "tests/vm/Scenarios.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qx77zt as the Windows build runs it, for the Wine run in the test machine. Wine's HID bus over
 // hidraw does not give a device's own strings: the manufacturer reads "hidraw" and the product is
 // the kernel's name, the manufacturer's and the product's joined by a space. The unit's gadget is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End to end on a real kernel: the program's link, through its real binding path and the real HID
 // library module, against USB HID gadgets. Runs as root inside the test machine
 // (tools/vm/e2e.sh):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Proof that reports travel both ways between hidraw and a USB HID gadget on a real kernel, and
 // that unplugging and plugging the gadget takes the hidraw node away and brings it back. Runs as
 // root inside the test machine after `tools/vm/gadget.sh up`:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HID library's scan on a real kernel, inside the test machine (tools/vm/scan.sh):
 //
 //   vm_scan check MODULE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gadget unit's loop with a datagram socket pair in place of the gadget's report node (both
 // keep report boundaries) and recording hooks in place of the gadget script and the files.
 #include "unit/gadget/GadgetLoop.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update window over the real HID library and a unit's gadget, for the kill-and-recover run
 // of the real-kernel test machine (tools/vm/recover.sh). Dialogs answer themselves: a question
 // gets Yes, the open dialog the package given, and every message is printed.

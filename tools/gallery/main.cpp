@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders every painting style with every colour scheme in the up, hot, down and disabled states,
 // without and with a glyph, into one PNG.
 #include "HSButtons.h"

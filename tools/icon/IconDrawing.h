@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's icon: the unit's front, a dark rounded panel with its two level meters.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qx_icon DIR: writes the program icon as DIR/qx77zt-<size>.png at every usual size.
 #include "IconDrawing.h"
 

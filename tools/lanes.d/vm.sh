@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Real-kernel lane: boots a Debian kernel under qemu (tools/vm/run-in-vm.sh), makes the unit a USB
 # HID gadget there (tools/vm/gadget.sh) and, in that one boot (tools/vm/lane-job.sh), runs the
 # round-trip proof against the kernel's own hidraw node and the end-to-end tests: the program's

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Windows lane: compiles the window program for Windows (without linking it), cross-builds the
 # HID library, its core's tests and qx77zt.exe with mingw-w64 (the `windows` preset), checks the
 # DLL's export table, runs the tests under Wine (on a display of Xvfb's) and then qx77zt.exe

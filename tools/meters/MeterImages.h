@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The level meters' pictures: a grey background and a green-yellow-orange-red bar with soft top
 // and bottom edges. The committed PNGs under panel/meters are made from these by qx_meters.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the level meters' pictures: qx_meters <folder> makes <folder>/meter_back.png and
 // <folder>/meter_bar.png (the files the main window carries, under panel/meters).
 #include "MeterImages.h"

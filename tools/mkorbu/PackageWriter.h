@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing of `.orbu` update packages, for the mkorbu tool, the sample package and the tests.
 // The program itself only reads packages.
 #ifndef QX_PACKAGE_WRITER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mkorbu: packs a flash image and an EEPROM image into an update package.
 //
 //   mkorbu --name QX-77ZT --flash f.bin --eeprom e.bin [--version 1.2] -o out.orbu

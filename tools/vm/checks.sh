@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the scripts that run checks inside the test machine: `check STATUS WHAT` prints one
 # "ok" or "FAIL" line and remembers a failure in $status, the script's exit status.
 # shellcheck shell=bash disable=SC2034 # status is read by the script that sources this

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Inside the test machine: qx77zt driving the unit's gadget itself (no window program runs): no
 # unit, list, set then get, status levels as the gadget unit sends them, no permission for a user
 # the node is not open to, and an update landing byte for byte.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Inside the test machine: the unit's udev rule, how tools/run.sh tells the unit, the program's
 # link against the unit's gadget with the gadget unit answering, and the HID library against two
 # gadgets of another maker.

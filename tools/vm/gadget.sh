@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the unit appear as a real USB HID device inside the test machine: a configfs USB gadget on
 # the dummy host/device controller pair, so the kernel's own usbhid creates a /dev/hidrawN for it
 # while /dev/hidg0 is the unit's side of the wire.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Guest side of the test machine: PID 1 on the host's read-only root after the initramfs init has
 # switched to it. Starts udev so that device monitors see events, runs the job the host left in the
 # results folder under its own time limit, leaves its output and exit status there and powers the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # First PID 1 of the test machine, run from the small initramfs by busybox. It mounts the host's
 # root file system read-only and the results folder writable (both over virtio-9p) and hands PID 1
 # over to the guest side of the rig on the host's root. A real switch of root rather than a chroot,

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Inside the test machine: everything the vm lane checks, in one boot. The round-trip proof first
 # (the gadget's raw paths), then the program's link and the HID library end to end, then the
 # program itself (with the scan's table and timing before it), then its command line, then an

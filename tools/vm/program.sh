@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Inside the test machine: the program itself, QX_77ZT with its embedded HID library and its
 # windows on the offscreen platform, against the unit's gadget. The gadget unit counts what
 # arrives: the program must poll the unit for its status, follow an unplug and plug by itself, and

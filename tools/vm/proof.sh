@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Inside the test machine: makes the gadget, runs the round-trip proof and checks that a udev
 # monitor saw the hidraw node go and come back while the proof unplugged and plugged the gadget.
 #

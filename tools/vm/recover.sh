@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Inside the test machine: a firmware update cut off by SIGKILL half-way through, then started
 # again. The update window must offer the unfinished update from its journal, and the run it
 # starts must leave the gadget unit holding the package's images byte for byte. The settings the

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs one command inside a throw-away virtual machine with a real Debian kernel, and brings back
 # its output and exit status.
 #

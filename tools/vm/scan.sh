@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Inside the test machine: the HID library's scan of one gadget with four HID functions (the
 # unit's reports twice, another maker's unnumbered reports, numbered reports with a feature
 # report). The table must equal the one a scan that opens every node gives, for root and for a

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Wake-ups per second of each thread of a running process, and its processor use, over a span:
 # a wake-up is a voluntary context switch, the thread going to sleep to be woken again.
 #

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Inside the test machine: the command line as built for Windows, under Wine, driving the unit's
 # gadget through Wine's HID bus over hidraw: list, status, an acknowledged settings write and an
 # update landing byte for byte.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # For tools/windows-qt-check.sh only: the mingw-w64 toolchain, with this machine's Linux Qt 6
 # standing in for Qt for Windows, so that the window program's Windows build (QX_WINDOW_PROGRAM)
 # configures and compiles here. Its objects are never linked: Qt's libraries are Linux ones.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The unit's side of a USB HID gadget: output reports read from the gadget's report node go into a
 // virtual unit, and the unit's answer reports are written back there. Restarts change the
 // gadget's product string, which the host sees as the unit going away and coming back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real-system hooks of the gadget unit: the report node, the gadget script, the memory files
 // and the signals that carry the test's requests.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The virtual unit behind a USB HID gadget, for the real-kernel tests:
 //
 //   qx_gadget_unit --gadget tools/vm/gadget.sh --memory-dir DIR [--hidg /dev/hidg0]

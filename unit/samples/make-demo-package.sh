@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # make-demo-package.sh MKORBU OUT.orbu: writes the virtual unit's sample update package from two
 # small deterministic images, so that the same bytes come out on every machine.
 # The model name ends in a space: in boot mode the unit reports "QX-77ZT (boot)", and the program

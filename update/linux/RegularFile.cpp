@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening with POSIX calls: the kind of file is looked at before and after the open.
 #include "update/RegularFile.h"
 

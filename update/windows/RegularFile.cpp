@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening with the C run-time by the file's UTF-16 name: a folder, a device name or a pipe is
 // refused, and the descriptor is not handed to child processes.
 #include "update/RegularFile.h"

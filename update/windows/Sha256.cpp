@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The package's hash from the system's own cryptography (bcrypt.dll).
 #include "update/UpdateLog.h"
 
