@@ -96,27 +96,22 @@ int main(int argc, char** argv) {
     // says why there is none.
     const qx::cli::RuntimeFolder place = qx::cli::userRuntimeFolder();
     env.lockDir = place.path;
-    env.handOff = [&place](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
-                           std::stop_token token) -> std::optional<int> {
-        if (place.path.empty()) {
-            return std::nullopt;
-        }
-        return qx::cli::handToWindow(
-            qx::SingleInstance::endpointName(QString::fromLatin1(qx::kProgramInstanceKey),
-                                             QString::fromStdString(place.path)),
-            request, output, token);
+    // A program of the given instance key (the window program, or the demo for --demo) is asked
+    // through its socket in that folder.
+    const auto handToProgram = [&place](const char* key) {
+        return [&place, key](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
+                             std::stop_token token) -> std::optional<int> {
+            if (place.path.empty()) {
+                return std::nullopt;
+            }
+            return qx::cli::handToWindow(
+                qx::SingleInstance::endpointName(QString::fromLatin1(key),
+                                                 QString::fromStdString(place.path)),
+                request, output, token);
+        };
     };
-    // The demo program is found the same way, by its own name.
-    env.demoHandOff = [&place](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
-                               std::stop_token token) -> std::optional<int> {
-        if (place.path.empty()) {
-            return std::nullopt;
-        }
-        return qx::cli::handToWindow(
-            qx::SingleInstance::endpointName(QString::fromLatin1(qx::kDemoInstanceKey),
-                                             QString::fromStdString(place.path)),
-            request, output, token);
-    };
+    env.handOff = handToProgram(qx::kProgramInstanceKey);
+    env.demoHandOff = handToProgram(qx::kDemoInstanceKey);
     StandardOutput out;
     return qx::cli::runCli(args, env, out, stop.token());
 }
