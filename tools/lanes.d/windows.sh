@@ -41,7 +41,7 @@ check_exe() {
     here=$(mktemp -d)
     out=$(cd "$here" && "$wine" "$exe" --help)
     rc=$?
-    if [ $rc -ne 0 ] || ! grep -q "^usage: qx77zt COMMAND" <<<"$out"; then
+    if [ $rc -ne 0 ] || ! grep -Eq "^usage: qx77zt (\[--demo\] )?COMMAND" <<<"$out"; then
         echo "qx77zt.exe --help: exit $rc"
         return 1
     fi
