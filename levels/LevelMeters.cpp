@@ -400,7 +400,8 @@ void LevelMeters::showLatch(Channel& c) {
 
 void LevelMeters::updateAccessibleValue(Channel& c, PeakHold::Clock::time_point now,
                                         ReadingAnnouncer::Urgency urgency) {
-    if (!c.announcer.due(now, c.meter->valueText().toStdString(), urgency)) {
+    if (c.announcer.holdsBack(now, urgency) ||
+        !c.announcer.due(now, c.meter->valueText().toStdString(), urgency)) {
         return;
     }
     emit readingTold(c.meter->channel());

@@ -7,7 +7,7 @@ bool ReadingAnnouncer::due(Clock::time_point now, const std::string& text, Urgen
     if (toldAt_ && text == told_) {
         return false;
     }
-    if (toldAt_ && urgency == Urgency::Routine && now - *toldAt_ < kInterval) {
+    if (holdsBack(now, urgency)) {
         return false;
     }
     toldAt_ = now;

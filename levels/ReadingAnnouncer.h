@@ -22,6 +22,12 @@ public:
     // remembered; an unchanged text is never told twice.
     bool due(Clock::time_point now, const std::string& text, Urgency urgency = Urgency::Routine);
 
+    // True when nothing can be told at `now` whatever the text, so the caller need not make it:
+    // most answers fall inside the second after the last telling.
+    bool holdsBack(Clock::time_point now, Urgency urgency) const {
+        return toldAt_ && urgency == Urgency::Routine && now - *toldAt_ < kInterval;
+    }
+
 private:
     std::optional<Clock::time_point> toldAt_;
     std::string told_;
