@@ -15,6 +15,7 @@
 #include "cli/WindowCliService.h"
 #include "diag/DiagnosticsReport.h"
 #include "diag/DiagnosticsWindow.h"
+#include "levels/LevelMeters.h"
 #include "link/EmbeddedImage.h"
 #include "link/USB.h"
 #include "panel/DesignFont.h"
@@ -359,10 +360,11 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
                                      .text;
             }
             w.unit = {u.facts().product, u.facts().serial, u.facts().version, u.link().bootMode};
+            w.place = u.key().place;
             w.label = u.label();
             w.state = room::stateWord(u.state());
             w.link = &u.link();
-            w.answers = u.answers().command.load();
+            w.answers = &commandAnswers.at(static_cast<std::size_t>(i));
             units.push_back(std::move(w));
         }
         return units;

@@ -17,10 +17,9 @@ CliRequest request(Command command, std::string serial = {}, bool watch = false)
 
 TEST(UnitRouting, EachRequestGoesToTheUnitItNamesOrIsRefused) {
     const std::vector<UnitName> units = {
-        {"A1", "Studio A", "connected", true},
-        {"B2", "", "boot loader", true},
-        {"C3", "studio a", "connected", true},
-        {"D4", "Rack 2", "unplugged", false},
+        {"A1", "", "Studio A", "connected", true}, {"B2", "", "", "boot loader", true},
+        {"C3", "", "studio a", "connected", true}, {"D4", "", "Rack 2", "unplugged", false},
+        {"E5", "usb 1-2", "", "connected", true},  {"E5", "usb 1-3", "", "connected", true},
     };
     struct Case {
         const char* what;
@@ -77,13 +76,14 @@ TEST(UnitRouting, EachRequestGoesToTheUnitItNamesOrIsRefused) {
     // The refusal lists the units to choose from, with labels and states.
     const Routing refused = routeRequest(request(Command::Defaults), units);
     EXPECT_EQ(refused.error, "several units are connected; choose one with --serial (serial or "
-                             "label):\n  A1  \"Studio A\"  connected\n  B2  boot loader\n"
-                             "  C3  \"studio a\"  connected");
+                             "label):\n  A1 \"Studio A\"  connected\n  B2  boot loader\n"
+                             "  C3 \"studio a\"  connected\n  E5 at usb 1-2  connected\n"
+                             "  E5 at usb 1-3  connected");
 }
 
 TEST(UnitRouting, OneUnitOrNoneBehavesAsBefore) {
-    const std::vector<UnitName> one = {{"A1", "", "connected", true},
-                                       {"B2", "", "unplugged", false}};
+    const std::vector<UnitName> one = {{"A1", "", "", "connected", true},
+                                       {"B2", "", "", "unplugged", false}};
     EXPECT_EQ(routeRequest(request(Command::Set), one).targets, std::vector<std::size_t>{0});
     const Routing none = routeRequest(request(Command::Set), {});
     EXPECT_EQ(none.status, kExitNoUnit);
