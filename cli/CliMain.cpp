@@ -328,6 +328,11 @@ int runList(const CliRequest& r, const CliEnvironment& env, CliOutput& out) {
 }
 
 int runLabel(const CliRequest& r, const CliEnvironment& env, CliOutput& out) {
+    if (env.labelsFile.empty()) {
+        out.fail("no state folder can be found (neither XDG_STATE_HOME nor HOME is set): labels "
+                 "cannot be kept");
+        return kExitUsage;
+    }
     state::UnitLabels labels(env.labelsFile);
     loadLabels(labels, out);
     std::optional<std::vector<FoundUnit>> units = scanUnits(env, out);
