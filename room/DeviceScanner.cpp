@@ -10,7 +10,8 @@ namespace qx::room {
 FoundDevice foundDevice(const THIDdeviceInfo& info) {
     FoundDevice d;
     d.serial = textOf(info.serial);
-    d.path = textOf(info.path);
+    // The library counts the path's terminating zero in its length.
+    d.path = textOf(info.path).c_str();
     d.place = qx::devicePlace(d.path);
     d.product = textOf(info.product);
     d.version = versionText(info.releaseNumber);
