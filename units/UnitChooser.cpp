@@ -116,11 +116,12 @@ void UnitRow::paintEvent(QPaintEvent*) {
 
 void UnitRow::contextMenuEvent(QContextMenuEvent* e) {
     const auto& ch = room_.unit(index_).levels().channels;
-    if (!ch[0].latch.latched() && !ch[1].latch.latched()) {
-        return;
-    }
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Clear over"), this, [this] { emit clearOverRequested(index_); });
+    menu.addAction(QStringLiteral("&Label..."), this, [this] { emit labelRequested(index_); });
+    if (ch[0].latch.latched() || ch[1].latch.latched()) {
+        menu.addAction(QStringLiteral("&Clear over"), this,
+                       [this] { emit clearOverRequested(index_); });
+    }
     menu.exec(e->globalPos());
 }
 

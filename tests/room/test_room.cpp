@@ -127,7 +127,9 @@ TEST_F(RoomTest, ASilentOrUnpluggedUnitNeverStallsTheOthers) {
     silent.silent = true;
     bench->unit(1).setFaults(silent);
     EXPECT_TRUE(answersGrow({0, 2}, 10));
-    EXPECT_EQ(room->unit(indexOf(serialOf(1))).state(), UnitState::NotAnswering);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return room->unit(indexOf(serialOf(1))).state() == UnitState::NotAnswering; },
+        5000));
 
     // Unplugged while another is being written.
     bench->setPlugged(2, false);
