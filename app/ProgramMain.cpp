@@ -396,6 +396,7 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
                                      .text;
             }
             w.unit = {u.facts().product, u.facts().serial, u.facts().version, u.link().bootMode};
+            w.path = u.path();
             w.place = u.key().place;
             w.label = u.label();
             w.state = room::stateWord(u.state());

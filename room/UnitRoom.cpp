@@ -218,6 +218,15 @@ void UnitRoom::followDeviceChange() {
             added.push_back(static_cast<int>(d));
         }
     }
+    // Where each unit was found this time.
+    for (std::size_t d = 0; d < found.size(); ++d) {
+        if (const int known = find(keys[d]); known >= 0) {
+            RoomUnit& u = unit(known);
+            if (u.path_.empty() || found[d].usable) {
+                u.path_ = found[d].path;
+            }
+        }
+    }
     bool deferred = false;
     for (std::size_t i = 0; i < units_.size(); ++i) {
         RoomUnit& u = *units_[i];
@@ -232,7 +241,9 @@ void UnitRoom::followDeviceChange() {
     }
     changeBegan_.reset();
     for (const int d : added) {
-        addUnit(keys[static_cast<std::size_t>(d)]);
+        if (const int index = addUnit(keys[static_cast<std::size_t>(d)]); index >= 0) {
+            unit(index).path_ = found[static_cast<std::size_t>(d)].path;
+        }
     }
     if (deferred) {
         deferredTimer_.start(deferredRetry);
