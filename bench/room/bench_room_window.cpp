@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QToolBar>
+#include <QWindow>
 
 #include <benchmark/benchmark.h>
 
@@ -42,12 +43,19 @@ public:
     using QApplication::QApplication;
     std::vector<const QObject*> watched;
     std::function<void()> drawn;
+    // The window whose backing store flushes are counted, and how many there were.
+    const QWidget* window = nullptr;
+    long long flushes = 0;
 
     bool notify(QObject* receiver, QEvent* e) override {
         ++depth_;
         if (e->type() == QEvent::Paint &&
             std::find(watched.begin(), watched.end(), receiver) != watched.end()) {
             painted_ = true;
+        }
+        if (e->type() == QEvent::UpdateRequest && window != nullptr &&
+            (receiver == window || receiver == static_cast<QObject*>(window->windowHandle()))) {
+            ++flushes;
         }
         const bool result = QApplication::notify(receiver, e);
         if (--depth_ == 0 && painted_) {
@@ -166,6 +174,8 @@ void BM_AnswerToDrawn(benchmark::State& state) {
     const double seconds = qx::bench::spanSeconds(20.0);
     qx::bench::SpanFigures figures;
     const long long messagesBefore = qtMessages.load();
+    app->window = &mainWindow;
+    const long long flushesBefore = app->flushes;
     double wall = seconds;
     for (auto _ : state) {
         measuring = true;
@@ -176,6 +186,10 @@ void BM_AnswerToDrawn(benchmark::State& state) {
     }
     app->drawn = nullptr;
     app->watched.clear();
+    app->window = nullptr;
+    // How often the main window's picture was brought up to date (for any of its parts).
+    state.counters["main_window_updates_per_s"] =
+        static_cast<double>(app->flushes - flushesBefore) / wall;
     state.counters["median_ms"] = percentile(latenciesMs, 0.5);
     state.counters["p99_ms"] = percentile(latenciesMs, 0.99);
     state.counters["max_ms"] = percentile(latenciesMs, 1.0);
