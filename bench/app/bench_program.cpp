@@ -9,15 +9,11 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <fcntl.h>
 #include <spawn.h>
