@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "room/RoomUnit.h"
 
+#include <algorithm>
+
 namespace qx::room {
 
 const char* stateWord(UnitState state) {
@@ -70,9 +72,9 @@ UnitState RoomUnit::state() const {
     if (link_.bootMode) {
         return UnitState::BootLoader;
     }
-    // Polled ten times a second: a second without an answer is silence.
-    const auto last = link_.lastAnswerAt();
-    if (!last || LinkState::Clock::now() - *last > std::chrono::seconds(1)) {
+    // Polled ten times a second: a second without an answer, since it connected, is silence.
+    const auto heard = std::max(connectedAt_, link_.lastAnswerAt().value_or(connectedAt_));
+    if (LinkState::Clock::now() - heard > std::chrono::seconds(1)) {
         return UnitState::NotAnswering;
     }
     return UnitState::Connected;
@@ -99,6 +101,9 @@ void RoomUnit::attachView(ConnectionView* view) {
 
 void RoomUnit::setControlsEnabled(bool enabled) {
     facts_.controlsEnabled = enabled;
+    if (enabled) {
+        connectedAt_ = LinkState::Clock::now();
+    }
     if (view_) {
         view_->setControlsEnabled(enabled);
     }

@@ -121,6 +121,9 @@ private:
     std::string label_;
     levels::LevelMemory levels_;
     bool everConnected_ = false;
+    // When the link last connected in normal mode: silence is counted from here until it
+    // answers.
+    LinkState::Clock::time_point connectedAt_{};
     // Connected in normal mode when last looked at: a profile is written on the change to it.
     bool runningBefore_ = false;
     // An answer's hand-off to the user interface thread is on its way.
