@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace qx::units {
 
 namespace {
@@ -76,8 +78,13 @@ void UnitRow::paintEvent(QPaintEvent*) {
     const room::RoomUnit& u = room_.unit(index_);
     const int bars = kBarWidth + 6;
     const QRect textBox = r.adjusted(6, 0, -bars - 4, 0);
+    // The main window sets its font in pixels; a font in points is scaled as such.
     QFont small = font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
+    if (small.pointSizeF() > 0) {
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+    } else {
+        small.setPixelSize(std::max(8, static_cast<int>(small.pixelSize() * 0.85 + 0.5)));
+    }
     const QString state = QString::fromLatin1(room::stateWord(u.state()));
     const int stateWidth = QFontMetrics(small).horizontalAdvance(state);
     p.setPen(ink);
@@ -151,9 +158,11 @@ UnitChooser::UnitChooser(room::UnitRoom& room, std::function<bool()> mayChoose, 
         }
         emit wanted(room_.several());
     });
+    // An answer can change the state word, and the window's meters latch and clear the shown
+    // unit's overs without a word to the room: the row is read again, and told only what changed.
     connect(&room_, &room::UnitRoom::unitAnswered, this, [this](int index) {
         if (index < rowCount() && isVisible()) {
-            row(index)->update();
+            row(index)->refresh();
         }
     });
     connect(&room_, &room::UnitRoom::shownChanged, this, [this] { showChosen(); });

@@ -46,11 +46,24 @@ void UnitTile::refresh() {
         text +=
             QStringLiteral(", left %1 dB, right %2 dB").arg(readingText(ch[0]), readingText(ch[1]));
     }
-    if (ch[0].latch.latched() || ch[1].latch.latched()) {
+    describedOver_ = u.levels().anyOver();
+    describedState_ = u.state();
+    if (describedOver_) {
         text += QStringLiteral(", over latched; press Space to clear");
     }
     setAccessibleDescription(text);
     update();
+}
+
+void UnitTile::answered() {
+    // The readings are told once a second; a latch or state that changed, at once (the window's
+    // meters latch and clear the shown unit's overs without a word to the room).
+    const room::RoomUnit& u = room_.unit(index_);
+    if (u.levels().anyOver() != describedOver_ || u.state() != describedState_) {
+        refresh();
+    } else {
+        update();
+    }
 }
 
 void UnitTile::paintEvent(QPaintEvent*) {
@@ -159,7 +172,7 @@ UnitsWindow::UnitsWindow(room::UnitRoom& room, QWidget* parent)
     });
     connect(&room_, &room::UnitRoom::unitAnswered, this, [this](int index) {
         if (index < tileCount() && isVisible()) {
-            tile(index)->update();
+            tile(index)->answered();
         }
     });
     connect(&room_, &room::UnitRoom::shownChanged, this, [this] {

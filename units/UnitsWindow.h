@@ -22,6 +22,9 @@ public:
     UnitTile(room::UnitRoom& room, int index, QWidget* parent = nullptr);
     int index() const { return index_; }
     void refresh();
+    // An answer of the unit came: redraws, and reads the unit again where its latch or state
+    // word changed.
+    void answered();
     QSize sizeHint() const override { return {180, 260}; }
     QSize minimumSizeHint() const override { return {90, 130}; }
 
@@ -33,6 +36,9 @@ protected:
 private:
     room::UnitRoom& room_;
     int index_;
+    // What the accessible description last said.
+    bool describedOver_ = false;
+    room::UnitState describedState_ = room::UnitState::Unplugged;
 };
 
 class UnitsWindow : public QWidget {
