@@ -33,6 +33,7 @@ UnitRow::UnitRow(room::UnitRoom& room, int index, QWidget* parent)
     : QRadioButton(parent), room_(room), index_(index) {
     setObjectName(QStringLiteral("unitRow%1").arg(index));
     setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     refresh();
 }
 
@@ -135,6 +136,8 @@ UnitChooser::UnitChooser(room::UnitRoom& room, std::function<bool()> mayChoose, 
     : QWidget(parent), room_(room), mayChoose_(std::move(mayChoose)) {
     setObjectName(QStringLiteral("unitChooser"));
     setAccessibleName(QStringLiteral("Units"));
+    // As wide as the panel under it: a tool bar leaves a widget at its hint's width otherwise.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     layout_ = new QVBoxLayout(this);
     layout_->setContentsMargins(0, 0, 0, 2);
     layout_->setSpacing(1);

@@ -48,6 +48,9 @@ public:
     int tileCount() const { return static_cast<int>(tiles_.size()); }
     UnitTile* tile(int index) const { return tiles_.at(static_cast<std::size_t>(index)); }
 
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
     void addTiles();
     void placeTiles();
@@ -55,6 +58,7 @@ private:
     room::UnitRoom& room_;
     QGridLayout* grid_ = nullptr;
     std::vector<UnitTile*> tiles_;
+    bool everShown_ = false;
 };
 
 } // namespace qx::units

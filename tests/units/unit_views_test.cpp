@@ -100,6 +100,8 @@ struct UnitViews : ::testing::Test {
             w.levelMeters()->attachMemory(&u.levels());
             w.showLink(u.link());
             u.attachView(&view);
+            w.setUnitName(room->several() || !u.label().empty() ? QString::fromStdString(u.name())
+                                                                : QString());
         });
         QObject::connect(room.get(), &room::UnitRoom::unitAdded, &w, [this](int index) {
             room::RoomUnit& u = room->unit(index);
@@ -394,7 +396,14 @@ TEST_F(UnitViews, EveryRowAndTileNamesItsUnit) {
         EXPECT_TRUE(description.endsWith(QStringLiteral("Ctrl+%1").arg(i + 1)))
             << description.toStdString();
     }
-    // Rows one under another, tiles side by side, none over another.
+    // Rows as wide as the panel, tiles as large as they ask to be in the window first shown, so
+    // that names are not cut short; rows one under another, tiles side by side, none over
+    // another.
+    for (int i = 0; i < room->count(); ++i) {
+        EXPECT_GE(chooser->row(i)->width(), w.centralWidget()->width() * 9 / 10);
+        EXPECT_GE(unitsWindow->tile(i)->width(), unitsWindow->tile(i)->sizeHint().width());
+        EXPECT_GE(unitsWindow->tile(i)->height(), unitsWindow->tile(i)->sizeHint().height());
+    }
     for (int i = 0; i < room->count(); ++i) {
         for (int j = i + 1; j < room->count(); ++j) {
             EXPECT_FALSE(chooser->row(i)->geometry().intersects(chooser->row(j)->geometry()));
@@ -421,32 +430,70 @@ TEST_F(UnitViews, EveryRowAndTileNamesItsUnit) {
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join(QLatin1Char('\n')).toStdString();
 }
 
-// Pictures for a person to look at, not checks. Run by hand under a display:
+// A window's picture under its title, which no window manager draws here.
+QImage titled(QWidget* window) {
+    const QImage body = window->grab().toImage();
+    const QFont font(QStringLiteral("DejaVu Sans"), 10, QFont::Bold);
+    const int bar = QFontMetrics(font).height() + 8;
+    const int width =
+        std::max(body.width(), QFontMetrics(font).horizontalAdvance(window->windowTitle()) + 16);
+    QImage out(width, bar + body.height(), QImage::Format_RGB32);
+    out.fill(QColor(250, 250, 250));
+    QPainter p(&out);
+    p.fillRect(QRect(0, 0, width, bar), QColor(60, 70, 90));
+    p.setFont(font);
+    p.setPen(Qt::white);
+    p.drawText(QRect(8, 0, width - 8, bar), Qt::AlignVCenter | Qt::AlignLeft,
+               window->windowTitle());
+    p.drawImage(0, bar, body);
+    return out;
+}
+
+// Pictures for a person to look at, not checks. Run by hand:
 //   QX_SHOTS_DIR=/some/folder test_unit_views --gtest_also_run_disabled_tests
 //       --gtest_filter='*Shots*'
 TEST_F(UnitViews, DISABLED_Shots) {
     const QString dir = qEnvironmentVariable("QX_SHOTS_DIR", QStringLiteral("/tmp/qx-shots"));
     QDir().mkpath(dir);
+    const auto save = [&](QWidget* window, const char* name) {
+        ASSERT_TRUE(titled(window).save(dir + QLatin1Char('/') + QLatin1String(name)));
+    };
     labels[serialOf(1)] = "Studio A L/R";
     labels[serialOf(2)] = "Rack 2";
-    start(4, 4);
-    for (int i = 0; i < 4; ++i) {
+    start(4, 1);
+    bench->unit(0).setLevelPattern(unit::LevelPattern::Programme);
+    QTest::qWait(1500);
+    save(&w, "main-one-unit.png");
+
+    for (int i = 1; i < 4; ++i) {
         bench->unit(i).setLevelPattern(unit::LevelPattern::Programme);
+        bench->setPlugged(i, true);
     }
-    // An over on a unit not shown, then quiet again.
+    room->followDeviceChange();
+    ASSERT_EQ(room->count(), 4);
+    // An over on a unit not shown, then programme again; the panel shows "Studio A L/R".
     bench->unit(2).setLevelPattern(unit::LevelPattern::Overload);
     ASSERT_TRUE(waitForOver(2));
     bench->unit(2).setLevelPattern(unit::LevelPattern::Programme);
-    QTest::keyClick(&w, Qt::Key_2, Qt::ControlModifier);
+    ASSERT_TRUE(chooser->choose(1));
+    chooser->row(3)->setFocus();
     QTest::qWait(1500);
-    ASSERT_TRUE(w.grab().save(dir + QStringLiteral("/chooser-over-on-unit-3.png")));
+    save(&w, "main-four-units-over-on-rack-2.png");
+    // The strip three times as large.
+    const QImage strip = titled(&w).copy(0, 0, w.width(), bar->geometry().bottom() + 30);
+    ASSERT_TRUE(strip.scaled(strip.size() * 3).save(dir + QStringLiteral("/strip-zoomed.png")));
+
     unitsWindow->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(unitsWindow.get()));
     QTest::qWait(1500);
-    ASSERT_TRUE(unitsWindow->grab().save(dir + QStringLiteral("/units-window-4.png")));
-    unitsWindow->resize(900, 420);
+    save(unitsWindow.get(), "units-window-four-units.png");
+    unitsWindow->resize(1000, 460);
+    unitsWindow->tile(3)->setFocus();
+    QTest::qWait(1000);
+    save(unitsWindow.get(), "units-window-four-units-large.png");
+    unitsWindow->resize(380, 200);
     QTest::qWait(500);
-    ASSERT_TRUE(unitsWindow->grab().save(dir + QStringLiteral("/units-window-4-large.png")));
+    save(unitsWindow.get(), "units-window-four-units-small.png");
 }
 
 } // namespace
