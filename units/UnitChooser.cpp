@@ -8,6 +8,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QPainter>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStyleOptionFocusRect>
 #include <QTimer>
@@ -20,6 +21,7 @@ namespace qx::units {
 namespace {
 
 constexpr int kRowHeight = 22;
+constexpr int kRowSpacing = 1;
 constexpr int kBarHeight = 3;
 constexpr int kBarWidth = 44;
 
@@ -138,9 +140,19 @@ UnitChooser::UnitChooser(room::UnitRoom& room, std::function<bool()> mayChoose, 
     setAccessibleName(QStringLiteral("Units"));
     // As wide as the panel under it: a tool bar leaves a widget at its hint's width otherwise.
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    layout_ = new QVBoxLayout(this);
-    layout_->setContentsMargins(0, 0, 0, 2);
-    layout_->setSpacing(1);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 2);
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFocusPolicy(Qt::NoFocus);
+    auto* list = new QWidget(scroll_);
+    layout_ = new QVBoxLayout(list);
+    layout_->setContentsMargins(0, 0, 0, 0);
+    layout_->setSpacing(kRowSpacing);
+    scroll_->setWidget(list);
+    outer->addWidget(scroll_);
     group_ = new QButtonGroup(this);
     group_->setExclusive(true);
     connect(group_, &QButtonGroup::idClicked, this, [this](int index) {
@@ -198,13 +210,26 @@ UnitChooser::UnitChooser(room::UnitRoom& room, std::function<bool()> mayChoose, 
 
 void UnitChooser::addRow(int index) {
     while (rowCount() <= index) {
-        auto* r = new UnitRow(room_, rowCount(), this);
+        auto* r = new UnitRow(room_, rowCount(), scroll_->widget());
         group_->addButton(r, rowCount());
         connect(r, &UnitRow::clearOverRequested, this, [this](int i) { room_.clearOver(i, -1); });
+        r->installEventFilter(this);
         layout_->addWidget(r);
         rows_.push_back(r);
     }
+    const int shownRows = std::min(rowCount(), kRowsShown);
+    scroll_->setFixedHeight(shownRows * kRowHeight + (shownRows - 1) * kRowSpacing);
     showChosen();
+}
+
+bool UnitChooser::eventFilter(QObject* watched, QEvent* e) {
+    // A row reached by the keyboard scrolls into sight.
+    if (e->type() == QEvent::FocusIn) {
+        if (auto* r = qobject_cast<UnitRow*>(watched)) {
+            scroll_->ensureWidgetVisible(r, 0, 0);
+        }
+    }
+    return QWidget::eventFilter(watched, e);
 }
 
 bool UnitChooser::choose(int index) {
@@ -233,6 +258,9 @@ void UnitChooser::showChosen() {
             r->setChecked(r->index() == shown);
         }
         r->refresh();
+    }
+    if (shown >= 0 && shown < rowCount()) {
+        scroll_->ensureWidgetVisible(row(shown), 0, 0);
     }
 }
 

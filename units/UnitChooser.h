@@ -13,6 +13,7 @@
 #include <vector>
 
 class QButtonGroup;
+class QScrollArea;
 class QTimer;
 class QVBoxLayout;
 
@@ -56,9 +57,15 @@ public:
     // The next (or, with -1, the previous) unit after the shown one.
     void chooseNext(int step);
 
+    // Rows shown at once; more scroll, so that the main window stays on a small screen.
+    static constexpr int kRowsShown = 5;
+
 signals:
     // Whether the strip should be shown changed.
     void wanted(bool shown);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void addRow(int index);
@@ -66,6 +73,7 @@ private:
 
     room::UnitRoom& room_;
     std::function<bool()> mayChoose_;
+    QScrollArea* scroll_ = nullptr;
     QVBoxLayout* layout_ = nullptr;
     QButtonGroup* group_ = nullptr;
     std::vector<UnitRow*> rows_;

@@ -430,6 +430,39 @@ TEST_F(UnitViews, EveryRowAndTileNamesItsUnit) {
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join(QLatin1Char('\n')).toStdString();
 }
 
+TEST_F(UnitViews, ManyUnitsScrollInTheStripWhichKeepsTheChosenOneInSight) {
+    start(7, 5);
+    QTest::qWait(50);
+    ASSERT_TRUE(bar->isVisible());
+    const int fiveRows = w.height();
+    bench->setPlugged(5, true);
+    bench->setPlugged(6, true);
+    room->followDeviceChange();
+    ASSERT_EQ(chooser->rowCount(), 7);
+    QTest::qWait(50);
+    EXPECT_EQ(w.height(), fiveRows) << "the window grows no taller than with five units";
+    const auto inSight = [this](int index) {
+        QWidget* r = chooser->row(index);
+        const QRect seen(r->mapTo(chooser, QPoint(0, 0)), r->size());
+        return chooser->rect().contains(seen);
+    };
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_7, Qt::ControlModifier);
+    ASSERT_EQ(room->shown(), 6);
+    EXPECT_TRUE(inSight(6));
+    QTest::keyClick(&w, Qt::Key_Tab, Qt::ControlModifier);
+    ASSERT_EQ(room->shown(), 0);
+    EXPECT_TRUE(inSight(0));
+    // Down, row by row, to the last, which scrolls into sight.
+    chooser->row(0)->setFocus();
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    }
+    EXPECT_EQ(room->shown(), 6);
+    EXPECT_TRUE(inSight(6));
+}
+
 // A window's picture under its title, which no window manager draws here.
 QImage titled(QWidget* window) {
     const QImage body = window->grab().toImage();
