@@ -19,6 +19,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QPainter>
 #include <QTest>
@@ -168,6 +169,20 @@ struct UnitViews : ::testing::Test {
     static QString accessibleDescription(QWidget* widget) {
         return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Description);
     }
+    // Waits until the window, and what was added to it, has taken the size its layout asks for
+    // (it is of fixed size).
+    static bool settled(QWidget& window) {
+        // Rows added to a shown strip are shown and laid out by posted events.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        window.layout()->activate();
+        return QTest::qWaitFor(
+            [&] {
+                return window.size() == window.minimumSize() &&
+                       window.size() == window.maximumSize();
+            },
+            5000);
+    }
     bool red(const QLabel* l) const {
         return l->palette().color(QPalette::WindowText) == QColor(220, 0, 0);
     }
@@ -182,7 +197,8 @@ TEST_F(UnitViews, TheStripComesWithASecondUnitAndTheOneUnitWindowStaysAsItWas) {
     Tfmain plain{link, plainTfu, plainDialogs};
     plain.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&plain));
-    QTest::qWait(50);
+    ASSERT_TRUE(settled(plain));
+    ASSERT_TRUE(settled(w));
     EXPECT_FALSE(room->several());
     EXPECT_FALSE(bar->isVisible());
     EXPECT_EQ(w.size(), plain.size());
@@ -197,7 +213,7 @@ TEST_F(UnitViews, TheStripComesWithASecondUnitAndTheOneUnitWindowStaysAsItWas) {
     EXPECT_EQ(unitsWindow->tileCount(), 2);
     EXPECT_EQ(room->shown(), 0) << "a second unit takes nothing from the first";
     // The panel keeps its size under the strip.
-    QTest::qWait(50);
+    ASSERT_TRUE(settled(w));
     EXPECT_EQ(w.centralWidget()->size(), plain.centralWidget()->size());
     EXPECT_GE(w.centralWidget()->y(), bar->geometry().bottom());
 
@@ -432,14 +448,14 @@ TEST_F(UnitViews, EveryRowAndTileNamesItsUnit) {
 
 TEST_F(UnitViews, ManyUnitsScrollInTheStripWhichKeepsTheChosenOneInSight) {
     start(7, 5);
-    QTest::qWait(50);
     ASSERT_TRUE(bar->isVisible());
+    ASSERT_TRUE(settled(w));
     const int fiveRows = w.height();
     bench->setPlugged(5, true);
     bench->setPlugged(6, true);
     room->followDeviceChange();
     ASSERT_EQ(chooser->rowCount(), 7);
-    QTest::qWait(50);
+    ASSERT_TRUE(settled(w));
     EXPECT_EQ(w.height(), fiveRows) << "the window grows no taller than with five units";
     const auto inSight = [this](int index) {
         QWidget* r = chooser->row(index);
@@ -458,6 +474,10 @@ TEST_F(UnitViews, ManyUnitsScrollInTheStripWhichKeepsTheChosenOneInSight) {
     chooser->row(0)->setFocus();
     for (int i = 0; i < 6; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        EXPECT_EQ(QApplication::focusWidget(), chooser->row(i + 1))
+            << (QApplication::focusWidget()
+                    ? QApplication::focusWidget()->objectName().toStdString()
+                    : std::string("none"));
     }
     EXPECT_EQ(room->shown(), 6);
     EXPECT_TRUE(inSight(6));
