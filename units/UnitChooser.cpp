@@ -152,6 +152,7 @@ UnitChooser::UnitChooser(room::UnitRoom& room, std::function<bool()> mayChoose, 
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(kRowSpacing);
     scroll_->setWidget(list);
+    list->installEventFilter(this);
     outer->addWidget(scroll_);
     group_ = new QButtonGroup(this);
     group_->setExclusive(true);
@@ -223,6 +224,9 @@ void UnitChooser::addRow(int index) {
 }
 
 bool UnitChooser::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == scroll_->widget() && e->type() == QEvent::Resize) {
+        keepChosenInSight();
+    }
     // A row reached by the keyboard scrolls into sight.
     if (e->type() == QEvent::FocusIn) {
         if (auto* r = qobject_cast<UnitRow*>(watched)) {
@@ -259,9 +263,17 @@ void UnitChooser::showChosen() {
         }
         r->refresh();
     }
-    if (shown >= 0 && shown < rowCount()) {
-        scroll_->ensureWidgetVisible(row(shown), 0, 0);
-    }
+    keepChosenInSight();
+}
+
+void UnitChooser::keepChosenInSight() {
+    // Rows just added are shown and placed by posted events: look once they have run.
+    QTimer::singleShot(0, this, [this] {
+        const int shown = room_.shown();
+        if (shown >= 0 && shown < rowCount()) {
+            scroll_->ensureWidgetVisible(row(shown), 0, 0);
+        }
+    });
 }
 
 } // namespace qx::units

@@ -70,6 +70,7 @@ protected:
 private:
     void addRow(int index);
     void showChosen();
+    void keepChosenInSight();
 
     room::UnitRoom& room_;
     std::function<bool()> mayChoose_;

@@ -447,29 +447,31 @@ TEST_F(UnitViews, EveryRowAndTileNamesItsUnit) {
 }
 
 TEST_F(UnitViews, ManyUnitsScrollInTheStripWhichKeepsTheChosenOneInSight) {
-    start(7, 5);
+    start(7, 6);
+    const auto inSight = [this](int index) {
+        QWidget* r = chooser->row(index);
+        const QRect seen(r->mapTo(chooser, QPoint(0, 0)), r->size());
+        return r->isVisible() && chooser->rect().contains(seen);
+    };
+    // Chosen as soon as it is there, before its row is placed.
+    ASSERT_TRUE(chooser->choose(5));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return inSight(5); }, 5000));
     ASSERT_TRUE(bar->isVisible());
     ASSERT_TRUE(settled(w));
-    const int fiveRows = w.height();
-    bench->setPlugged(5, true);
+    const int sixUnits = w.height();
     bench->setPlugged(6, true);
     room->followDeviceChange();
     ASSERT_EQ(chooser->rowCount(), 7);
     ASSERT_TRUE(settled(w));
-    EXPECT_EQ(w.height(), fiveRows) << "the window grows no taller than with five units";
-    const auto inSight = [this](int index) {
-        QWidget* r = chooser->row(index);
-        const QRect seen(r->mapTo(chooser, QPoint(0, 0)), r->size());
-        return chooser->rect().contains(seen);
-    };
+    EXPECT_EQ(w.height(), sixUnits) << "the strip grows no taller than five rows";
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     QTest::keyClick(&w, Qt::Key_7, Qt::ControlModifier);
     ASSERT_EQ(room->shown(), 6);
-    EXPECT_TRUE(inSight(6));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return inSight(6); }, 5000));
     QTest::keyClick(&w, Qt::Key_Tab, Qt::ControlModifier);
     ASSERT_EQ(room->shown(), 0);
-    EXPECT_TRUE(inSight(0));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return inSight(0); }, 5000));
     // Down, row by row, to the last, which scrolls into sight.
     chooser->row(0)->setFocus();
     for (int i = 0; i < 6; ++i) {
@@ -480,7 +482,7 @@ TEST_F(UnitViews, ManyUnitsScrollInTheStripWhichKeepsTheChosenOneInSight) {
                     : std::string("none"));
     }
     EXPECT_EQ(room->shown(), 6);
-    EXPECT_TRUE(inSight(6));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return inSight(6); }, 5000));
 }
 
 // A window's picture under its title, which no window manager draws here.
@@ -547,6 +549,15 @@ TEST_F(UnitViews, DISABLED_Shots) {
     unitsWindow->resize(380, 200);
     QTest::qWait(500);
     save(unitsWindow.get(), "units-window-four-units-small.png");
+}
+
+TEST_F(UnitViews, DISABLED_ShotsSevenUnits) {
+    const QString dir = qEnvironmentVariable("QX_SHOTS_DIR", QStringLiteral("/tmp/qx-shots"));
+    QDir().mkpath(dir);
+    start(7, 7);
+    ASSERT_TRUE(chooser->choose(6));
+    QTest::qWait(1500);
+    ASSERT_TRUE(titled(&w).save(dir + QStringLiteral("/main-seven-units-last-chosen.png")));
 }
 
 } // namespace
