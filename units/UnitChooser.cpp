@@ -8,6 +8,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QPainter>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStyleOptionFocusRect>
 #include <QTimer>
@@ -20,6 +21,7 @@ namespace qx::units {
 namespace {
 
 constexpr int kRowHeight = 22;
+constexpr int kRowSpacing = 1;
 constexpr int kBarHeight = 3;
 constexpr int kBarWidth = 44;
 
@@ -33,6 +35,7 @@ UnitRow::UnitRow(room::UnitRoom& room, int index, QWidget* parent)
     : QRadioButton(parent), room_(room), index_(index) {
     setObjectName(QStringLiteral("unitRow%1").arg(index));
     setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     refresh();
 }
 
@@ -64,8 +67,10 @@ QSize UnitRow::sizeHint() const {
 void UnitRow::refresh() {
     const room::RoomUnit& u = room_.unit(index_);
     const QString name = rowText(u);
+    bool changed = false;
     if (text() != name) {
         setText(name);
+        changed = true;
     }
     QString description = QString::fromLatin1(room::stateWord(u.state()));
     if (!u.label().empty()) {
@@ -84,8 +89,13 @@ void UnitRow::refresh() {
     if (accessibleDescription() != description) {
         setAccessibleDescription(description);
         setToolTip(description);
+        changed = true;
     }
-    update();
+    if (changed) {
+        update();
+    } else {
+        levelsChanged();
+    }
 }
 
 void UnitRow::paintEvent(QPaintEvent*) {
@@ -99,12 +109,12 @@ void UnitRow::paintEvent(QPaintEvent*) {
     const room::RoomUnit& u = room_.unit(index_);
     const int bars = kBarWidth + 6;
     const QRect textBox = r.adjusted(6, 0, -bars - 4, 0);
-    // The window's fonts are sized in pixels; a smaller one for the state word.
+    // The main window sets its font in pixels; a font in points is scaled as such.
     QFont small = font();
-    if (small.pixelSize() > 0) {
-        small.setPixelSize(std::max(8, small.pixelSize() * 85 / 100));
-    } else {
+    if (small.pointSizeF() > 0) {
         small.setPointSizeF(small.pointSizeF() * 0.85);
+    } else {
+        small.setPixelSize(std::max(8, static_cast<int>(small.pixelSize() * 0.85 + 0.5)));
     }
     const QString state = QString::fromLatin1(room::stateWord(u.state()));
     const int stateWidth = QFontMetrics(small).horizontalAdvance(state);
@@ -158,9 +168,22 @@ UnitChooser::UnitChooser(room::UnitRoom& room, std::function<bool()> mayChoose, 
     : QWidget(parent), room_(room), mayChoose_(std::move(mayChoose)) {
     setObjectName(QStringLiteral("unitChooser"));
     setAccessibleName(QStringLiteral("Units"));
-    layout_ = new QVBoxLayout(this);
-    layout_->setContentsMargins(0, 0, 0, 2);
-    layout_->setSpacing(1);
+    // As wide as the panel under it: a tool bar leaves a widget at its hint's width otherwise.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 2);
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFocusPolicy(Qt::NoFocus);
+    auto* list = new QWidget(scroll_);
+    layout_ = new QVBoxLayout(list);
+    layout_->setContentsMargins(0, 0, 0, 0);
+    layout_->setSpacing(kRowSpacing);
+    scroll_->setWidget(list);
+    list->installEventFilter(this);
+    outer->addWidget(scroll_);
     group_ = new QButtonGroup(this);
     group_->setExclusive(true);
     connect(group_, &QButtonGroup::idClicked, this, [this](int index) {
@@ -181,9 +204,11 @@ UnitChooser::UnitChooser(room::UnitRoom& room, std::function<bool()> mayChoose, 
         }
         emit wanted(room_.several());
     });
+    // An answer can change the state word, and the window's meters latch and clear the shown
+    // unit's overs without a word to the room: the row is read again, and told only what changed.
     connect(&room_, &room::UnitRoom::unitAnswered, this, [this](int index) {
         if (index < rowCount() && isVisible()) {
-            row(index)->levelsChanged();
+            row(index)->refresh();
         }
     });
     connect(&room_, &room::UnitRoom::shownChanged, this, [this] { showChosen(); });
@@ -216,13 +241,29 @@ UnitChooser::UnitChooser(room::UnitRoom& room, std::function<bool()> mayChoose, 
 
 void UnitChooser::addRow(int index) {
     while (rowCount() <= index) {
-        auto* r = new UnitRow(room_, rowCount(), this);
+        auto* r = new UnitRow(room_, rowCount(), scroll_->widget());
         group_->addButton(r, rowCount());
         connect(r, &UnitRow::clearOverRequested, this, [this](int i) { room_.clearOver(i, -1); });
+        r->installEventFilter(this);
         layout_->addWidget(r);
         rows_.push_back(r);
     }
+    const int shownRows = std::min(rowCount(), kRowsShown);
+    scroll_->setFixedHeight(shownRows * kRowHeight + (shownRows - 1) * kRowSpacing);
     showChosen();
+}
+
+bool UnitChooser::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == scroll_->widget() && e->type() == QEvent::Resize) {
+        keepChosenInSight();
+    }
+    // A row reached by the keyboard scrolls into sight.
+    if (e->type() == QEvent::FocusIn) {
+        if (auto* r = qobject_cast<UnitRow*>(watched)) {
+            scroll_->ensureWidgetVisible(r, 0, 0);
+        }
+    }
+    return QWidget::eventFilter(watched, e);
 }
 
 bool UnitChooser::choose(int index) {
@@ -252,6 +293,17 @@ void UnitChooser::showChosen() {
         }
         r->refresh();
     }
+    keepChosenInSight();
+}
+
+void UnitChooser::keepChosenInSight() {
+    // Rows just added are shown and placed by posted events: look once they have run.
+    QTimer::singleShot(0, this, [this] {
+        const int shown = room_.shown();
+        if (shown >= 0 && shown < rowCount()) {
+            scroll_->ensureWidgetVisible(row(shown), 0, 0);
+        }
+    });
 }
 
 } // namespace qx::units

@@ -14,6 +14,7 @@
 #include <vector>
 
 class QButtonGroup;
+class QScrollArea;
 class QTimer;
 class QVBoxLayout;
 
@@ -65,18 +66,26 @@ public:
     // The next (or, with -1, the previous) unit after the shown one.
     void chooseNext(int step);
 
+    // Rows shown at once; more scroll, so that the main window stays on a small screen.
+    static constexpr int kRowsShown = 5;
+
 signals:
     // Whether the strip should be shown changed.
     void wanted(bool shown);
     // The operator asked to name a unit (its row's context menu).
     void labelRequested(int index);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
 private:
     void addRow(int index);
     void showChosen();
+    void keepChosenInSight();
 
     room::UnitRoom& room_;
     std::function<bool()> mayChoose_;
+    QScrollArea* scroll_ = nullptr;
     QVBoxLayout* layout_ = nullptr;
     QButtonGroup* group_ = nullptr;
     std::vector<UnitRow*> rows_;

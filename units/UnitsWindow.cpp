@@ -24,6 +24,26 @@ QString readingText(const levels::ChannelMemory& c) {
     return QString::number(*db, 'f', 0);
 }
 
+// `font` at the largest pixel size from `most` down to `least` at which `text` fits `width`.
+QFont fitted(QFont font, const QString& text, int width, int most, int least) {
+    font.setPixelSize(most);
+    const int wide = QFontMetrics(font).horizontalAdvance(text);
+    if (wide <= width || most <= least) {
+        return font;
+    }
+    int size = std::max(least, most * width / std::max(1, wide));
+    font.setPixelSize(size);
+    while (size > least && QFontMetrics(font).horizontalAdvance(text) > width) {
+        font.setPixelSize(--size);
+    }
+    return font;
+}
+
+int columnsFor(int tiles) {
+    // One row up to four units, then as square a grid as it takes.
+    return tiles <= 4 ? std::max(1, tiles) : static_cast<int>(std::ceil(std::sqrt(tiles)));
+}
+
 } // namespace
 
 UnitTile::UnitTile(room::UnitRoom& room, int index, QWidget* parent)
@@ -46,11 +66,24 @@ void UnitTile::refresh() {
         text +=
             QStringLiteral(", left %1 dB, right %2 dB").arg(readingText(ch[0]), readingText(ch[1]));
     }
-    if (ch[0].latch.latched() || ch[1].latch.latched()) {
+    describedOver_ = u.levels().anyOver();
+    describedState_ = u.state();
+    if (describedOver_) {
         text += QStringLiteral(", over latched; press Space to clear");
     }
     setAccessibleDescription(text);
     update();
+}
+
+void UnitTile::answered() {
+    // The readings are told once a second; a latch or state that changed, at once (the window's
+    // meters latch and clear the shown unit's overs without a word to the room).
+    const room::RoomUnit& u = room_.unit(index_);
+    if (u.levels().anyOver() != describedOver_ || u.state() != describedState_) {
+        refresh();
+    } else {
+        update();
+    }
 }
 
 void UnitTile::paintEvent(QPaintEvent*) {
@@ -63,12 +96,24 @@ void UnitTile::paintEvent(QPaintEvent*) {
     p.setPen(chosen ? palette().color(QPalette::Highlight) : palette().color(QPalette::Mid));
     p.drawRect(r.adjusted(0, 0, -1, -1));
 
-    // The name takes a tenth of the height, the state word and the readings a little less.
+    // The name takes a tenth of the height, the state word and the readings a little less; each
+    // smaller where the tile is too narrow for it.
+    const QString name = QString::fromStdString(u.name());
+    const QString state = QString::fromLatin1(room::stateWord(u.state()));
     QFont nameFont = font();
     nameFont.setBold(true);
-    nameFont.setPixelSize(std::max(11, r.height() / 11));
-    QFont smallFont = font();
-    smallFont.setPixelSize(std::max(10, r.height() / 16));
+    // Every tile's name at the size the longest one takes, so that their meters line up.
+    QString longest = name;
+    for (int i = 0; i < room_.count(); ++i) {
+        const QString other = QString::fromStdString(room_.unit(i).name());
+        if (QFontMetrics(nameFont).horizontalAdvance(other) >
+            QFontMetrics(nameFont).horizontalAdvance(longest)) {
+            longest = other;
+        }
+    }
+    nameFont = fitted(nameFont, longest, r.width() - 12, std::max(11, r.height() / 11), 11);
+    QFont smallFont = fitted(font(), QStringLiteral("not answering"), r.width() - 12,
+                             std::max(10, r.height() / 16), 9);
     const int nameHeight = QFontMetrics(nameFont).height();
     const int smallHeight = QFontMetrics(smallFont).height();
 
@@ -76,22 +121,25 @@ void UnitTile::paintEvent(QPaintEvent*) {
     p.setFont(nameFont);
     const QRect nameBox(r.left() + 6, r.top() + 4, r.width() - 12, nameHeight);
     p.drawText(nameBox, Qt::AlignHCenter | Qt::AlignVCenter,
-               QFontMetrics(nameFont).elidedText(QString::fromStdString(u.name()), Qt::ElideRight,
-                                                 nameBox.width()));
+               QFontMetrics(nameFont).elidedText(name, Qt::ElideRight, nameBox.width()));
     p.setFont(smallFont);
     const QRect stateBox(nameBox.left(), nameBox.bottom() + 2, nameBox.width(), smallHeight);
     p.drawText(stateBox, Qt::AlignHCenter | Qt::AlignVCenter,
-               QString::fromLatin1(room::stateWord(u.state())));
+               QFontMetrics(smallFont).elidedText(state, Qt::ElideRight, stateBox.width()));
 
+    // The readings under the bars, as large as the widest usual one lets them be.
+    const int gap = std::max(6, (r.width() - 16) / 10);
+    const int barWidth = (r.width() - 16 - gap) / 2;
+    const QFont readingFont =
+        fitted(font(), QStringLiteral("R -88"), barWidth, std::max(10, r.height() / 16), 8);
+    const int readingHeight = QFontMetrics(readingFont).height();
     const QRect meters(r.left() + 8, stateBox.bottom() + 6, r.width() - 16,
-                       r.bottom() - stateBox.bottom() - 12 - smallHeight);
+                       r.bottom() - stateBox.bottom() - 12 - readingHeight);
     if (meters.height() < 10) {
         return;
     }
     const auto& ch = u.levels().channels;
     const bool live = u.link().connected && !u.link().bootMode;
-    const int gap = std::max(6, meters.width() / 10);
-    const int barWidth = (meters.width() - gap) / 2;
     const char* sides[] = {"L", "R"};
     for (int c = 0; c < 2; ++c) {
         const auto& m = ch[static_cast<std::size_t>(c)];
@@ -117,10 +165,15 @@ void UnitTile::paintEvent(QPaintEvent*) {
                        kOverColour);
         }
         p.setPen(over ? kOverColour : palette().color(QPalette::WindowText));
-        const QRect readingBox(trough.left(), trough.bottom() + 2, trough.width(), smallHeight);
-        p.drawText(readingBox, Qt::AlignHCenter | Qt::AlignVCenter,
-                   live ? QString::fromLatin1(sides[c]) + QStringLiteral(" ") + readingText(m)
-                        : QString::fromLatin1(sides[c]));
+        p.setFont(readingFont);
+        const QRect readingBox(trough.left() - gap / 2, trough.bottom() + 2, trough.width() + gap,
+                               readingHeight);
+        const QString reading =
+            live ? QString::fromLatin1(sides[c]) + QStringLiteral(" ") + readingText(m)
+                 : QString::fromLatin1(sides[c]);
+        p.drawText(
+            readingBox, Qt::AlignHCenter | Qt::AlignVCenter,
+            QFontMetrics(readingFont).elidedText(reading, Qt::ElideRight, readingBox.width()));
     }
     if (hasFocus()) {
         p.setPen(QPen(palette().color(QPalette::Highlight), 2, Qt::DotLine));
@@ -159,7 +212,7 @@ UnitsWindow::UnitsWindow(room::UnitRoom& room, QWidget* parent)
     });
     connect(&room_, &room::UnitRoom::unitAnswered, this, [this](int index) {
         if (index < tileCount() && isVisible()) {
-            tile(index)->update();
+            tile(index)->answered();
         }
     });
     connect(&room_, &room::UnitRoom::shownChanged, this, [this] {
@@ -178,7 +231,6 @@ UnitsWindow::UnitsWindow(room::UnitRoom& room, QWidget* parent)
         }
     });
     tick->start();
-    resize(std::max(1, tileCount()) * 190 + 12, 300);
 }
 
 void UnitsWindow::addTiles() {
@@ -186,12 +238,23 @@ void UnitsWindow::addTiles() {
         tiles_.push_back(new UnitTile(room_, tileCount(), this));
     }
     placeTiles();
+    // Until it is first shown, the window takes every tile at its hint's size; the operator's
+    // size is kept after that.
+    if (!everShown_) {
+        const int columns = columnsFor(tileCount());
+        const int rows = (std::max(1, tileCount()) + columns - 1) / columns;
+        resize(columns * 186 + 12, rows * 266 + 12);
+    }
+}
+
+void UnitsWindow::showEvent(QShowEvent* e) {
+    everShown_ = true;
+    QWidget::showEvent(e);
 }
 
 void UnitsWindow::placeTiles() {
-    // One row up to four units, then as square a grid as it takes.
     const int n = tileCount();
-    const int columns = n <= 4 ? std::max(1, n) : static_cast<int>(std::ceil(std::sqrt(n)));
+    const int columns = columnsFor(n);
     for (int i = 0; i < n; ++i) {
         grid_->addWidget(tiles_[static_cast<std::size_t>(i)], i / columns, i % columns);
     }

@@ -22,6 +22,9 @@ public:
     UnitTile(room::UnitRoom& room, int index, QWidget* parent = nullptr);
     int index() const { return index_; }
     void refresh();
+    // An answer of the unit came: redraws, and reads the unit again where its latch or state
+    // word changed.
+    void answered();
     QSize sizeHint() const override { return {180, 260}; }
     QSize minimumSizeHint() const override { return {90, 130}; }
 
@@ -33,6 +36,9 @@ protected:
 private:
     room::UnitRoom& room_;
     int index_;
+    // What the accessible description last said.
+    bool describedOver_ = false;
+    room::UnitState describedState_ = room::UnitState::Unplugged;
 };
 
 class UnitsWindow : public QWidget {
@@ -42,6 +48,9 @@ public:
     int tileCount() const { return static_cast<int>(tiles_.size()); }
     UnitTile* tile(int index) const { return tiles_.at(static_cast<std::size_t>(index)); }
 
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
     void addTiles();
     void placeTiles();
@@ -49,6 +58,7 @@ private:
     room::UnitRoom& room_;
     QGridLayout* grid_ = nullptr;
     std::vector<UnitTile*> tiles_;
+    bool everShown_ = false;
 };
 
 } // namespace qx::units
