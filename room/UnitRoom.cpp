@@ -12,6 +12,7 @@ namespace qx::room {
 UnitRoom::UnitRoom(Setup setup, QObject* parent) : QObject(parent), setup_(std::move(setup)) {
     deferredTimer_.setSingleShot(true);
     connect(&deferredTimer_, &QTimer::timeout, this, &UnitRoom::retryDeferred);
+    connect(this, &UnitRoom::answerArrived, this, &UnitRoom::takeAnswer, Qt::QueuedConnection);
 }
 
 UnitRoom::~UnitRoom() {
@@ -128,32 +129,32 @@ void UnitRoom::answered(RoomUnit* unit) {
     if (unit->answerQueued_.exchange(true)) {
         return;
     }
-    QMetaObject::invokeMethod(
-        this,
-        [this, unit] {
-            unit->answerQueued_ = false;
-            int index = -1;
-            for (std::size_t i = 0; i < units_.size(); ++i) {
-                if (units_[i].get() == unit) {
-                    index = static_cast<int>(i);
-                }
-            }
-            if (index < 0) {
-                return;
-            }
-            // The window's meters feed the memory of the unit they show.
-            if (index != shown_.load() && unit->link_.settingsReported()) {
-                const DeviceStatus st = unit->link_.status();
-                const bool wasOver = unit->levels_.anyOver();
-                unit->levels_.note(st.levelLeft, st.levelRight, LinkState::Clock::now(),
-                                   std::chrono::system_clock::now());
-                if (!wasOver && unit->levels_.anyOver()) {
-                    emit unitChanged(index);
-                }
-            }
-            emit unitAnswered(index);
-        },
-        Qt::QueuedConnection);
+    // A queued signal: the hand-off is made inside Qt, whose locks are the ones that order it.
+    emit answerArrived(unit, QPrivateSignal{});
+}
+
+void UnitRoom::takeAnswer(RoomUnit* unit) {
+    unit->answerQueued_ = false;
+    int index = -1;
+    for (std::size_t i = 0; i < units_.size(); ++i) {
+        if (units_[i].get() == unit) {
+            index = static_cast<int>(i);
+        }
+    }
+    if (index < 0) {
+        return;
+    }
+    // The window's meters feed the memory of the unit they show.
+    if (index != shown_.load() && unit->link_.settingsReported()) {
+        const DeviceStatus st = unit->link_.status();
+        const bool wasOver = unit->levels_.anyOver();
+        unit->levels_.note(st.levelLeft, st.levelRight, LinkState::Clock::now(),
+                           std::chrono::system_clock::now());
+        if (!wasOver && unit->levels_.anyOver()) {
+            emit unitChanged(index);
+        }
+    }
+    emit unitAnswered(index);
 }
 
 bool UnitRoom::keepsItsDevice(const RoomUnit& unit, const std::vector<FoundDevice>& found,

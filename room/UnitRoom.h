@@ -105,12 +105,15 @@ signals:
     void unitRefused(const QString& text);
     // A unit's profile was written to it on connection (`error` empty), or could not be read.
     void profileApplied(int index, const QString& error);
+    // From a link's reader thread: an answer of `unit` was stored.
+    void answerArrived(qx::room::RoomUnit* unit, QPrivateSignal);
 
 private:
     int addUnit(const UnitKey& key);
     // The unit a device of `key` belongs to, re-keying a unit that moved; -1 for a new one.
     int claim(const UnitKey& key);
     void answered(RoomUnit* unit);
+    void takeAnswer(RoomUnit* unit);
     // A unit whose device is still there unchanged and that answered since the change began.
     bool keepsItsDevice(const RoomUnit& unit, const std::vector<FoundDevice>& found,
                         const std::vector<UnitKey>& keys) const;
