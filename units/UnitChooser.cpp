@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace qx::units {
 
@@ -206,9 +207,27 @@ UnitChooser::UnitChooser(room::UnitRoom& room, std::function<bool()> mayChoose, 
     });
     // An answer can change the state word, and the window's meters latch and clear the shown
     // unit's overs without a word to the room: the row is read again, and told only what changed.
+    // Rows of the units not shown are redrawn together with the panel when the shown unit
+    // answers (one picture of the window for both), or after a short wait when it does not:
+    // never a picture of the window of their own for every answer of every unit.
+    rowsDue_ = new QTimer(this);
+    rowsDue_->setSingleShot(true);
+    rowsDue_->setInterval(150);
+    connect(rowsDue_, &QTimer::timeout, this, &UnitChooser::refreshDueRows);
     connect(&room_, &room::UnitRoom::unitAnswered, this, [this](int index) {
-        if (index < rowCount() && isVisible()) {
+        if (index >= rowCount() || !isVisible()) {
+            return;
+        }
+        if (index == room_.shown()) {
             row(index)->refresh();
+            refreshDueRows();
+            return;
+        }
+        if (std::find(due_.begin(), due_.end(), index) == due_.end()) {
+            due_.push_back(index);
+        }
+        if (!rowsDue_->isActive()) {
+            rowsDue_->start();
         }
     });
     connect(&room_, &room::UnitRoom::shownChanged, this, [this] { showChosen(); });
@@ -264,6 +283,15 @@ bool UnitChooser::eventFilter(QObject* watched, QEvent* e) {
         }
     }
     return QWidget::eventFilter(watched, e);
+}
+
+void UnitChooser::refreshDueRows() {
+    rowsDue_->stop();
+    for (const int index : std::exchange(due_, {})) {
+        if (index < rowCount()) {
+            row(index)->refresh();
+        }
+    }
 }
 
 bool UnitChooser::choose(int index) {

@@ -81,6 +81,7 @@ protected:
 private:
     void addRow(int index);
     void showChosen();
+    void refreshDueRows();
     void keepChosenInSight();
 
     room::UnitRoom& room_;
@@ -91,6 +92,10 @@ private:
     std::vector<UnitRow*> rows_;
     // A unit's state word changes with time alone (an answer that stops coming).
     QTimer* stateTimer_ = nullptr;
+    // Rows whose units answered since they were last drawn, and when they are drawn at the
+    // latest.
+    std::vector<int> due_;
+    QTimer* rowsDue_ = nullptr;
 };
 
 } // namespace qx::units
