@@ -1,0 +1,269 @@
+#!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Inside the test machine: four units at once, each a gadget on a controller pair of its own with
+# its own serial number and a gadget unit behind it, driven by the program itself (QX_77ZT, its
+# windows on the offscreen platform). Plugged in one after another, the program's wake-ups and
+# processor use are measured with one, two and four units, and each unit's status requests (as its
+# gadget unit counts them) over the same span. Then: a write handed to the program for one unit
+# lands on that one only; an update of one goes on while the other three keep being polled; one
+# unplugged and plugged back reconnects while the others are polled on; and two units with the
+# same serial number, told apart by their port, are both polled.
+#
+#   tools/vm/units.sh BUILD_DIR     (BUILD_DIR holds app/QX_77ZT, cli/qx77zt, tools/mkorbu/mkorbu
+#                                    and unit/gadget/qx_gadget_unit)
+#
+# QX_VM_UNITS_SPAN: seconds of each measurement (default 6). QX_VM_PROGRAM: another build of the
+# program to run instead.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$1
+program=${QX_VM_PROGRAM:-$build/app/QX_77ZT}
+cli=$build/cli/qx77zt
+unit=$build/unit/gadget/qx_gadget_unit
+mkorbu=$build/tools/mkorbu/mkorbu
+gadget=$here/gadget.sh
+span=${QX_VM_UNITS_SPAN:-6}
+# shellcheck source=tools/vm/checks.sh
+. "$here/checks.sh"
+
+serials=(QXVM0100 QXVM0101 QXVM0102 QXVM0103)
+unit_pids=()
+program_pid=
+work=$(mktemp -d)
+mkdir -p "$work/runtime"
+chmod 700 "$work/runtime"
+export XDG_RUNTIME_DIR=$work/runtime QX77ZT_RUNTIME_DIR=$work/runtime XDG_STATE_HOME=$work/state
+# shellcheck disable=SC2317 # called by the trap
+cleanup() {
+    kill "$program_pid" "${unit_pids[@]}" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# gadget_of N ARGS...: gadget.sh for unit N.
+gadget_of() {
+    local n=$1
+    shift
+    QX_GADGET_INDEX=$n "$gadget" "$@"
+}
+
+# Makes unit N's gadget and starts its gadget unit.
+plug_unit() {
+    local n=$1 hidg
+    gadget_of "$n" up --out-endpoint --serial "${serials[$n]}" >/dev/null
+    check $? "unit $n: gadget up with serial ${serials[$n]} on $(gadget_of "$n" port)"
+    hidg=$(gadget_of "$n" hidg)
+    mkdir -p "$work/unit$n"
+    QX_GADGET_INDEX=$n "$unit" --gadget "$gadget" --memory-dir "$work/unit$n" --hidg "$hidg" \
+        2>"$work/unit$n.log" &
+    unit_pids[n]=$!
+    unit_pid=${unit_pids[n]} within 10 unit_takes_signals
+    check $? "unit $n: gadget unit started behind $hidg"
+}
+
+# Asks gadget unit N to write what it holds into its folder.
+dump() {
+    local n=$1
+    rm -f "$work/unit$n/requests.txt"
+    kill -HUP "${unit_pids[n]}" 2>/dev/null && within 10 test -e "$work/unit$n/requests.txt"
+}
+# How many status requests (command 00) gadget unit N has answered so far.
+status_requests() {
+    dump "$1" || return 1
+    awk '$1 == "00" { n = $2 } END { print n + 0 }' "$work/unit$1/requests.txt"
+}
+# The status request counts of units 0 to N-1, on one line.
+counts() {
+    local n c line=
+    for ((n = 0; n < $1; n++)); do
+        c=$(status_requests "$n") || c=-1
+        line+="$c "
+    done
+    echo "${line% }"
+}
+# shellcheck disable=SC2317 # called through within
+polled_beyond() { # N COUNT
+    local now
+    now=$(status_requests "$1") && [ "$now" -gt "$2" ]
+}
+# shellcheck disable=SC2317 # called through within
+program_gone() { ! kill -0 "$program_pid" 2>/dev/null; }
+# shellcheck disable=SC2317 # called through within
+listed() { # the list has N lines naming a unit
+    "$cli" list >"$work/list.txt" 2>&1 && [ "$(grep -c 'serial ' "$work/list.txt")" = "$1" ]
+}
+
+# Requests each unit's gadget answered per second between two `counts` lines over SECONDS.
+rates() { # BEFORE AFTER SECONDS
+    awk -v seconds="$3" -v before="$1" -v after="$2" 'BEGIN {
+        n = split(before, b, " "); split(after, a, " ")
+        for (i = 1; i <= n; i++) printf "%s%.1f", (i > 1 ? " " : ""), (a[i] - b[i]) / seconds
+        printf "\n"
+    }'
+}
+# Whether every rate is at least LEAST.
+all_at_least() { # RATES LEAST
+    awk -v rates="$1" -v least="$2" 'BEGIN {
+        n = split(rates, r, " ")
+        for (i = 1; i <= n; i++) if (r[i] + 0 < least) exit 1
+        exit 0
+    }'
+}
+
+# measure N: the program's wake-ups and processor use with N units plugged in, and each unit's
+# status requests per second over the same span. The unit is polled ten times a second; the check
+# leaves room for a busy machine.
+measure() {
+    local n=$1 before after start elapsed r
+    before=$(counts "$n")
+    start=$(date +%s.%N)
+    echo "---- connected and polling $n unit(s)"
+    "$here/wakeups.sh" "$program_pid" "$span" | sed "s/^/units $n: /"
+    after=$(counts "$n")
+    elapsed=$(echo "$(date +%s.%N) - $start" | bc -l)
+    r=$(rates "$before" "$after" "$elapsed")
+    echo "units $n: status requests per second, unit by unit: $r"
+    all_at_least "$r" 6
+    check $? "with $n unit(s) each is polled near its 10 per second: $r"
+}
+
+# --- One unit, then two, then four ------------------------------------------------------------
+
+plug_unit 0
+QT_QPA_PLATFORM=offscreen "$program" >"$work/program.log" 2>&1 &
+program_pid=$!
+within 60 polled_beyond 0 10
+check $? "the program connects and polls unit 0: $(status_requests 0) requests"
+measure 1
+
+plug_unit 1
+within 60 polled_beyond 1 10
+check $? "the program connects unit 1 as well and polls it: $(status_requests 1) requests"
+measure 2
+
+plug_unit 2
+plug_unit 3
+within 60 polled_beyond 3 10 && within 30 polled_beyond 2 10
+check $? "the program connects units 2 and 3 as well and polls them: $(counts 4) requests"
+
+nodes=$(for n in 0 1 2 3; do gadget_of "$n" hidraw; done | sort -u | wc -l)
+found=$(for node in /sys/class/hidraw/hidraw*; do
+    grep -q '^HID_ID=0003:00001209:00000001$' "$node/device/uevent" 2>/dev/null &&
+        sed -n 's/^HID_UNIQ=//p' "$node/device/uevent"
+done | sort | tr '\n' ' ')
+[ "$nodes" = 4 ] && [ "$found" = "${serials[*]} " ]
+check $? "the kernel has four hidraw nodes of the unit, serials $found"
+listed 4
+check $? "qx77zt list shows four units: $(tr '\n' '|' <"$work/list.txt")"
+measure 4
+
+# --- A write to one lands on that one only ----------------------------------------------------
+
+for n in 0 1 2 3; do
+    dump "$n" && cp "$work/unit$n/settings.bin" "$work/settings$n.before"
+done
+"$cli" set --serial "${serials[2]}" preset=4 "source.right=ANALOG L" >"$work/set.out" 2>&1
+code=$?
+check "$code" "qx77zt set --serial ${serials[2]} preset=4, handed to the program: exit status $code $(cat "$work/set.out")"
+dump 2 && [ "$(od -An -tu1 -N1 "$work/unit2/settings.bin" | tr -d ' ')" = 3 ]
+check $? "unit 2 holds preset 4"
+unchanged=yes
+for n in 0 1 3; do
+    dump "$n" && cmp -s "$work/settings$n.before" "$work/unit$n/settings.bin" || unchanged="no (unit $n)"
+done
+[ "$unchanged" = yes ]
+check $? "the other three units' settings memories are unchanged: $unchanged"
+
+# --- An update of one while the others keep being polled --------------------------------------
+
+# 80 flash blocks, each followed by its pause: several seconds of transfer.
+head -c 40960 /dev/urandom >"$work/flash.bin"
+head -c 1000 /dev/urandom >"$work/eeprom.bin"
+"$mkorbu" --name "QX-77ZT " --flash "$work/flash.bin" --eeprom "$work/eeprom.bin" \
+    -o "$work/fw.orbu" >/dev/null
+check $? "package of 40960 flash and 1000 EEPROM bytes made"
+kill -USR1 "${unit_pids[3]}"
+# shellcheck disable=SC2317 # called through within
+in_boot_mode() { "$cli" list 2>/dev/null | grep "${serials[3]}" | grep -q "boot mode"; }
+within 30 in_boot_mode
+check $? "unit 3 restarted in its boot loader"
+before=$(counts 3)
+start=$(date +%s.%N)
+"$cli" update --serial "${serials[3]}" "$work/fw.orbu" >"$work/update.out" 2>&1
+code=$?
+after=$(counts 3)
+elapsed=$(echo "$(date +%s.%N) - $start" | bc -l)
+check "$code" "qx77zt update --serial ${serials[3]}, handed to the program: exit status $code, $(tail -n 1 "$work/update.out")"
+dump 3 && cmp -n 40960 "$work/flash.bin" "$work/unit3/flash.bin" &&
+    cmp -n 1000 "$work/eeprom.bin" "$work/unit3/eeprom.bin"
+check $? "the update landed in unit 3 byte for byte"
+r=$(rates "$before" "$after" "$elapsed")
+echo "units 4: during unit 3's update ($(printf '%.1f' "$elapsed") s), status requests per second of units 0 to 2: $r"
+all_at_least "$r" 6
+check $? "units 0 to 2 are polled on during unit 3's update: $r"
+kill -USR2 "${unit_pids[3]}"
+now=$(status_requests 3)
+within 30 polled_beyond 3 "$((now + 10))"
+check $? "unit 3 back in normal mode is polled again"
+
+# --- One unplugged and plugged back ----------------------------------------------------------
+
+before=$(counts 4)
+start=$(date +%s.%N)
+gadget_of 1 unplug >/dev/null
+check $? "unit 1 unplugged"
+sleep 2
+gadget_of 1 plug >/dev/null
+check $? "unit 1 plugged back"
+now=$(status_requests 1)
+within 30 polled_beyond 1 "$((now + 10))"
+check $? "unit 1 reconnects and is polled again: $(status_requests 1) requests"
+after=$(counts 4)
+elapsed=$(echo "$(date +%s.%N) - $start" | bc -l)
+r=$(rates "$before" "$after" "$elapsed")
+echo "units 4: across unit 1's unplug and plug ($(printf '%.1f' "$elapsed") s), status requests per second: $r"
+r=$(echo "$r" | awk '{ print $1, $3, $4 }')
+all_at_least "$r" 6
+check $? "units 0, 2 and 3 are polled on meanwhile: $r"
+
+# --- Two units with the same serial number ---------------------------------------------------
+
+gadget_of 3 reserial "${serials[2]}" >/dev/null
+check $? "unit 3 plugged back with unit 2's serial ${serials[2]}"
+places="$(gadget_of 2 port) $(gadget_of 3 port)"
+[ "$(gadget_of 2 port)" != "$(gadget_of 3 port)" ]
+check $? "the kernel tells them apart by their ports: $places"
+within 30 listed 4
+check $? "qx77zt list still shows four units: $(tr '\n' '|' <"$work/list.txt")"
+now=$(counts 4)
+sleep "$span"
+r=$(rates "$now" "$(counts 4)" "$span")
+echo "units 4: two with the same serial, status requests per second: $r"
+all_at_least "$r" 6
+check $? "all four are polled, both of the same serial among them: $r"
+
+# --- The end ---------------------------------------------------------------------------------
+
+kill -0 "$program_pid" 2>/dev/null
+check $? "the program still runs"
+kill -TERM "$program_pid"
+within 20 program_gone
+wait "$program_pid"
+code=$?
+check "$code" "the program ends cleanly when the session ends it (SIGTERM): exit status $code"
+! grep -E "Sanitizer|runtime error|QThread: Destroyed" "$work/program.log"
+check $? "nothing alarming on the program's output"
+program_pid=
+if [ "$status" != 0 ]; then
+    echo "---- program output"
+    cat "$work/program.log"
+fi
+
+for n in 0 1 2 3; do
+    kill -TERM "${unit_pids[n]}"
+    wait "${unit_pids[n]}"
+    check $? "gadget unit $n ended cleanly"
+    gadget_of "$n" down
+done
+unit_pids=()
+exit "$status"
