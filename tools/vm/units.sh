@@ -7,17 +7,20 @@
 # gadget unit counts them) over the same span. Then: a write handed to the program for one unit
 # lands on that one only; an update of one goes on while the other three keep being polled; one
 # unplugged and plugged back reconnects while the others are polled on; and two units with the
-# same serial number, told apart by their port, are both polled.
+# same serial number, told apart by their port, are both polled. Last, from the times the gadget
+# unit sent its answers and those the program drew its meters, the time from an answer of the
+# unit shown to its meters drawn, with one unit and with four.
 #
-#   tools/vm/units.sh BUILD_DIR     (BUILD_DIR holds app/QX_77ZT, cli/qx77zt, tools/mkorbu/mkorbu
-#                                    and unit/gadget/qx_gadget_unit)
+#   tools/vm/units.sh BUILD_DIR     (BUILD_DIR holds tests/vm/vm_program_probe, cli/qx77zt,
+#                                    tools/mkorbu/mkorbu and unit/gadget/qx_gadget_unit)
 #
-# QX_VM_UNITS_SPAN: seconds of each measurement (default 6). QX_VM_PROGRAM: another build of the
-# program to run instead.
+# The program run is vm_program_probe: QX_77ZT itself, which also notes when its meters were
+# drawn. QX_VM_UNITS_SPAN: seconds of each measurement (default 6). QX_VM_PROGRAM: another build
+# of the program to run instead (no drawing times then).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$1
-program=${QX_VM_PROGRAM:-$build/app/QX_77ZT}
+program=${QX_VM_PROGRAM:-$build/tests/vm/vm_program_probe}
 cli=$build/cli/qx77zt
 unit=$build/unit/gadget/qx_gadget_unit
 mkorbu=$build/tools/mkorbu/mkorbu
@@ -29,6 +32,7 @@ span=${QX_VM_UNITS_SPAN:-6}
 serials=(QXVM0100 QXVM0101 QXVM0102 QXVM0103)
 unit_pids=()
 program_pid=
+spans=()
 work=$(mktemp -d)
 mkdir -p "$work/runtime"
 chmod 700 "$work/runtime"
@@ -55,7 +59,7 @@ plug_unit() {
     hidg=$(gadget_of "$n" hidg)
     mkdir -p "$work/unit$n"
     QX_GADGET_INDEX=$n "$unit" --gadget "$gadget" --memory-dir "$work/unit$n" --hidg "$hidg" \
-        2>"$work/unit$n.log" &
+        --levels programme 2>"$work/unit$n.log" &
     unit_pids[n]=$!
     unit_pid=${unit_pids[n]} within 10 unit_takes_signals
     check $? "unit $n: gadget unit started behind $hidg"
@@ -110,6 +114,8 @@ all_at_least() { # RATES LEAST
     }'
 }
 
+now_ns() { date +%s%N; }
+
 # measure N: the program's wake-ups and processor use with N units plugged in, and each unit's
 # status requests per second over the same span. The unit is polled ten times a second; the check
 # leaves room for a busy machine.
@@ -118,7 +124,9 @@ measure() {
     before=$(counts "$n")
     start=$(date +%s.%N)
     echo "---- connected and polling $n unit(s)"
-    "$here/wakeups.sh" "$program_pid" "$span" | sed "s/^/units $n: /"
+    spans[n]="$(now_ns) "
+    "$here/wakeups.sh" "$program_pid" "$span" | tee "$work/wakeups$n.txt" | sed "s/^/units $n: /"
+    spans[n]+=$(now_ns)
     after=$(counts "$n")
     elapsed=$(echo "$(date +%s.%N) - $start" | bc -l)
     r=$(rates "$before" "$after" "$elapsed")
@@ -127,10 +135,37 @@ measure() {
     check $? "with $n unit(s) each is polled near its 10 per second: $r"
 }
 
+# For each answer of ANSWERS sent between FROM and TO (nanoseconds), the time to the first paint
+# of PAINTS after it, when that came before the next answer: "median, 90th percentile, largest in
+# ms, and of how many answers", or nothing. An answer that left the levels as they were is not
+# drawn again.
+answer_to_drawn() { # ANSWERS PAINTS FROM TO
+    local answers
+    answers=$(awk -v from="$3" -v to="$4" '
+        FNR == NR { a[na++] = $1; next }
+        { p[np++] = $1 }
+        END {
+            j = 0
+            for (i = 0; i + 1 < na; i++) {
+                if (a[i] < from || a[i] > to) continue
+                answers++
+                while (j < np && p[j] < a[i]) j++
+                if (j < np && p[j] < a[i + 1]) print (p[j] - a[i]) / 1e6 >"/dev/stderr"
+            }
+            print answers + 0
+        }' "$1" "$2" 2>"$work/delays.txt")
+    sort -n "$work/delays.txt" | awk -v answers="$answers" '
+        { d[n++] = $1 }
+        END {
+            if (n == 0) exit 1
+            printf "median %.1f ms, 90th percentile %.1f ms, largest %.1f ms (%d of %d answers drawn before the next)\n", d[int((n - 1) / 2)], d[int((n - 1) * 0.9)], d[n - 1], n, answers
+        }'
+}
+
 # --- One unit, then two, then four ------------------------------------------------------------
 
 plug_unit 0
-QT_QPA_PLATFORM=offscreen "$program" >"$work/program.log" 2>&1 &
+QT_QPA_PLATFORM=offscreen QX_VM_PAINT_TIMES=$work/paints.txt "$program" >"$work/program.log" 2>&1 &
 program_pid=$!
 within 60 polled_beyond 0 10
 check $? "the program connects and polls unit 0: $(status_requests 0) requests"
@@ -266,4 +301,24 @@ for n in 0 1 2 3; do
     gadget_of "$n" down
 done
 unit_pids=()
+
+# Four units against one, and two against one: all threads' wake-ups and processor use.
+cost() { # N
+    awk '/^wake-ups: all threads/ { w = $4 } /^cpu:/ { c = $2 } END { print w, c }' "$work/wakeups$1.txt" 2>/dev/null
+}
+read -r w1 c1 <<<"$(cost 1)"
+for n in 2 4; do
+    read -r wn cn <<<"$(cost "$n")"
+    awk -v n="$n" -v w1="$w1" -v c1="$c1" -v wn="$wn" -v cn="$cn" 'BEGIN {
+        if (w1 > 0 && c1 > 0) printf "units %d against 1: wake-ups %.2f times, processor use %.2f times\n", n, wn / w1, cn / c1 }'
+done
+
+if [ -s "$work/paints.txt" ]; then
+    echo "---- from an answer of unit 0 (shown) to its meters drawn"
+    for n in 1 4; do
+        # shellcheck disable=SC2086 # two numbers
+        echo "units $n: answer to drawn: $(answer_to_drawn "$work/unit0/answers.txt" "$work/paints.txt" ${spans[n]} ||
+            echo "no answer drawn")"
+    done
+fi
 exit "$status"
