@@ -4,8 +4,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 namespace qx {
@@ -15,13 +17,42 @@ DemoControlWindow::DemoControlWindow(unit::VirtualBench& bench, QWidget* parent)
     setWindowTitle(tr("Virtual QX-77ZT"));
     auto* layout = new QVBoxLayout(this);
 
+    // Which of the virtual units the controls below act on; more can be plugged in.
+    auto* units = new QHBoxLayout;
+    unitChoice = new QComboBox(this);
+    unitChoice->setAccessibleName(tr("Virtual unit"));
+    addUnit = new QPushButton(tr("Add unit"), this);
+    units->addWidget(unitChoice, 1);
+    units->addWidget(addUnit);
+    layout->addLayout(units);
+    listUnits();
+    connect(unitChoice, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0) {
+            current_ = index;
+            pattern->setCurrentIndex(
+                pattern->findData(static_cast<int>(bench_.unit(current_).levelPattern())));
+            const unit::Faults f = bench_.unit(current_).faults();
+            silent->setChecked(f.silent);
+            corrupt->setChecked(f.corruptCrc);
+            showState();
+        }
+    });
+    connect(addUnit, &QPushButton::clicked, this, [this] {
+        unit::Identity id;
+        id.serial = demoSerial(bench_.unitCount());
+        const int index = bench_.addUnit(id);
+        bench_.setPlugged(index, true);
+        listUnits();
+        unitChoice->setCurrentIndex(index);
+    });
+
     state_ = new QLabel(this);
     layout->addWidget(state_);
 
     plug = new QPushButton(this);
     layout->addWidget(plug);
     connect(plug, &QPushButton::clicked, this, [this] {
-        bench_.setPlugged(0, !bench_.plugged(0));
+        bench_.setPlugged(current_, !bench_.plugged(current_));
         showState();
     });
 
@@ -30,11 +61,11 @@ DemoControlWindow::DemoControlWindow(unit::VirtualBench& bench, QWidget* parent)
     layout->addWidget(bootRestart);
     layout->addWidget(normalRestart);
     connect(bootRestart, &QPushButton::clicked, this, [this] {
-        bench_.restart(0, true);
+        bench_.restart(current_, true);
         showState();
     });
     connect(normalRestart, &QPushButton::clicked, this, [this] {
-        bench_.restart(0, false);
+        bench_.restart(current_, false);
         showState();
     });
 
@@ -45,11 +76,12 @@ DemoControlWindow::DemoControlWindow(unit::VirtualBench& bench, QWidget* parent)
     pattern->addItem(tr("Steady tone"), static_cast<int>(unit::LevelPattern::SteadyTone));
     pattern->addItem(tr("Programme"), static_cast<int>(unit::LevelPattern::Programme));
     pattern->addItem(tr("Overload"), static_cast<int>(unit::LevelPattern::Overload));
-    pattern->setCurrentIndex(pattern->findData(static_cast<int>(bench_.unit(0).levelPattern())));
+    pattern->setCurrentIndex(
+        pattern->findData(static_cast<int>(bench_.unit(current_).levelPattern())));
     levelsLayout->addWidget(pattern);
     layout->addWidget(levels);
     connect(pattern, &QComboBox::currentIndexChanged, this, [this] {
-        bench_.unit(0).setLevelPattern(
+        bench_.unit(current_).setLevelPattern(
             static_cast<unit::LevelPattern>(pattern->currentData().toInt()));
     });
 
@@ -67,11 +99,27 @@ DemoControlWindow::DemoControlWindow(unit::VirtualBench& bench, QWidget* parent)
     showState();
 }
 
+QString demoSerial(int index) {
+    return QStringLiteral("QX%1").arg(7700000042LL + index, 10, 10, QLatin1Char('0'));
+}
+
+void DemoControlWindow::listUnits() {
+    const QSignalBlocker quiet(unitChoice);
+    unitChoice->clear();
+    for (int i = 0; i < bench_.unitCount(); ++i) {
+        unitChoice->addItem(tr("Unit %1 (%2)")
+                                .arg(i + 1)
+                                .arg(QString::fromStdString(bench_.unit(i).identity().serial)));
+    }
+    unitChoice->setCurrentIndex(current_);
+    unitChoice->setVisible(bench_.unitCount() > 1);
+}
+
 void DemoControlWindow::applyFaults() {
-    unit::Faults f = bench_.unit(0).faults();
+    unit::Faults f = bench_.unit(current_).faults();
     f.silent = silent->isChecked();
     f.corruptCrc = corrupt->isChecked();
-    bench_.unit(0).setFaults(f);
+    bench_.unit(current_).setFaults(f);
 }
 
 QString DemoControlWindow::stateText() const {
@@ -79,10 +127,11 @@ QString DemoControlWindow::stateText() const {
 }
 
 void DemoControlWindow::showState() {
-    const bool in = bench_.plugged(0);
+    const bool in = bench_.plugged(current_);
     plug->setText(in ? tr("Unplug") : tr("Plug in"));
     state_->setText(
-        in ? tr("Plugged in, %1").arg(bench_.unit(0).bootMode() ? tr("boot loader") : tr("running"))
+        in ? tr("Plugged in, %1")
+                 .arg(bench_.unit(current_).bootMode() ? tr("boot loader") : tr("running"))
            : tr("Unplugged"));
 }
 

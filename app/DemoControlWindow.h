@@ -14,6 +14,9 @@ class QPushButton;
 
 namespace qx {
 
+// The serial number of the demo's virtual unit `index`: QX7700000042, QX7700000043, ...
+QString demoSerial(int index);
+
 class DemoControlWindow : public QWidget {
     Q_OBJECT
 public:
@@ -24,6 +27,8 @@ public:
     void showState();
     QString stateText() const;
 
+    QComboBox* unitChoice = nullptr;
+    QPushButton* addUnit = nullptr;
     QPushButton* plug = nullptr;
     QPushButton* bootRestart = nullptr;
     QPushButton* normalRestart = nullptr;
@@ -33,9 +38,11 @@ public:
 
 private:
     void applyFaults();
+    void listUnits();
 
     unit::VirtualBench& bench_;
     QLabel* state_ = nullptr;
+    int current_ = 0;
 };
 
 } // namespace qx

@@ -19,15 +19,23 @@
 #include "link/USB.h"
 #include "panel/DesignFont.h"
 #include "panel/MainConnectionView.h"
+#include "panel/UnitAccessHint.h"
 #include "panel/umain.h"
+#include "room/UnitRoom.h"
+#include "state/UnitLabels.h"
+#include "units/UnitChooser.h"
+#include "units/UnitsWindow.h"
 #include "update/Dialogs.h"
 #include "update/uu.h"
 
 #include <QApplication>
 #include <QScreen>
 #include <QTimer>
+#include <QToolBar>
 
 #include <chrono>
+#include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -178,17 +186,17 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         demoTitles.emplace();
     }
 
-    LinkState link;
+    // What the window shows until the first unit is found: a link that never connects.
+    LinkState noUnit;
     // The link's tap for the whole run (it writes only while a recording runs); declared before
-    // the link's threads so that it outlives them.
+    // the links' threads so that it outlives them. It listens to the unit the window shows.
     TrafficRecorder recorder;
-    link.tap = &recorder;
     QtDialogs dialogs;
-    Tfu updateWindow(link, dialogs);
-    Tfmain mainWindow(link, updateWindow, dialogs);
+    Tfu updateWindow(noUnit, dialogs);
+    Tfmain mainWindow(noUnit, updateWindow, dialogs);
     MainConnectionView view(mainWindow, updateWindow);
     WindowErrorSink errors(mainWindow, dialogs);
-    ProgramState kept(options.demo, link, mainWindow, updateWindow, dialogs);
+    ProgramState kept(options.demo, noUnit, mainWindow, updateWindow, dialogs);
     std::unique_ptr<DemoControlWindow> demoWindow;
     if (options.demo) {
         // The demo's update: the sample package, written to a unit put in its boot loader from
@@ -199,24 +207,165 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
                            "and \"Select file\" comes on."));
     }
 
-    // The unit's update and reset answers reach the update window and any qx77zt request.
-    cli::AnswerBox commandAnswers;
-    cli::AnswerFanOut answers(updateWindow, commandAnswers);
-    // Declared after the windows so that it goes first at exit: the worker and the library's
-    // reader stop before the windows they report to are destroyed.
-    UsbLink usb(
-        link, view, &embeddedHidImage, [&mainWindow] { mainWindow.requestRefresh(); }, &answers,
-        &errors);
-    // qx77zt's requests run on this program's link. Declared after it, so that requests still
-    // running end before the link does.
-    cli::WindowCliService commands(link, commandAnswers, [&] {
-        cli::WindowUnit unit;
-        unit.connected = link.connected;
-        unit.inaccessible = mainWindow.unitHint().toStdString();
-        unit.unit = {updateWindow.deviceName().toStdString(),
-                     updateWindow.deviceSerial().toStdString(),
-                     updateWindow.deviceVersion().toStdString(), link.bootMode};
-        return unit;
+    // Each unit's update and reset answers reach the update window while it shows that unit,
+    // and any qx77zt request for it. Boxes are never removed, so their addresses hold.
+    std::deque<cli::AnswerBox> commandAnswers;
+    // The demo's units live in the first copy of its library; every later copy joins them.
+    unit::VirtualBench* bench = nullptr;
+    std::function<void()> deviceEvent;
+    // Declared after the windows so that it goes first at exit: every worker and library reader
+    // stops before the windows they report to are destroyed.
+    room::UnitRoom room({
+        &embeddedHidImage,
+        [&bench, &options](LoadedLibrary& library) {
+            if (!options.demo) {
+                return;
+            }
+            if (bench == nullptr) {
+                if (auto control =
+                        reinterpret_cast<decltype(&VUcontrol)>(library.symbol("VUcontrol"))) {
+                    bench = control();
+                    for (int i = bench->unitCount(); i < options.demoUnits; ++i) {
+                        unit::Identity id;
+                        id.serial = demoSerial(i).toStdString();
+                        bench->setPlugged(bench->addUnit(id), true);
+                    }
+                }
+            } else if (auto join = reinterpret_cast<decltype(&VUjoin)>(library.symbol("VUjoin"))) {
+                join(bench);
+            }
+        },
+        &errors,
+        [&mainWindow] { mainWindow.requestRefresh(); },
+        [&deviceEvent] {
+            if (deviceEvent) {
+                deviceEvent();
+            }
+        },
+    });
+    state::UnitLabels labels(kept.folder().empty() ? std::filesystem::path()
+                                                   : kept.folder() / state::kLabelsFileName);
+    if (const std::string trouble = labels.load(); !trouble.empty()) {
+        qWarning("QX-77ZT: %s", trouble.c_str());
+    }
+    // The shown unit's name in the windows' captions: its label, or with several units its
+    // serial where it has none; nothing with one unit and no label, as always.
+    const auto shownName = [&]() -> QString {
+        const int shown = room.shown();
+        if (shown < 0) {
+            return {};
+        }
+        const room::RoomUnit& u = room.unit(shown);
+        if (!u.label().empty() || room.several()) {
+            return QString::fromStdString(u.name());
+        }
+        return {};
+    };
+    const auto showNames = [&] {
+        mainWindow.setUnitName(shownName());
+        updateWindow.setUnitName(shownName());
+    };
+    // Binds the windows to the unit the room shows.
+    int boundUnit = -1;
+    QObject::connect(&room, &room::UnitRoom::shownChanged, &mainWindow, [&](int index) {
+        if (boundUnit >= 0) {
+            room::RoomUnit& old = room.unit(boundUnit);
+            old.attachView(nullptr);
+            old.answers().window = nullptr;
+            old.link().tap = nullptr;
+        }
+        boundUnit = index;
+        room::RoomUnit& u = room.unit(index);
+        updateWindow.showLink(u.link());
+        kept.restore().setLink(u.link());
+        u.link().tap = &recorder;
+        u.answers().window = &updateWindow;
+        mainWindow.levelMeters()->attachMemory(&u.levels());
+        mainWindow.showLink(u.link());
+        u.attachView(&view);
+        showNames();
+    });
+    // Whether the windows may move to another unit now: not while the update window or a
+    // settings offer is busy with the one shown.
+    const auto mayChooseUnit = [&] {
+        return !updateWindow.isVisible() && !updateWindow.busy() && !kept.restore().busy();
+    };
+    QObject::connect(&room, &room::UnitRoom::unitAdded, &mainWindow, [&](int index) {
+        room::RoomUnit& u = room.unit(index);
+        commandAnswers.emplace_back();
+        u.answers().command = &commandAnswers.back();
+        if (const auto record = labels.find(u.key().serial, u.key().place)) {
+            u.setLabel(record->label);
+        }
+    });
+    // Which units were connected when last heard of: a unit that comes while the one shown is
+    // gone takes its place, as when a unit is swapped.
+    std::vector<bool> wasConnected;
+    QObject::connect(&room, &room::UnitRoom::unitChanged, &mainWindow, [&](int index) {
+        wasConnected.resize(static_cast<std::size_t>(room.count()), false);
+        const bool connected = room.unit(index).link().connected;
+        const bool came = connected && !wasConnected[static_cast<std::size_t>(index)];
+        wasConnected[static_cast<std::size_t>(index)] = connected;
+        const int shown = room.shown();
+        if (came && shown >= 0 && shown != index && !room.unit(shown).link().connected &&
+            mayChooseUnit()) {
+            room.setShown(index);
+        }
+        showNames();
+    });
+    QObject::connect(&room, &room::UnitRoom::unitRefused, &mainWindow,
+                     [](const QString& text) { qWarning("QX-77ZT: %s", qPrintable(text)); });
+
+    // With more than one unit: the chooser strip above the panel and "Units" in the File menu.
+    auto* unitBar = new QToolBar(QStringLiteral("Units"), &mainWindow);
+    unitBar->setObjectName(QStringLiteral("unitBar"));
+    unitBar->setMovable(false);
+    unitBar->setFloatable(false);
+    unitBar->toggleViewAction()->setVisible(false);
+    unitBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    auto* chooser = new units::UnitChooser(room, mayChooseUnit, unitBar);
+    unitBar->addWidget(chooser);
+    mainWindow.addToolBar(Qt::TopToolBarArea, unitBar);
+    unitBar->setVisible(false);
+    units::UnitsWindow unitsWindow(room);
+    auto* unitsAction = new QAction(QStringLiteral("&Units"), &mainWindow);
+    unitsAction->setObjectName(QStringLiteral("UNITS"));
+    unitsAction->setVisible(false);
+    mainWindow.N4->insertAction(mainWindow.FCLOSE, unitsAction);
+    QObject::connect(unitsAction, &QAction::triggered, &unitsWindow, [&unitsWindow] {
+        unitsWindow.show();
+        unitsWindow.raise();
+        unitsWindow.activateWindow();
+    });
+    QObject::connect(chooser, &units::UnitChooser::wanted, unitBar,
+                     [unitBar, unitsAction](bool on) {
+                         if (unitBar->isVisible() != on) {
+                             unitBar->setVisible(on);
+                         }
+                         unitsAction->setVisible(on);
+                     });
+
+    // qx77zt's requests run on the link of the unit they name. Declared after the room, so that
+    // requests still running end before the links do.
+    cli::WindowCliService commands([&] {
+        std::vector<cli::WindowUnit> units;
+        for (int i = 0; i < room.count(); ++i) {
+            room::RoomUnit& u = room.unit(i);
+            cli::WindowUnit w;
+            w.connected = u.link().connected;
+            if (!u.facts().inaccessiblePath.empty()) {
+                w.inaccessible = unitAccessHint(u.facts().inaccessiblePath,
+                                                probeUnitAccess(u.facts().inaccessiblePath))
+                                     .text;
+            }
+            w.unit = {u.facts().product, u.facts().serial, u.facts().version, u.link().bootMode};
+            w.label = u.label();
+            w.state = room::stateWord(u.state());
+            w.link = &u.link();
+            w.answers = u.answers().command.load();
+            units.push_back(std::move(w));
+        }
+        return units;
     });
     commands.journal = &kept.journal();
     instance.takeConnection = [&commands](QLocalSocket* peer, const QByteArray& received) {
@@ -234,21 +383,17 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
             linkWanted = true;
             return;
         }
-        if (!usb.bindLibrary()) {
+        if (!room.start()) {
             dialogs.message(&updateWindow, Dialogs::Icon::Error, QStringLiteral("Update firmware"),
                             QStringLiteral("Failed to initialize USB!"),
                             QMessageBox::Ok | QMessageBox::Cancel);
             mainWindow.close();
             return;
         }
-        if (options.demo && !demoWindow && usb.library() != nullptr) {
-            auto control =
-                reinterpret_cast<decltype(&VUcontrol)>(usb.library()->symbol("VUcontrol"));
-            if (control != nullptr) {
-                demoWindow = std::make_unique<DemoControlWindow>(*control());
-                demoWindow->move(mainWindow.frameGeometry().topRight() + QPoint(16, 0));
-                demoWindow->show();
-            }
+        if (options.demo && !demoWindow && bench != nullptr) {
+            demoWindow = std::make_unique<DemoControlWindow>(*bench);
+            demoWindow->move(mainWindow.frameGeometry().topRight() + QPoint(16, 0));
+            demoWindow->show();
         }
     };
     // The link comes up on the first activation and again when a dialog of the program hands the
@@ -256,28 +401,39 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     ActivationGate activation(
         mainWindow, [&updateWindow] { return updateWindow.transferring(); }, bringUpLink);
     mainWindow.onClose = [&] {
-        usb.stopWorker();
+        room.stopAll();
+        unitsWindow.close();
         if (demoWindow) {
             demoWindow->close();
         }
     };
-    mainWindow.connectUnit = [&] { usb.connectUnit(); };
+    mainWindow.connectUnit = [&] { room.reconnect(room.shown()); };
 
     const std::vector<uint8_t> image = embeddedHidImage().value_or(std::vector<uint8_t>{});
     DiagnosticsWindow diagnostics(
         [&] {
-            DiagnosticsFacts facts = gatherFacts(usb, link, image);
+            DiagnosticsFacts facts =
+                gatherFacts(room.scannerLibrary(), room.lastError(), mainWindow.shownLink(), image);
+            if (room.count() > 1) {
+                for (int i = 0; i < room.count(); ++i) {
+                    const room::RoomUnit& u = room.unit(i);
+                    facts.units.push_back({u.key().serial, u.label(), room::stateWord(u.state()),
+                                           linkFacts(u.link())});
+                }
+            }
             facts.program.demo = options.demo;
             facts.program.qtVersion = qVersion();
             return formatReport(facts);
         },
         dialogs, &mainWindow);
-    diagnostics.attachRecorder(recorder, [&updateWindow] {
-        return RecordingHeader{programFacts().version,
-                               (updateWindow.deviceName() + QStringLiteral(", serial ") +
-                                updateWindow.deviceSerial() + QStringLiteral(", version ") +
-                                updateWindow.deviceVersion())
-                                   .toStdString()};
+    diagnostics.attachRecorder(recorder, [&updateWindow, &shownName] {
+        QString unit = updateWindow.deviceName() + QStringLiteral(", serial ") +
+                       updateWindow.deviceSerial() + QStringLiteral(", version ") +
+                       updateWindow.deviceVersion();
+        if (const QString name = shownName(); !name.isEmpty()) {
+            unit += QStringLiteral(", ") + name;
+        }
+        return RecordingHeader{programFacts().version, unit.toStdString()};
     });
     mainWindow.onDiagnostics = [&diagnostics] {
         diagnostics.show();
@@ -286,21 +442,34 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     };
 
     // One reconnection per plug or unplug, shortly after its burst of device events (and after
-    // udev has finished with them); one held back during an update transfer is made once the
-    // transfer has ended.
-    DeviceChangeSettler deviceChanges([&usb] { return usb.followDeviceChange(); }, {},
-                                      &udevEventsQueued);
-    usb.setDeviceChangeHandler([&deviceChanges, &demoWindow] {
+    // udev has finished with them); a unit under a transfer follows once its transfer has ended.
+    DeviceChangeSettler deviceChanges(
+        [&room] {
+            room.followDeviceChange();
+            return true;
+        },
+        {}, &udevEventsQueued);
+    deviceEvent = [&deviceChanges, &demoWindow] {
         deviceChanges.changed();
         // The virtual unit also restarts by itself (leaving its boot loader, after an update).
         if (demoWindow) {
             demoWindow->showState();
         }
-    });
+    };
 
     // exit() also ends the loop of a modal dialog that may be open, and any loop started after it.
     QuitWhenIdle quit(
-        [&updateWindow, &link] { return updateWindow.transferring() || link.transferRunning; },
+        [&updateWindow, &room] {
+            if (updateWindow.transferring()) {
+                return true;
+            }
+            for (int i = 0; i < room.count(); ++i) {
+                if (room.unit(i).link().transferRunning) {
+                    return true;
+                }
+            }
+            return false;
+        },
         [&mainWindow] {
             mainWindow.close();
             QCoreApplication::exit(0);
@@ -357,6 +526,7 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     // process the usual way.
     endOfSession.reset();
     demoWindow.reset();
+    unitsWindow.close();
     return result;
 }
 

@@ -14,6 +14,8 @@ inline constexpr const char* kDemoInstanceKey = "Tfmain-QX-77ZT-demo";
 struct ProgramOptions {
     // The demo carries the virtual HID library and shows the virtual unit's control window.
     bool demo = false;
+    // The demo's virtual units plugged in at start (1 to 15).
+    int demoUnits = 1;
 };
 
 int runProgram(int argc, char** argv, const ProgramOptions& options);

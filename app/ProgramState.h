@@ -28,6 +28,10 @@ public:
 
     // The journal qx77zt's transfers through this program are written to as well.
     state::UpdateJournal& journal() { return journal_; }
+    // The offer of settings an update reset, made for the unit the window shows.
+    SettingsRestore& restore() { return restore_; }
+    // The program's state folder; empty when there is none.
+    std::filesystem::path folder() const { return journal_.file().parent_path(); }
 
 private:
     state::UpdateJournal journal_;

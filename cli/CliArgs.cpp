@@ -2,6 +2,7 @@
 #include "cli/CliArgs.h"
 
 #include "cli/SettingKeys.h"
+#include "state/UnitLabels.h"
 
 #include <array>
 #include <utility>
@@ -19,14 +20,16 @@ struct CommandInfo {
     std::string_view description;
 };
 
-constexpr std::array<CommandInfo, 10> kCommands = {{
+constexpr std::array<CommandInfo, 11> kCommands = {{
     {Command::List, "list", 0, 0, "qx77zt list [--json] [--serial S]",
-     "Lists every unit found: device node, serial number, version, normal or boot mode, and\n"
-     "whether this user may open it (and if not, why)."},
+     "Lists every unit found: device node, serial number, version, normal or boot mode,\n"
+     "whether this user may open it (and if not, why), and its label when it has one."},
     {Command::Status, "status", 0, 0, "qx77zt status [--watch] [--json] [--serial S]",
      "Shows the unit's levels and settings as it reports them. With --watch, shows them again\n"
      "at each answer of the unit (ten times a second) until interrupted; with --json, one JSON\n"
-     "object per line."},
+     "object per line. With several units and no --serial, shows every unit: a block headed\n"
+     "\"unit SERIAL\" and its label per unit, or with --json one array of objects that also\n"
+     "name the unit (one unit alone keeps the single object); --watch then needs --serial."},
     {Command::Get, "get", 0, 0, "qx77zt get [--json] [--serial S]",
      "Shows the unit's settings as KEY=VALUE lines that `qx77zt set` takes back."},
     {Command::Set, "set", 1, 64, "qx77zt set KEY=VALUE... [--json] [--serial S]",
@@ -52,6 +55,13 @@ constexpr std::array<CommandInfo, 10> kCommands = {{
     {Command::Reset, "reset", 0, 0, "qx77zt reset [--json] [--serial S]",
      "Asks a unit in boot mode to restore its default settings (the update window's\n"
      "\"Set to default\") and waits for its answer."},
+    {Command::Label, "label", 0, 1,
+     "qx77zt label [TEXT] [--clear] [--profile FILE|--no-profile] [--json] [--serial S]",
+     "Gives the unit a label (at most 64 characters) that names it wherever it is shown and\n"
+     "that --serial takes in place of its serial number; --clear takes it away. --profile FILE\n"
+     "attaches a settings file that the window program writes to the unit whenever it\n"
+     "connects in normal mode; --no-profile detaches it. Kept in this user's state folder;\n"
+     "a unit not plugged in is named by --serial."},
     {Command::Diag, "diag", 0, 0, "qx77zt diag",
      "Prints the diagnostics report, as the window's \"Diagnostics\" shows it: the program and\n"
      "its HID library, the kernel, hidraw, udev and the unit's rule, whether this user may open\n"
@@ -92,13 +102,18 @@ bool takesSerial(Command command) {
     return command != Command::None && command != Command::Diag;
 }
 
+bool needsOneUnit(Command command) {
+    return command != Command::None && command != Command::List && command != Command::Status &&
+           command != Command::Diag;
+}
+
 bool needsBootMode(Command command) {
     return command == Command::Update || command == Command::Reset;
 }
 
 bool needsNormalMode(Command command) {
     return command != Command::None && command != Command::List && command != Command::Diag &&
-           !needsBootMode(command);
+           command != Command::Label && !needsBootMode(command);
 }
 
 ParsedArgs parseArgs(const std::vector<std::string>& args) {
@@ -119,6 +134,22 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
                 r.version = true;
             } else if (a == "--demo") {
                 r.demo = true;
+            } else if (a == "--clear") {
+                r.clearLabel = true;
+            } else if (a == "--no-profile") {
+                r.noProfile = true;
+            } else if (a == "--profile" || a.starts_with("--profile=")) {
+                if (a == "--profile") {
+                    if (i + 1 == args.size()) {
+                        return refused("--profile needs a settings file");
+                    }
+                    r.profile = args[++i];
+                } else {
+                    r.profile = a.substr(10);
+                }
+                if (r.profile.empty()) {
+                    return refused("--profile needs a settings file");
+                }
             } else if (a == "--serial" || a.starts_with("--serial=")) {
                 if (a == "--serial") {
                     if (i + 1 == args.size()) {
@@ -162,12 +193,33 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
     if (count < info.minOperands || count > info.maxOperands) {
         return refused("usage: " + std::string(info.synopsis));
     }
-    if (r.demo && (r.command == Command::List || r.command == Command::Diag)) {
+    if (r.demo &&
+        (r.command == Command::List || r.command == Command::Diag || r.command == Command::Label)) {
         return refused("--demo does not go with " + std::string(info.name) +
                        ", which looks at this computer's own devices (try: qx77zt --demo status)");
     }
     if (r.watch && r.command != Command::Status) {
         return refused("--watch belongs to the status command");
+    }
+    if ((r.clearLabel || r.noProfile || !r.profile.empty()) && r.command != Command::Label) {
+        return refused("--clear, --profile and --no-profile belong to the label command");
+    }
+    if (r.command == Command::Label) {
+        if (r.operands.empty() && !r.clearLabel && r.profile.empty() && !r.noProfile) {
+            return refused("usage: " + std::string(info.synopsis));
+        }
+        if (!r.operands.empty() && r.clearLabel) {
+            return refused("give a label or --clear, not both");
+        }
+        if (!r.profile.empty() && r.noProfile) {
+            return refused("give --profile or --no-profile, not both");
+        }
+        if (!r.operands.empty() && !r.operands.front().empty()) {
+            if (const std::string problem = state::labelProblem(r.operands.front());
+                !problem.empty()) {
+                return refused(problem);
+            }
+        }
     }
     if (r.command == Command::Set) {
         for (const std::string& operand : r.operands) {
@@ -202,6 +254,15 @@ std::vector<std::string> argsOf(const CliRequest& request) {
     if (!request.serial.empty()) {
         args.push_back("--serial=" + request.serial);
     }
+    if (request.clearLabel) {
+        args.emplace_back("--clear");
+    }
+    if (!request.profile.empty()) {
+        args.push_back("--profile=" + request.profile);
+    }
+    if (request.noProfile) {
+        args.emplace_back("--no-profile");
+    }
     if (!request.operands.empty()) {
         args.emplace_back("--");
         args.insert(args.end(), request.operands.begin(), request.operands.end());
@@ -215,9 +276,9 @@ std::string usageText(Command command) {
                            std::string(info->description) + "\n";
         if (takesSerial(command)) {
             text += "\n--serial S chooses the unit with serial number S when several are plugged "
-                    "in.\n";
+                    "in;\nS may also be where it is plugged in (its device node) or its label.\n";
         }
-        if (command != Command::List && command != Command::Diag) {
+        if (command != Command::List && command != Command::Diag && command != Command::Label) {
             text += "--demo sends the request to the running demo program instead of a unit.\n";
         }
         return text;
@@ -236,8 +297,10 @@ std::string usageText(Command command) {
     }
     text += "\nqx77zt COMMAND --help describes a command.\n"
             "--demo sends the request to the demo program QX_77ZT_demo running for this user\n"
-            "(its virtual unit), to try every command without a unit; list and diag look at\n"
-            "this computer's devices and do not take it. qx77zt --version prints the version.\n"
+            "(its virtual unit), to try every command without a unit; list, label and diag look\n"
+            "at this computer's devices and do not take it. qx77zt --version prints the version.\n"
+            "With several units plugged in, a command for one unit needs --serial (a serial\n"
+            "number or a label); status without it shows every unit.\n"
             "Exit status: 0 done and confirmed by the unit, 1 the unit refused or did not confirm\n"
             "in time, 2 wrong usage or an unusable file, 3 no unit, 4 no permission to open it.\n";
     return text;

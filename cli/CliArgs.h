@@ -10,7 +10,20 @@
 
 namespace qx::cli {
 
-enum class Command { None, List, Status, Get, Set, Save, Load, Defaults, Update, Reset, Diag };
+enum class Command {
+    None,
+    List,
+    Status,
+    Get,
+    Set,
+    Save,
+    Load,
+    Defaults,
+    Update,
+    Reset,
+    Label,
+    Diag
+};
 
 // Exit statuses, as the manual page lists them.
 enum ExitStatus : int {
@@ -29,8 +42,13 @@ struct CliRequest {
     bool version = false;
     // Talk to the running demo program (its virtual unit) instead of a unit.
     bool demo = false;
-    std::string serial; // empty: the first unit found
+    // A serial number, where a unit is plugged in, or a label; empty: the one unit found.
+    std::string serial;
     std::vector<std::string> operands;
+    // label only: forget the label; attach a settings file to write on connect; detach it.
+    bool clearLabel = false;
+    std::string profile;
+    bool noProfile = false;
 
     friend bool operator==(const CliRequest&, const CliRequest&) = default;
 };
@@ -52,6 +70,9 @@ std::string_view commandName(Command command);
 std::string usageText(Command command);
 // Whether a command reads --serial (and so shows it in its usage line).
 bool takesSerial(Command command);
+
+// Commands that act on one unit, and so cannot choose among several units by themselves.
+bool needsOneUnit(Command command);
 
 // Commands that need the unit in its boot loader, and those that need it running normally.
 bool needsBootMode(Command command);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// qx77zt from its arguments to its exit status: usage and help, list, the hand-off to a running
-// window program, and otherwise driving the unit through a link of its own.
+// qx77zt from its arguments to its exit status: usage and help, list and labels, the hand-off to
+// a running window program, and otherwise driving the units through links of its own, one at a
+// time.
 #pragma once
 
 #include "cli/CliArgs.h"
@@ -34,6 +35,8 @@ struct CliEnvironment {
     std::string lockDir;
     // The update journal this process writes when it drives the unit itself; empty keeps none.
     std::filesystem::path journalFile;
+    // The operator's unit labels (state::UnitLabels); empty keeps none.
+    std::filesystem::path labelsFile;
     std::chrono::milliseconds answerLimit{3000};
     std::chrono::milliseconds verdictLimit{20000};
 };
@@ -45,6 +48,8 @@ int runCli(const std::vector<std::string>& args, const CliEnvironment& env, CliO
 int runList(const CliRequest& request, const CliEnvironment& env, CliOutput& out);
 // The diagnostics report of this process: its library, the system, a fresh scan; no link.
 int runDiag(const CliEnvironment& env, CliOutput& out);
+// Changes a unit's label record in the labels file; no link.
+int runLabel(const CliRequest& request, const CliEnvironment& env, CliOutput& out);
 int runSelfDriven(const CliRequest& request, const CliEnvironment& env, CliOutput& out,
                   std::stop_token stop);
 

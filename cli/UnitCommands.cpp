@@ -92,6 +92,7 @@ public:
         case Command::Update:
             return update();
         case Command::List:
+        case Command::Label:
         case Command::Diag:
         case Command::None:
             break;

@@ -3,6 +3,7 @@
 
 #include "app/SameUser.h"
 #include "cli/HandOffProtocol.h"
+#include "cli/UnitRouting.h"
 
 #include <QLocalSocket>
 #include <QPointer>
@@ -145,40 +146,56 @@ private:
         }
         const CliRequest& r = *parsed.request;
         if (r.help || r.command == Command::List || r.command == Command::Diag ||
-            r.command == Command::None) {
+            r.command == Command::Label || r.command == Command::None) {
             write(true, "qx77zt: the window program runs only commands for its unit\n");
             finish(kExitUsage);
             return;
         }
-        const WindowUnit unit = service_.unit_();
-        if (!unit.inaccessible.empty()) {
-            write(true, "qx77zt: " + unit.inaccessible + "\n");
-            finish(kExitNoPermission);
+        const std::vector<WindowUnit> units = service_.units_();
+        const Routing routing = routeRequest(r, namesOf(units));
+        if (!routing.error.empty()) {
+            write(true, "qx77zt: " + routing.error + "\n");
+            finish(routing.status);
             return;
         }
-        if (!unit.connected) {
-            write(true, "qx77zt: no QX-77ZT unit found (the window program has none)\n");
-            finish(kExitNoUnit);
-            return;
+        std::vector<WindowUnit> targets;
+        for (const std::size_t i : routing.targets) {
+            targets.push_back(units[i]);
         }
-        if (!r.serial.empty() && r.serial != unit.unit.serial) {
-            write(true, "qx77zt: the window program drives unit \"" + unit.unit.serial +
-                            "\", not \"" + r.serial + "\"\n");
-            finish(kExitNoUnit);
-            return;
+        for (const WindowUnit& unit : targets) {
+            if (!unit.inaccessible.empty()) {
+                write(true, "qx77zt: " + unit.inaccessible + "\n");
+                finish(kExitNoPermission);
+                return;
+            }
         }
         started_ = true;
-        command_ = std::jthread([this, r, unit](std::stop_token stop) {
-            UnitContext context{service_.link_, service_.answers_, unit.unit};
-            context.answerLimit = service_.answerLimit;
-            context.verdictLimit = service_.verdictLimit;
-            context.watchInterval = service_.watchInterval;
-            context.journal = service_.journal;
-            const int status = runUnitCommand(r, context, *this, stop);
+        command_ = std::jthread([this, r, targets](std::stop_token stop) {
+            int status = kExitDone;
+            for (const WindowUnit& unit : targets) {
+                if (targets.size() > 1) {
+                    write(false, unitHeading(unit.unit.serial, unit.label));
+                }
+                UnitContext context{*unit.link, *unit.answers, unit.unit};
+                context.answerLimit = service_.answerLimit;
+                context.verdictLimit = service_.verdictLimit;
+                context.watchInterval = service_.watchInterval;
+                context.journal = service_.journal;
+                status = std::max(status, runUnitCommand(r, context, *this, stop));
+            }
             queue(encodeAnswer(AnswerKind::Exit, std::string(1, static_cast<char>(status))));
             ended_ = true;
             emit answerQueued();
         });
+    }
+
+    static std::vector<UnitName> namesOf(const std::vector<WindowUnit>& units) {
+        std::vector<UnitName> names;
+        for (const WindowUnit& u : units) {
+            names.push_back(
+                {u.unit.serial, u.label, u.state, u.connected || !u.inaccessible.empty()});
+        }
+        return names;
     }
 
     void flush() {
@@ -231,9 +248,8 @@ private:
     std::jthread command_;
 };
 
-WindowCliService::WindowCliService(LinkState& link, AnswerBox& answers,
-                                   std::function<WindowUnit()> unit, QObject* parent)
-    : QObject(parent), link_(link), answers_(answers), unit_(std::move(unit)) {}
+WindowCliService::WindowCliService(std::function<std::vector<WindowUnit>()> units, QObject* parent)
+    : QObject(parent), units_(std::move(units)) {}
 
 WindowCliService::~WindowCliService() {
     // Sessions are children: deleting them here joins their commands before the link goes.

@@ -15,25 +15,33 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QLocalSocket;
 
 namespace qx::cli {
 
-// What the window knows of its unit when a request arrives.
+// What the window program knows of one of its units when a request arrives.
 struct WindowUnit {
     bool connected = false;
-    // The window's hint when the unit is there but cannot be opened; empty otherwise.
+    // Why the unit is there but cannot be opened; empty otherwise.
     std::string inaccessible;
     ConnectedUnit unit;
+    // The operator's name for it; empty when none.
+    std::string label;
+    // Its one word for lists ("connected", "boot loader", ...).
+    std::string state;
+    // The unit's link and where its update and reset answers arrive; they outlive the service.
+    LinkState* link = nullptr;
+    AnswerBox* answers = nullptr;
 };
 
 class WindowCliService : public QObject {
     Q_OBJECT
 public:
-    // `unit` is asked on the user interface thread.
-    WindowCliService(LinkState& link, AnswerBox& answers, std::function<WindowUnit()> unit,
-                     QObject* parent = nullptr);
+    // `units` is asked on the user interface thread, for every unit the program holds.
+    explicit WindowCliService(std::function<std::vector<WindowUnit>()> units,
+                              QObject* parent = nullptr);
     // Waits for the requests still running (a transfer runs to its end).
     ~WindowCliService() override;
 
@@ -58,9 +66,7 @@ public:
 
 private:
     class Session;
-    LinkState& link_;
-    AnswerBox& answers_;
-    std::function<WindowUnit()> unit_;
+    std::function<std::vector<WindowUnit>()> units_;
 };
 
 } // namespace qx::cli

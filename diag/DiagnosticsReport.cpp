@@ -82,6 +82,24 @@ void deviceRow(std::ostringstream& out, std::size_t index, const THIDdeviceInfo&
 
 } // namespace
 
+namespace {
+
+void linkLines(std::ostream& out, const LinkFacts& l) {
+    out << "  connected: " << yesNo(l.connected) << ", boot mode: " << yesNo(l.bootMode)
+        << ", acknowledged: " << yesNo(l.writeAcked) << ", pending: " << yesNo(l.pending) << "\n";
+    const LinkCountersSnapshot& c = l.counters;
+    out << "  frames sent: " << c.framesSent << ", pieces refused: " << c.piecesRefused << "\n";
+    out << "  answers received: " << c.answersReceived << ", CRC failures: " << c.crcFailures
+        << ", length failures: " << c.lengthFailures << "\n";
+    out << "  resends: " << c.resends << "\n";
+    out << "  last answer: "
+        << (c.lastAnswerAge ? std::to_string(c.lastAnswerAge->count()) + " ms ago"
+                            : std::string("none yet"))
+        << "\n";
+}
+
+} // namespace
+
 std::string formatReport(const DiagnosticsFacts& f) {
     std::ostringstream out;
     out << "QX-77ZT diagnostics report\n";
@@ -162,18 +180,18 @@ std::string formatReport(const DiagnosticsFacts& f) {
         out << "  not running\n";
         return out.str();
     }
-    const LinkFacts& l = *f.link;
-    out << "  connected: " << yesNo(l.connected) << ", boot mode: " << yesNo(l.bootMode)
-        << ", acknowledged: " << yesNo(l.writeAcked) << ", pending: " << yesNo(l.pending) << "\n";
-    const LinkCountersSnapshot& c = l.counters;
-    out << "  frames sent: " << c.framesSent << ", pieces refused: " << c.piecesRefused << "\n";
-    out << "  answers received: " << c.answersReceived << ", CRC failures: " << c.crcFailures
-        << ", length failures: " << c.lengthFailures << "\n";
-    out << "  resends: " << c.resends << "\n";
-    out << "  last answer: "
-        << (c.lastAnswerAge ? std::to_string(c.lastAnswerAge->count()) + " ms ago"
-                            : std::string("none yet"))
-        << "\n";
+    linkLines(out, *f.link);
+    if (f.units.size() > 1) {
+        out << "\nUnits: " << f.units.size() << "\n";
+        for (const UnitFacts& u : f.units) {
+            out << "Unit " << (u.serial.empty() ? std::string("(no serial)") : u.serial);
+            if (!u.label.empty()) {
+                out << " \"" << u.label << "\"";
+            }
+            out << ": " << u.state << "\n";
+            linkLines(out, u.link);
+        }
+    }
     return out.str();
 }
 
@@ -236,12 +254,18 @@ LinkFacts linkFacts(const LinkState& link) {
 
 DiagnosticsFacts gatherFacts(const UsbLink& usb, const LinkState& link,
                              std::span<const uint8_t> image, const SystemPaths& paths) {
+    return gatherFacts(usb.library(), usb.lastError(), link, image, paths);
+}
+
+DiagnosticsFacts gatherFacts(const LoadedLibrary* library, const std::string& bindError,
+                             const LinkState& link, std::span<const uint8_t> image,
+                             const SystemPaths& paths) {
     DiagnosticsFacts f;
     f.madeAt = reportTime(std::time(nullptr));
     f.program = programFacts();
-    f.library = libraryFacts(image, usb.library(), usb.lastError());
+    f.library = libraryFacts(image, library, bindError);
     f.system = systemFacts(paths);
-    if (const LoadedLibrary* lib = usb.library()) {
+    if (const LoadedLibrary* lib = library) {
         LibraryPort port(lib->entry());
         f.devices = deviceTable(port);
     }

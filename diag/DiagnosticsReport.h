@@ -68,6 +68,14 @@ struct LinkFacts {
     LinkCountersSnapshot counters;
 };
 
+// One of several units, with its own link's counters.
+struct UnitFacts {
+    std::string serial;
+    std::string label; // empty when none
+    std::string state; // one word
+    LinkFacts link;
+};
+
 struct DiagnosticsFacts {
     // When the facts were gathered, local time with its offset from UTC; empty when unknown.
     std::string madeAt;
@@ -77,6 +85,8 @@ struct DiagnosticsFacts {
     std::vector<THIDdeviceInfo> devices; // the library's device table, as last scanned
     std::optional<NodeFacts> unitNode;   // the first row of the unit's maker
     std::optional<LinkFacts> link;       // absent when no link runs (the command line)
+    // Every unit the program holds, when it holds more than one; `link` is then the shown one's.
+    std::vector<UnitFacts> units;
 };
 
 std::string formatReport(const DiagnosticsFacts& facts);
@@ -114,5 +124,10 @@ LinkFacts linkFacts(const LinkState& link);
 // All of it, for a program whose link is `usb` over `link`, carrying `image`.
 DiagnosticsFacts gatherFacts(const UsbLink& usb, const LinkState& link,
                              std::span<const uint8_t> image, const SystemPaths& paths = {});
+// The same where the device table comes from `library` (a copy that opens nothing; may be null,
+// with `bindError` saying why).
+DiagnosticsFacts gatherFacts(const LoadedLibrary* library, const std::string& bindError,
+                             const LinkState& link, std::span<const uint8_t> image,
+                             const SystemPaths& paths = {});
 
 } // namespace qx

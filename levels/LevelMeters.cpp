@@ -295,49 +295,54 @@ MeterBar* LevelMeters::meter(int channel) const {
 }
 
 std::optional<double> LevelMeters::peakDb(int channel) const {
-    return channels_.at(channelIndex(channel)).peakDb;
+    return memory_->channels.at(channelIndex(channel)).peakDb;
 }
 
 void LevelMeters::show(int left, int right) {
     const Instant t = now_();
-    const int levels[] = {left, right};
+    const std::array<bool, 2> overBegan = memory_->note(left, right, t.mono, t.wall);
     for (std::size_t ch = 0; ch < 2; ++ch) {
         Channel& c = channels_[ch];
-        c.level = levels[ch];
-        // Below the lowest reading there is no bar, and nothing to hold.
-        if (c.level >= kLowestBarLevel) {
-            c.peak.add(t.mono, levelDb(c.level).value_or(PeakHold::kFloorDb));
-        }
-        c.peakDb = c.peak.at(t.mono);
-        std::optional<int> x;
-        if (c.peakDb) {
-            const double end = barPosition(levelForDb(*c.peakDb));
-            const int box = c.meter->barBox().width();
-            // The marker ends where the bar would end, inside the box.
-            x = std::clamp(static_cast<int>(std::lround(end)) - kMarkerWidth, 0,
-                           box - kMarkerWidth);
-        }
-        c.meter->setMarkerX(x);
-        const bool wasOver = c.latch.latched();
-        c.latch.note(c.level, t.wall);
-        if (c.latch.latched()) {
+        showMarker(ch);
+        if (memory_->channels[ch].latch.latched()) {
             showLatch(c);
         }
         updateAccessibleValue(c, t.mono,
-                              !wasOver && c.latch.latched() ? ReadingAnnouncer::Urgency::Now
-                                                            : ReadingAnnouncer::Urgency::Routine);
+                              overBegan[ch] ? ReadingAnnouncer::Urgency::Now
+                                            : ReadingAnnouncer::Urgency::Routine);
     }
-    history_.add(
-        {toMs(t.mono), toMs(t.wall), static_cast<int8_t>(left), static_cast<int8_t>(right)});
+    emit historyChanged();
+}
+
+void LevelMeters::showMarker(std::size_t ch) {
+    const ChannelMemory& m = memory_->channels[ch];
+    std::optional<int> x;
+    if (m.peakDb) {
+        const double end = barPosition(levelForDb(*m.peakDb));
+        const int box = channels_[ch].meter->barBox().width();
+        // The marker ends where the bar would end, inside the box.
+        x = std::clamp(static_cast<int>(std::lround(end)) - kMarkerWidth, 0, box - kMarkerWidth);
+    }
+    channels_[ch].meter->setMarkerX(x);
+}
+
+void LevelMeters::attachMemory(LevelMemory* memory) {
+    memory_ = memory != nullptr ? memory : &own_;
+    for (std::size_t ch = 0; ch < 2; ++ch) {
+        showMarker(ch);
+        showLatch(channels_[ch]);
+        channels_[ch].meter->update();
+    }
     emit historyChanged();
 }
 
 void LevelMeters::clearOver(int channel) {
     Channel& c = channels_.at(channelIndex(channel));
-    if (!c.latch.latched()) {
+    OverLatch& latch = memory_->channels.at(channelIndex(channel)).latch;
+    if (!latch.latched()) {
         return;
     }
-    c.latch.clear();
+    latch.clear();
     showLatch(c);
     updateAccessibleValue(c, now_().mono, ReadingAnnouncer::Urgency::Now);
 }
@@ -353,12 +358,13 @@ void LevelMeters::showHistory(QWidget* owner, Dialogs& dialogs) {
 
 QString LevelMeters::sentence(int channel) const {
     const Channel& c = channels_.at(channelIndex(channel));
+    const ChannelMemory& m = memory_->channels.at(channelIndex(channel));
     return QString::fromStdString(
-        meterSentence(c.side.toStdString(), c.level, c.peakDb, c.latch.latched()));
+        meterSentence(c.side.toStdString(), m.level, m.peakDb, m.latch.latched()));
 }
 
 QString LevelMeters::overToolTip(int channel) const {
-    const OverLatch& latch = channels_.at(channelIndex(channel)).latch;
+    const OverLatch& latch = memory_->channels.at(channelIndex(channel)).latch;
     if (!latch.latched()) {
         return {};
     }
@@ -381,10 +387,12 @@ void LevelMeters::showLatch(Channel& c) {
         c.label->setToolTip(tip);
         c.meter->setToolTip(tip);
     }
-    if (c.latch.latched() == c.shownRed) {
+    const bool latched =
+        memory_->channels[static_cast<std::size_t>(c.meter->channel())].latch.latched();
+    if (latched == c.shownRed) {
         return;
     }
-    c.shownRed = c.latch.latched();
+    c.shownRed = latched;
     if (c.shownRed) {
         // Kept to be put back as it was, explicit roles included.
         c.labelPalette = c.label->palette();

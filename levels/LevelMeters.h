@@ -6,6 +6,7 @@
 // User interface thread only: fed by the window's redraw with the levels it has just shown.
 #pragma once
 
+#include "levels/LevelMemory.h"
 #include "levels/LevelRing.h"
 #include "levels/OverLatch.h"
 #include "levels/PeakHold.h"
@@ -132,10 +133,16 @@ public:
     void showHistory(QWidget* owner, Dialogs& dialogs);
     LevelHistoryWindow* historyWindow() const { return historyWindow_; }
 
-    const LevelRing& history() const { return history_; }
-    const OverLatch& latch(int channel) const { return channels_.at(channelIndex(channel)).latch; }
+    const LevelRing& history() const { return memory_->history; }
+    const OverLatch& latch(int channel) const {
+        return memory_->channels.at(channelIndex(channel)).latch;
+    }
     std::optional<double> peakDb(int channel) const;
-    int level(int channel) const { return channels_.at(channelIndex(channel)).level; }
+    int level(int channel) const { return memory_->channels.at(channelIndex(channel)).level; }
+    // Shows and feeds `memory` (a unit's, kept elsewhere) from now on; nullptr goes back to the
+    // meters' own. Markers, latches and the history follow the unit the window shows.
+    void attachMemory(LevelMemory* memory);
+    const LevelMemory& memory() const { return *memory_; }
     MeterBar* meter(int channel) const;
     QString sentence(int channel) const;
     // Whether the reading label shows live readings (it is greyed while they are stale).
@@ -158,22 +165,21 @@ private:
         QString side;
         QLabel* label = nullptr;
         MeterBar* meter = nullptr;
-        PeakHold peak;
-        std::optional<double> peakDb;
-        OverLatch latch;
         bool shownRed = false;
         QPalette labelPalette;
-        int level = -128;
         ReadingAnnouncer announcer;
     };
     static std::size_t channelIndex(int channel);
     void showLatch(Channel& c);
+    // Puts the marker of channel `ch` where its memory holds it.
+    void showMarker(std::size_t ch);
     // Tells a screen reader of a changed reading, when the announcer lets it.
     void updateAccessibleValue(Channel& c, PeakHold::Clock::time_point now,
                                ReadingAnnouncer::Urgency urgency);
 
     std::array<Channel, 2> channels_;
-    LevelRing history_;
+    LevelMemory own_;
+    LevelMemory* memory_ = &own_; // never null
     TimeSource now_ = systemNow;
     LevelHistoryWindow* historyWindow_ = nullptr;
 };

@@ -39,7 +39,8 @@ class LoadedLibrary {
 public:
     // Writes `image` to a private in-memory file and loads it from there, so no file in the
     // current directory (or anywhere else) can be loaded in its place. Every one of the
-    // eighteen names must resolve. Returns nullptr and a reason on failure.
+    // eighteen names must resolve. Returns nullptr and a reason on failure. Each call gives a
+    // separate copy with its own state and threads, also while earlier copies are loaded.
     static std::unique_ptr<LoadedLibrary> load(std::span<const uint8_t> image, std::string& error);
     ~LoadedLibrary();
     LoadedLibrary(const LoadedLibrary&) = delete;
@@ -50,11 +51,14 @@ public:
     void* symbol(const char* name) const;
 
 private:
-    explicit LoadedLibrary(void* handle) : handle_(handle) {}
+    LoadedLibrary(void* handle, int hold) : handle_(handle), hold_(hold) {}
     // Looks up the eighteen entry points through symbol(); false, with the missing name in
     // `error`, when one is not there.
     bool resolveAll(std::string& error);
     void* handle_;
+    // What keeps this copy apart from the others while it is loaded: its in-memory file, whose
+    // name the loader knows it by (Linux), or the number of its private file (Windows).
+    int hold_;
     HidEntryPoints entry_;
 };
 

@@ -13,8 +13,6 @@ namespace qx {
 
 namespace {
 
-std::atomic<Receiver*> installedReceiver{nullptr};
-
 void putBe16(uint8_t* p, std::size_t v) {
     p[0] = static_cast<uint8_t>((v >> 8) & 0xFF);
     p[1] = static_cast<uint8_t>(v & 0xFF);
@@ -171,16 +169,6 @@ void Receiver::dispatch() {
         answers_->finishAnswer(!frame->payload.empty() && frame->payload[0] != 0);
     } else if (c == cmd::kResetDefaults) {
         answers_->resetAnswer();
-    }
-}
-
-void installReceiver(Receiver* receiver) {
-    installedReceiver.store(receiver);
-}
-
-extern "C" void onInputReport(THIDreport report, uint8_t count) {
-    if (Receiver* r = installedReceiver.load()) {
-        r->onInputReport(report, count);
     }
 }
 

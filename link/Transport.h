@@ -68,8 +68,4 @@ private:
     std::vector<uint8_t> rxBuffer_; // guarded by mutex_
 };
 
-// The library's input handler is a plain C function: it forwards to the receiver installed here.
-void installReceiver(Receiver* receiver);
-extern "C" void onInputReport(THIDreport report, uint8_t count);
-
 } // namespace qx

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "link/DeviceRecords.h"
+#include "link/HandlerSlots.h"
 #include "link/LibraryBinding.h"
 #include "link/LinkFrame.h"
 #include "link/LinkState.h"

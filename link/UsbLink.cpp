@@ -8,9 +8,6 @@ namespace qx {
 
 namespace {
 
-// The library's device-change handler takes no context: it reaches the bound link here.
-std::atomic<UsbLink*> boundLink{nullptr};
-
 // Forwards to the library's port once it exists; the worker starts before the library loads.
 class DeferredPort : public HidPort {
 public:
@@ -29,8 +26,6 @@ private:
     std::atomic<HidPort*>& target_;
     NoPort none_; // until the library is loaded
 };
-
-std::atomic<HidPort*> activePort{nullptr};
 
 } // namespace
 
@@ -65,21 +60,27 @@ UsbLink::~UsbLink() {
     }
     // No answer arrives any more: the reader's handler is unregistered.
     link_.setRedrawHandOff({});
-    UsbLink* self = this;
-    boundLink.compare_exchange_strong(self, nullptr);
+    // Waits for a device-change call still running on another thread.
+    slot_.reset();
     worker_.reset(); // joins
-    activePort = nullptr;
-    installReceiver(nullptr);
+    activePort_ = nullptr;
     port_.reset();
     library_.reset(); // unloads, which stops the library's reader
 }
 
 bool UsbLink::bindLibrary() {
     if (!worker_) {
-        offlinePort_ = std::make_unique<DeferredPort>(activePort);
+        offlinePort_ = std::make_unique<DeferredPort>(activePort_);
         worker_ = std::make_unique<Tthr>(link_, *offlinePort_, redraw_, errors_);
     }
     if (!library_) {
+        // Claimed first: without a slot a loaded copy could never be told where to report.
+        auto slot = std::make_unique<HandlerSlot>();
+        if (!slot->valid()) {
+            lastError_ = "cannot drive more than " + std::to_string(kHandlerSlots) +
+                         " units at once: every handler slot is taken";
+            return false;
+        }
         const std::optional<std::vector<uint8_t>> image = image_ ? image_() : std::nullopt;
         if (!image) {
             lastError_ = "the HID library image is missing";
@@ -89,28 +90,28 @@ bool UsbLink::bindLibrary() {
         if (!library_) {
             return false;
         }
+        slot_ = std::move(slot);
+        slot_->setReceiver(&receiver_);
+        slot_->setChangeHandler([this] { onDeviceChange(); });
+        if (libraryLoaded_) {
+            libraryLoaded_(*library_);
+        }
         port_ = std::make_unique<LibraryPort>(library_->entry());
-        activePort = port_.get();
+        activePort_ = port_.get();
     }
-    boundLink = this;
     // The reader hands each answer's redraw on itself rather than waking the worker for it.
     link_.setRedrawHandOff(redraw_);
-    installReceiver(&receiver_);
-    library_->entry().setEventHandler(&onInputReport);
-    library_->entry().usbSetEventHandler(&UsbLink::onDeviceChange);
+    library_->entry().setEventHandler(slot_->inputHandler());
+    library_->entry().usbSetEventHandler(watchDeviceChanges_ ? slot_->changeHandler() : nullptr);
     connectUnit();
     return true;
 }
 
-void HID_LIB_CALL UsbLink::onDeviceChange() {
-    UsbLink* link = boundLink.load();
-    if (link == nullptr) {
-        return;
-    }
-    if (link->changeHandler_) {
-        link->changeHandler_();
+void UsbLink::onDeviceChange() {
+    if (changeHandler_) {
+        changeHandler_();
     } else {
-        link->followDeviceChange();
+        followDeviceChange();
     }
 }
 

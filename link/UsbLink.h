@@ -3,11 +3,13 @@
 // the mode of the unit whenever the set of devices changes.
 #pragma once
 
+#include "link/HandlerSlots.h"
 #include "link/LibraryBinding.h"
 #include "link/LinkState.h"
 #include "link/LinkWorker.h"
 #include "link/Transport.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -63,8 +65,9 @@ public:
     UsbLink(const UsbLink&) = delete;
     UsbLink& operator=(const UsbLink&) = delete;
 
-    // Starts the worker unless it runs, loads the library unless loaded, registers the input
-    // and device-change handlers and connects. False when the library cannot be had.
+    // Starts the worker unless it runs, claims a handler slot and loads a copy of the library of
+    // its own unless loaded, registers the input and device-change handlers and connects. False
+    // when the library cannot be had or every handler slot is taken (see lastError).
     bool bindLibrary();
     // Closes the unit, rescans, and opens the first device of the unit's maker.
     void connectUnit();
@@ -90,6 +93,17 @@ public:
         unitFilter_ = std::move(accept);
     }
 
+    // Called once, right after this link's copy of the library is loaded and before its handlers
+    // are registered and the first unit is looked for (a virtual copy joins a shared bench
+    // there). Set before binding.
+    void setLibraryLoaded(std::function<void(LoadedLibrary&)> loaded) {
+        libraryLoaded_ = std::move(loaded);
+    }
+    // Whether the copy's own device-change handler is registered (the default). Off when
+    // something else follows the device changes for every link and calls followDeviceChange().
+    // Set before binding.
+    void setWatchDeviceChanges(bool watch) { watchDeviceChanges_ = watch; }
+
     bool bound() const { return library_ != nullptr; }
     bool workerRunning() const { return worker_ && worker_->running(); }
     LoadedLibrary* library() const { return library_.get(); }
@@ -97,7 +111,8 @@ public:
     const std::string& lastError() const { return lastError_; }
 
 private:
-    static void HID_LIB_CALL onDeviceChange();
+    // Called by the copy's device-change handler.
+    void onDeviceChange();
 
     LinkState& link_;
     ConnectionView& view_;
@@ -106,12 +121,16 @@ private:
     AnswerSink* answers_;
     ErrorSink* errors_;
     Receiver receiver_;
+    std::unique_ptr<HandlerSlot> slot_;         // while the library is loaded
+    std::atomic<HidPort*> activePort_{nullptr}; // the worker's way to the library, once loaded
     std::unique_ptr<LoadedLibrary> library_;
     std::unique_ptr<LibraryPort> port_;
     std::unique_ptr<HidPort> offlinePort_;
     std::unique_ptr<Tthr> worker_;
     std::string lastError_;
     std::function<bool(const THIDdeviceInfo&)> unitFilter_;
+    std::function<void(LoadedLibrary&)> libraryLoaded_;
+    bool watchDeviceChanges_ = true;
     bool deferredChange_ = false;         // user interface thread only
     std::function<void()> changeHandler_; // user interface thread only
 };

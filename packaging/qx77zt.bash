@@ -3,13 +3,13 @@
 _qx77zt() {
     local cur prev words cword
     _init_completion || return
-    local commands="list status get set save load defaults update reset diag help"
+    local commands="list status get set save load defaults update reset label diag help"
     local keys="preset= mute= sum= dif= dim= gain.left= gain.right= source.left= source.right=
         ballistics= brightness= peakhold= scale="
     local command="" w
     for w in "${words[@]:1:cword-1}"; do
         case $w in
-        list | status | get | set | save | load | defaults | update | reset | diag | help)
+        list | status | get | set | save | load | defaults | update | reset | label | diag | help)
             command=$w
             break
             ;;
@@ -23,6 +23,7 @@ _qx77zt() {
         case $command in
         "") options+=" --demo --version" ;;
         list) ;;
+        label) options+=" --clear --profile --no-profile" ;;
         diag) options="--help" ;;
         *) options+=" --demo" ;;
         esac
@@ -58,6 +59,9 @@ _qx77zt() {
         ;;
     save | load)
         _filedir cfg
+        ;;
+    label)
+        [[ $prev == --profile ]] && _filedir cfg
         ;;
     update)
         _filedir orbu

@@ -30,23 +30,23 @@ void Tfmain::updateStatusLine() {
     using std::chrono::milliseconds;
     const auto now = LinkState::Clock::now();
     panel::LinkView v;
-    v.connected = link_.connected;
-    v.bootMode = link_.bootMode;
+    v.connected = link_->connected;
+    v.bootMode = link_->bootMode;
     v.name = tfu_.deviceName().toStdString();
     v.serial = tfu_.deviceSerial().toStdString();
     v.version = tfu_.deviceVersion().toStdString();
-    const auto heardFrom = std::max(connectedAt_, link_.lastAnswerAt().value_or(connectedAt_));
+    const auto heardFrom = std::max(connectedAt_, link_->lastAnswerAt().value_or(connectedAt_));
     v.silentFor = duration_cast<milliseconds>(now - heardFrom);
     // Damage is counted from the last good answer (as first seen here) on: earlier failures
     // belong to a link that then answered.
-    const LinkCountersSnapshot counts = link_.counters.snapshot(now);
+    const LinkCountersSnapshot counts = link_->counters.snapshot(now);
     const std::uint64_t failures = counts.crcFailures + counts.lengthFailures;
     if (heardFrom != damageCountedFrom_) {
         damageCountedFrom_ = heardFrom;
         failuresBefore_ = failures;
     }
     v.damagedAnswers = failures - failuresBefore_;
-    if (const auto since = link_.unconfirmedSince()) {
+    if (const auto since = link_->unconfirmedSince()) {
         v.unconfirmedFor = duration_cast<milliseconds>(now - *since);
     }
     const panel::StatusSentence sentence = panel::statusSentence(v);

@@ -11,7 +11,7 @@ constexpr std::chrono::milliseconds kConfirmWait{3000};
 SettingsRestore::SettingsRestore(LinkState& link, state::SettingsMemory& memory,
                                  state::UpdateJournal* journal, Dialogs& dialogs, QWidget* owner,
                                  std::function<std::string()> serial)
-    : link_(link), memory_(memory), journal_(journal), dialogs_(dialogs), owner_(owner),
+    : link_(&link), memory_(memory), journal_(journal), dialogs_(dialogs), owner_(owner),
       serial_(std::move(serial)) {
     confirmTimer_.setSingleShot(true);
     confirmTimer_.setInterval(kConfirmWait);
@@ -21,14 +21,14 @@ SettingsRestore::SettingsRestore(LinkState& link, state::SettingsMemory& memory,
 void SettingsRestore::answerStored() {
     // Only what the unit itself reported in normal mode counts: an edit not yet acknowledged
     // is the operator's, not the unit's.
-    if (phase_ == Phase::Asking || !link_.connected || link_.bootMode || !link_.writeAcked()) {
+    if (phase_ == Phase::Asking || !link_->connected || link_->bootMode || !link_->writeAcked()) {
         return;
     }
     const std::string serial = serial_();
     if (serial.empty()) {
         return;
     }
-    const DeviceSettings now = link_.settings();
+    const DeviceSettings now = link_->settings();
     if (phase_ == Phase::Restoring) {
         if (serial == restoringSerial_ && now == snapshot_) {
             restored();
@@ -66,14 +66,14 @@ void SettingsRestore::offer(const state::JournalEntry& entry) {
         QStringLiteral("The firmware update changed the settings of this unit. Restore the "
                        "settings it had before the update?"),
         QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes || !link_.connected || link_.bootMode) {
+    if (answer != QMessageBox::Yes || !link_->connected || link_->bootMode) {
         phase_ = Phase::Watching;
         return;
     }
     phase_ = Phase::Restoring;
     restoringSerial_ = entry.serial;
     snapshot_ = *entry.snapshot;
-    link_.save([this](DeviceSettings& s) { s = snapshot_; });
+    link_->save([this](DeviceSettings& s) { s = snapshot_; });
     confirmTimer_.start();
 }
 
@@ -101,6 +101,18 @@ void SettingsRestore::notRestored() {
                      QStringLiteral("The settings from before the update were sent, but the "
                                     "unit's answers do not show them: they are not restored."),
                      QMessageBox::Ok);
+}
+
+} // namespace qx
+
+namespace qx {
+
+bool SettingsRestore::setLink(LinkState& link) {
+    if (phase_ != Phase::Watching && link_ != &link) {
+        return false;
+    }
+    link_ = &link;
+    return true;
 }
 
 } // namespace qx

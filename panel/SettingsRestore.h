@@ -30,6 +30,11 @@ public:
     SettingsRestore(LinkState& link, state::SettingsMemory& memory, state::UpdateJournal* journal,
                     Dialogs& dialogs, QWidget* owner, std::function<std::string()> serial);
 
+    // Watches the unit of `link` from now on; refused (false) while an offer or a restore of
+    // the unit watched so far is under way.
+    bool setLink(LinkState& link);
+    bool busy() const { return phase_ != Phase::Watching; }
+
     // After every answer stored in the records.
     void answerStored();
     // How long the unit has to show the restored settings in its answers.
@@ -44,7 +49,7 @@ private:
     void restored();
     void notRestored();
 
-    LinkState& link_;
+    LinkState* link_; // never null
     state::SettingsMemory& memory_;
     state::UpdateJournal* journal_;
     Dialogs& dialogs_;

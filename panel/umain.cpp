@@ -156,7 +156,7 @@ void setSchemeIfChanged(THSSpeedButton* b, THSColorStyle scheme) {
 } // namespace
 
 Tfmain::Tfmain(LinkState& link, Tfu& updateWindow, Dialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent), link_(link), tfu_(updateWindow), dialogs_(dialogs),
+    : QMainWindow(parent), link_(&link), tfu_(updateWindow), dialogs_(dialogs),
       saveName_(kConfigName), openName_(kConfigName) {
     initMeterResources();
     // Before any control exists: Qt makes a control's interface for a screen reader as soon as
@@ -211,10 +211,28 @@ Tfmain::Tfmain(LinkState& link, Tfu& updateWindow, Dialogs& dialogs, QWidget* pa
     FormCreate();
     // Status requests flow from the window's creation to the end of the program. The link
     // worker times them itself: a timer here would wake this thread for every request as well.
-    link_.setStatusPolling(true);
+    link_->setStatusPolling(true);
 }
 
 Tfmain::~Tfmain() = default;
+
+void Tfmain::showLink(LinkState& link) {
+    if (link_ == &link) {
+        return;
+    }
+    link_ = &link;
+    // Silence and damage are counted afresh for the unit now shown.
+    connectedAt_ = LinkState::Clock::now();
+    damageCountedFrom_ = {};
+    failuresBefore_ = 0;
+    link_->setStatusPolling(true);
+    refresh();
+    updateStatusLine();
+}
+
+void Tfmain::setUnitName(const QString& name) {
+    setWindowTitle(name.isEmpty() ? kCaption : kCaption + QStringLiteral(" \u2014 ") + name);
+}
 
 void Tfmain::buildButtons(QWidget* client) {
     struct ButtonDesign {
@@ -511,7 +529,7 @@ void Tfmain::clearActiveControl() {
 }
 
 void Tfmain::save(const std::function<void(DeviceSettings&)>& edit) {
-    link_.save(edit);
+    link_->save(edit);
 }
 
 // ---- handlers ---------------------------------------------------------------------------------
@@ -558,7 +576,7 @@ void Tfmain::scr_sel(QComboBox* sender, int index) {
     if (!isActiveControl(sender) || index < 0 || index >= kSourceCount) {
         return;
     }
-    if (link_.settings().preset > 3) {
+    if (link_->settings().preset > 3) {
         return;
     }
     const int side = tagOf(sender);
@@ -612,7 +630,7 @@ void Tfmain::showFileRefusal(const QString& text) {
 void Tfmain::EXPClick() {
     // The record starts as zeros that no unit ever reported; a file of them would load as
     // settings nobody chose.
-    if (!link_.settingsReported()) {
+    if (!link_->settingsReported()) {
         showFileRefusal(QStringLiteral("No unit has reported its settings yet, so there is "
                                        "nothing to save. Connect the unit and try again."));
         return;
@@ -623,7 +641,7 @@ void Tfmain::EXPClick() {
     }
     const QString name = QString::fromStdString(panel::withCfgExtension(chosen.toStdString()));
     saveName_ = name;
-    const DeviceSettings s = link_.settings();
+    const DeviceSettings s = link_->settings();
     // Whatever is saved must load again.
     if (const auto problem = panel::settingsProblem(rawBytes(s))) {
         showFileRefusal(QStringLiteral("The settings cannot be saved: %1.")
@@ -732,12 +750,12 @@ void Tfmain::refresh() {
     // The gains are clamped in the record itself: the next settings write sends the clamped
     // values.
     DeviceSettings s;
-    link_.editSettings([&s](DeviceSettings& r) {
+    link_->editSettings([&s](DeviceSettings& r) {
         r.gainLeft = panel::clampRecordGain(r.gainLeft);
         r.gainRight = panel::clampRecordGain(r.gainRight);
         s = r;
     });
-    const DeviceStatus st = link_.status();
+    const DeviceStatus st = link_->status();
 
     const panel::ButtonSchemes schemes = panel::schemesFor(s);
     THSSpeedButton* const presets[] = {but0, but1, but2, but3};
@@ -768,7 +786,7 @@ void Tfmain::refresh() {
 
     // The status record holds levels only once a unit has answered; before that (the
     // "Ddefault" command without a unit) there is no reading to show or to keep in the history.
-    if (link_.settingsReported()) {
+    if (link_->settingsReported()) {
         // A level beyond the table ends the update here; the rest keeps its look until next
         // time.
         const std::optional<std::string> left = panel::levelLabel(st.levelLeft);
@@ -791,7 +809,7 @@ void Tfmain::refresh() {
         levelMeters_->show(st.levelLeft, st.levelRight);
     }
 
-    link_.editSettings([](DeviceSettings& r) { r.brightness &= 3; });
+    link_->editSettings([](DeviceSettings& r) { r.brightness &= 3; });
     checkOnly(brightnessGroup_, s.brightness & 3);
     checkOnly(peakGroup_, s.peakHold);
     checkOnly(scaleGroup_, s.levelScale != 0 ? 1 : 0);

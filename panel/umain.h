@@ -55,6 +55,12 @@ public:
     // Shows the diagnostics window; offered by "About" when set.
     std::function<void()> onDiagnostics;
 
+    // Shows and drives the unit of `link` from now on (one of several units).
+    void showLink(LinkState& link);
+    LinkState& shownLink() const { return *link_; }
+    // The shown unit's name in the caption after the program's; empty: the program's alone.
+    void setUnitName(const QString& name);
+
     // Enables or disables every control placed directly on the window; the menu stays usable.
     void Cont(bool en);
     // Makes every control show the two records.
@@ -189,7 +195,7 @@ private:
     // Greys the meter bars and readings while they show a reading the unit no longer confirms.
     void markMetersStale(bool stale);
 
-    LinkState& link_;
+    LinkState* link_; // never null
     Tfu& tfu_;
     Dialogs& dialogs_;
     QButtonGroup* ballisticsGroup_ = nullptr;

@@ -9,57 +9,39 @@
 
 namespace qx::unit {
 
-namespace {
-
-const std::string kPathPrefix = "virtual/unit";
-
-// The unit's report descriptor as the parser summarises it: report ID 1, 64 vendor bytes each
-// way (unless the identity declares other lengths).
-hid::DescriptorCaps unitCaps(const Identity& id) {
-    hid::DescriptorCaps caps;
-    const hid::ValueCap cap{0xFF00, 0x01, 0x01, false, 1, 8, 64};
-    caps.input.byteLength = id.inputReportLength;
-    caps.input.valueCaps = {cap};
-    caps.output.byteLength = id.outputReportLength;
-    caps.output.valueCaps = {cap};
-    caps.numberedReports = true;
-    return caps;
-}
-
-int slotOfPath(const std::string& path) {
-    if (path.rfind(kPathPrefix, 0) != 0 || path.size() == kPathPrefix.size()) {
-        return -1;
-    }
-    int index = 0;
-    for (std::size_t i = kPathPrefix.size(); i < path.size(); ++i) {
-        if (path[i] < '0' || path[i] > '9' || index > 1000) {
-            return -1;
-        }
-        index = index * 10 + (path[i] - '0');
-    }
-    return index;
-}
-
-} // namespace
-
-VirtualBackend::VirtualBackend() : changeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    addUnit(Identity{});
-    setPlugged(0, true);
-    drain(); // being there at load is not a change
+VirtualBackend::VirtualBackend(UnitBench& bench)
+    : bench_(&bench), changeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    bench.attach(this);
 }
 
 VirtualBackend::~VirtualBackend() {
-    std::vector<Slot> slots;
-    {
-        std::lock_guard lock(mutex_);
-        slots.swap(slots_);
-    }
-    for (Slot& s : slots) {
-        s.unit->setRestartHandler({});
-    }
+    bench().detach(this);
     if (changeFd_ >= 0) {
         ::close(changeFd_);
     }
+}
+
+void VirtualBackend::join(UnitBench& bench) {
+    UnitBench& old = this->bench();
+    if (&old == &bench) {
+        return;
+    }
+    // Not under mutex_: the benches take it while telling their clients.
+    old.detach(this);
+    bench.attach(this);
+    {
+        std::lock_guard lock(mutex_);
+        bench_ = &bench;
+        for (OpenHandle& h : handles_) {
+            h.slot = -1;
+        }
+    }
+    changed_.notify_all();
+}
+
+UnitBench& VirtualBackend::bench() const {
+    std::lock_guard lock(mutex_);
+    return *bench_;
 }
 
 int VirtualBackend::drain() {
@@ -70,97 +52,68 @@ int VirtualBackend::drain() {
     return static_cast<int>(std::min<uint64_t>(n, 1000));
 }
 
-void VirtualBackend::signalChange() {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(changeFd_, &one, sizeof one);
+void VirtualBackend::poke() {
+    // Taken and left: a wait that has looked at the units is waiting by now, and hears it.
+    { std::lock_guard lock(mutex_); }
+    changed_.notify_all();
+}
+
+void VirtualBackend::benchChanged(int count) {
+    const uint64_t n = static_cast<uint64_t>(count);
+    [[maybe_unused]] const ssize_t written = ::write(changeFd_, &n, sizeof n);
+    poke();
+}
+
+void VirtualBackend::trafficFor(int slot) {
+    {
+        std::lock_guard lock(mutex_);
+        const bool holds = std::any_of(handles_.begin(), handles_.end(),
+                                       [slot](const OpenHandle& h) { return h.slot == slot; });
+        if (!holds) {
+            return; // another copy's unit: this copy's reader sleeps on
+        }
+    }
+    changed_.notify_all();
 }
 
 std::vector<hid::DeviceRecord> VirtualBackend::enumerate() {
-    std::lock_guard lock(mutex_);
-    std::vector<hid::DeviceRecord> out;
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-        const Slot& s = slots_[i];
-        if (!s.plugged) {
-            continue;
-        }
-        const Identity id = s.unit->identity();
-        hid::DeviceRecord r;
-        r.path = kPathPrefix + std::to_string(i);
-        r.vendorId = 0x1209;
-        r.productId = 0x0001;
-        r.releaseNumber = id.version;
-        if (!id.manufacturer.empty()) {
-            r.manufacturer = id.manufacturer;
-        }
-        const std::string product = s.unit->product();
-        if (!product.empty()) {
-            r.product = product;
-        }
-        if (!id.serial.empty()) {
-            r.serial = id.serial;
-        }
-        r.caps = unitCaps(id);
-        r.readWrite = s.openable;
-        out.push_back(std::move(r));
-    }
-    return out;
+    return bench().records();
 }
 
 hid::Handle VirtualBackend::open(const std::string& path, bool readWrite) {
     std::lock_guard lock(mutex_);
-    const int index = slotOfPath(path);
-    if (index < 0 || index >= static_cast<int>(slots_.size())) {
+    const int slot = UnitBench::slotOfPath(path);
+    const uint32_t plug = bench_->openPlug(slot, readWrite);
+    if (plug == 0) {
         return -1;
     }
-    const Slot& s = slots_[static_cast<std::size_t>(index)];
-    // A unit whose node refuses reading and writing still answers queries, as a real node does.
-    if (!s.plugged || (readWrite && !s.openable)) {
-        return -1;
-    }
-    handles_.push_back({index, s.plugCount});
+    handles_.push_back({slot, plug});
     return static_cast<hid::Handle>(handles_.size() - 1);
 }
 
 void VirtualBackend::close(hid::Handle handle) {
-    std::lock_guard lock(mutex_);
-    if (handle >= 0 && static_cast<std::size_t>(handle) < handles_.size()) {
-        handles_[static_cast<std::size_t>(handle)].slot = -1;
+    {
+        std::lock_guard lock(mutex_);
+        if (handle >= 0 && static_cast<std::size_t>(handle) < handles_.size()) {
+            handles_[static_cast<std::size_t>(handle)].slot = -1;
+        }
     }
     changed_.notify_all();
 }
 
-std::shared_ptr<VirtualUnit> VirtualBackend::unitOf(hid::Handle handle) const {
-    if (handle < 0 || static_cast<std::size_t>(handle) >= handles_.size()) {
-        return nullptr;
+VirtualBackend::Target VirtualBackend::targetOf(hid::Handle handle) const {
+    std::lock_guard lock(mutex_);
+    Target t{bench_, {}};
+    if (handle >= 0 && static_cast<std::size_t>(handle) < handles_.size()) {
+        t.handle = handles_[static_cast<std::size_t>(handle)];
     }
-    const OpenHandle& h = handles_[static_cast<std::size_t>(handle)];
-    if (h.slot < 0 || static_cast<std::size_t>(h.slot) >= slots_.size()) {
-        return nullptr;
-    }
-    const Slot& s = slots_[static_cast<std::size_t>(h.slot)];
-    if (!s.plugged || s.plugCount != h.plugCount) {
-        return nullptr;
-    }
-    return s.unit;
+    return t;
 }
 
 bool VirtualBackend::sendReport(hid::Handle handle, std::span<const uint8_t> report) {
-    std::shared_ptr<VirtualUnit> u;
-    {
-        std::lock_guard lock(mutex_);
-        u = unitOf(handle);
-    }
-    // Outside the lock: the unit may restart itself, which re-enters the backend.
-    if (!u || !u->acceptOutputReport(report)) {
-        return false;
-    }
-    {
-        std::lock_guard lock(mutex_);
-        ++traffic_;
-    }
-    // Once the lock is free: the woken reader would otherwise wake only to wait for it.
-    changed_.notify_all();
-    return true;
+    const Target t = targetOf(handle);
+    // Without mutex_: the unit may restart, and the bench then tells this backend.
+    return t.handle.slot >= 0 && t.bench->send(t.handle.slot, t.handle.plug, report);
 }
 
 bool VirtualBackend::write(hid::Handle handle, std::span<const uint8_t> report,
@@ -173,14 +126,13 @@ bool VirtualBackend::setOutputReport(hid::Handle handle, std::span<const uint8_t
 }
 
 hid::ReadResult VirtualBackend::read(hid::Handle handle, std::span<uint8_t> buffer) {
-    std::shared_ptr<VirtualUnit> u;
-    {
-        std::lock_guard lock(mutex_);
-        u = unitOf(handle);
-    }
+    const Target t = targetOf(handle);
+    const std::shared_ptr<VirtualUnit> u =
+        t.handle.slot >= 0 ? t.bench->unitOf(t.handle.slot, t.handle.plug) : nullptr;
     if (!u) {
         return {hid::ReadStatus::Gone, 0};
     }
+    // Without mutex_: taking a verdict may restart the unit.
     const auto report = u->takeInputReport();
     if (!report) {
         return {hid::ReadStatus::None, 0};
@@ -211,7 +163,11 @@ hid::WaitStatus VirtualBackend::wait(hid::Handle handle) {
         }
         std::optional<Clock::time_point> next;
         if (handle >= 0) {
-            const std::shared_ptr<VirtualUnit> u = unitOf(handle);
+            const OpenHandle h = static_cast<std::size_t>(handle) < handles_.size()
+                                     ? handles_[static_cast<std::size_t>(handle)]
+                                     : OpenHandle{};
+            const std::shared_ptr<VirtualUnit> u =
+                h.slot >= 0 ? bench_->unitOf(h.slot, h.plug) : nullptr;
             if (!u) {
                 return hid::WaitStatus::Gone;
             }
@@ -234,82 +190,6 @@ void VirtualBackend::wake() {
         woken_ = true;
     }
     changed_.notify_all();
-}
-
-int VirtualBackend::unitCount() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(slots_.size());
-}
-
-int VirtualBackend::addUnit(const Identity& identity) {
-    auto unit = std::make_shared<VirtualUnit>(identity);
-    std::lock_guard lock(mutex_);
-    const int index = static_cast<int>(slots_.size());
-    // The unit's own "leave update" restarts it in normal mode.
-    unit->setRestartHandler([this, index](bool boot) { restart(index, boot); });
-    slots_.push_back({std::move(unit), false, true, 0});
-    return index;
-}
-
-void VirtualBackend::reset() {
-    std::vector<Slot> old;
-    {
-        std::lock_guard lock(mutex_);
-        for (std::size_t i = 0; i < slots_.size(); ++i) {
-            setPluggedLocked(static_cast<int>(i), false);
-        }
-        old.swap(slots_);
-        changed_.notify_all();
-    }
-    for (Slot& s : old) {
-        s.unit->setRestartHandler({});
-    }
-    setPlugged(addUnit(Identity{}), true);
-}
-
-VirtualUnit& VirtualBackend::unit(int index) {
-    std::lock_guard lock(mutex_);
-    return *slots_.at(static_cast<std::size_t>(index)).unit;
-}
-
-void VirtualBackend::setPluggedLocked(int index, bool plugged) {
-    Slot& s = slots_.at(static_cast<std::size_t>(index));
-    if (s.plugged == plugged) {
-        return;
-    }
-    s.plugged = plugged;
-    ++s.plugCount;
-    if (!plugged) {
-        s.unit->restart(s.unit->bootMode()); // a powered-down unit forgets what was in flight
-    }
-    signalChange();
-}
-
-void VirtualBackend::setPlugged(int index, bool plugged) {
-    std::lock_guard lock(mutex_);
-    setPluggedLocked(index, plugged);
-    changed_.notify_all();
-}
-
-bool VirtualBackend::plugged(int index) const {
-    std::lock_guard lock(mutex_);
-    return slots_.at(static_cast<std::size_t>(index)).plugged;
-}
-
-void VirtualBackend::restart(int index, bool boot) {
-    std::lock_guard lock(mutex_);
-    const bool wasPlugged = slots_.at(static_cast<std::size_t>(index)).plugged;
-    setPluggedLocked(index, false);
-    slots_[static_cast<std::size_t>(index)].unit->restart(boot);
-    if (wasPlugged) {
-        setPluggedLocked(index, true);
-    }
-    changed_.notify_all();
-}
-
-void VirtualBackend::setOpenable(int index, bool openable) {
-    std::lock_guard lock(mutex_);
-    slots_.at(static_cast<std::size_t>(index)).openable = openable;
 }
 
 } // namespace qx::unit

@@ -1,23 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A HID library backend whose devices are virtual units.
+// A HID library backend whose devices are the virtual units of a bench: one per loaded copy of
+// the library, with the copy's own open handles, wakes and change notices.
 #pragma once
 
 #include "hidlib/core/Backend.h"
-#include "unit/VirtualBench.h"
+#include "unit/UnitBench.h"
 
 #include <condition_variable>
-#include <functional>
-#include <memory>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
 namespace qx::unit {
 
-class VirtualBackend : public hid::Backend, public VirtualBench {
+class VirtualBackend : public hid::Backend, public BenchClient {
 public:
-    // Starts with one unit of the default identity, plugged in.
-    VirtualBackend();
+    explicit VirtualBackend(UnitBench& bench);
     ~VirtualBackend() override;
+    VirtualBackend(const VirtualBackend&) = delete;
+    VirtualBackend& operator=(const VirtualBackend&) = delete;
+
+    // Uses the units of `bench` from now on. Meant for before anything was opened: handles
+    // already open are gone afterwards.
+    void join(UnitBench& bench);
+    // The bench whose units this backend shows.
+    UnitBench& bench() const;
 
     // Readable whenever a unit was plugged, unplugged or restarted since the last drain().
     int changeFd() const { return changeFd_; }
@@ -38,40 +45,33 @@ public:
     hid::WaitStatus wait(hid::Handle handle) override;
     void wake() override;
 
-    // VirtualBench
-    int unitCount() const override;
-    int addUnit(const Identity& identity) override;
-    void reset() override;
-    VirtualUnit& unit(int index) override;
-    void setPlugged(int index, bool plugged) override;
-    bool plugged(int index) const override;
-    void restart(int index, bool boot) override;
-    void setOpenable(int index, bool openable) override;
+    // BenchClient
+    void benchChanged(int count) override;
+    void trafficFor(int slot) override;
 
 private:
-    struct Slot {
-        std::shared_ptr<VirtualUnit> unit;
-        bool plugged = false;
-        bool openable = true;
-        uint32_t plugCount = 0; // handles from an earlier plug-in are gone
-    };
     struct OpenHandle {
-        int slot = -1;
-        uint32_t plugCount = 0;
+        int slot = -1; // -1 once closed
+        uint32_t plug = 0;
     };
 
-    // The unit behind a live handle, or nullptr when it is gone. Needs mutex_.
-    std::shared_ptr<VirtualUnit> unitOf(hid::Handle handle) const;
-    void signalChange();
-    void setPluggedLocked(int index, bool plugged);
+    // The bench and the handle's unit slot and plug-in; slot -1 when the handle is not open.
+    struct Target {
+        UnitBench* bench = nullptr;
+        OpenHandle handle;
+    };
+    Target targetOf(hid::Handle handle) const;
     bool sendReport(hid::Handle handle, std::span<const uint8_t> report);
+    // Lets a wait in progress look again.
+    void poke();
 
+    // Lock order: mutex_, then the bench's own. The bench calls in holding its client list's
+    // lock, so the bench's client list is never touched while mutex_ is held.
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Slot> slots_;         // guarded by mutex_; slots are never removed but by reset()
+    UnitBench* bench_;                // guarded by mutex_
     std::vector<OpenHandle> handles_; // guarded by mutex_; index is the handle
     bool woken_ = false;              // guarded by mutex_
-    uint64_t traffic_ = 0;            // guarded by mutex_; bumped when reports are queued
     int changeFd_ = -1;
 };
 

@@ -29,5 +29,11 @@ public:
 
 } // namespace qx::unit
 
-// Exported by the virtual module next to the library's own functions.
+// Exported by the virtual module next to the library's own functions. The bench whose units
+// this copy of the module shows: its own, or the one it joined.
 extern "C" qx::unit::VirtualBench* VUcontrol(void);
+// Makes this copy enumerate, open and read the units of `bench` (what VUcontrol of another
+// copy of the same module returned) instead of its own, and report their plugging as device
+// changes. Call it right after loading, before this copy's library is asked for anything;
+// that other copy must stay loaded for as long as this one is.
+extern "C" void VUjoin(qx::unit::VirtualBench* bench);

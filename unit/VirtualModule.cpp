@@ -5,12 +5,17 @@
 #include "hidlib/module/Module.h"
 #include "unit/VirtualBackend.h"
 
+#include <cstring>
+#include <typeinfo>
+
 namespace {
 
 // Made in this order at load, undone in reverse at unload: the watcher goes first, then the
-// library (which joins its reader) before the backend it uses.
+// library (which joins its reader) before the backend it uses, and the backend leaves whatever
+// bench it joined before this copy's own bench goes.
 struct VirtualModule {
-    qx::unit::VirtualBackend backend;
+    qx::unit::UnitBench bench;
+    qx::unit::VirtualBackend backend{bench};
     hid::Library library{backend};
     hid::DeferredChangeWatcher watcher;
 
@@ -40,5 +45,15 @@ void moduleWatchDeviceChanges() {
 } // namespace hid
 
 extern "C" __attribute__((visibility("default"))) qx::unit::VirtualBench* VUcontrol(void) {
-    return &loaded.backend;
+    return &loaded.backend.bench();
+}
+
+extern "C" __attribute__((visibility("default"))) void VUjoin(qx::unit::VirtualBench* bench) {
+    // Each copy has type records of its own, so the type is told by its name: only a bench of
+    // another copy of this module is taken.
+    if (bench == nullptr ||
+        std::strcmp(typeid(*bench).name(), typeid(qx::unit::UnitBench).name()) != 0) {
+        return;
+    }
+    loaded.backend.join(*static_cast<qx::unit::UnitBench*>(bench));
 }

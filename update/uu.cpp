@@ -77,7 +77,7 @@ QLabel* caption(QWidget* parent, const QString& text, int top) {
 
 class Tfu::Private {
 public:
-    Private(Tfu* window, LinkState& l, Dialogs& dlg) : q(window), link(l), dialogs(dlg) {}
+    Private(Tfu* window, LinkState& l, Dialogs& dlg) : q(window), link(&l), dialogs(dlg) {}
 
     void buildControls();
     void selectClick();
@@ -137,7 +137,8 @@ public:
     void showSelectHint();
 
     Tfu* q;
-    LinkState& link;
+    // Changed only while no job runs (see Tfu::showLink), so the jobs' threads read it safely.
+    LinkState* link;
     Dialogs& dialogs;
     QFrame* Panel1 = nullptr;
     QLabel* Label2 = nullptr;
@@ -322,7 +323,7 @@ void Tfu::Private::setTransferring(bool on) {
 }
 
 bool Tfu::Private::refusedForOtherTransfer() {
-    if (claim || !link.transferRunning) {
+    if (claim || !link->transferRunning) {
         return false;
     }
     dialogs.message(q, Dialogs::Icon::Error, kUpdateCaption,
@@ -331,7 +332,7 @@ bool Tfu::Private::refusedForOtherTransfer() {
 }
 
 bool Tfu::Private::claimTransfer() {
-    claim = TransferClaim::take(link);
+    claim = TransferClaim::take(*link);
     if (claim) {
         return true;
     }
@@ -346,7 +347,7 @@ void Tfu::Private::notStarted() {
     claim.reset();
     q->select->setEnabled(true);
     q->def->setEnabled(true);
-    link.updateInProgress = false;
+    link->updateInProgress = false;
 }
 
 void Tfu::Private::selectClick() {
@@ -363,7 +364,7 @@ void Tfu::Private::selectClick() {
     if (fileName.isEmpty()) {
         q->select->setEnabled(true);
         q->def->setEnabled(true);
-        link.updateInProgress = false;
+        link->updateInProgress = false;
         return;
     }
     startRun(fileName, readPackageFileBytes(
@@ -391,7 +392,7 @@ void Tfu::Private::startRun(const QString& fileName, PackageFileRead file) {
         q->def->setEnabled(true);
         return;
     }
-    link.updateInProgress = true;
+    link->updateInProgress = true;
     PackageReadResult read;
     if (file.ok) {
         read = readUpdatePackage(file.bytes, q->dev_name->text().toStdString());
@@ -431,7 +432,7 @@ void Tfu::Private::startRun(const QString& fileName, PackageFileRead file) {
     auto images = std::make_shared<UpdateImages>(
         UpdateImages{std::move(read.package.flash), std::move(read.package.eeprom)});
     startJob([this, images](std::stop_token stop) {
-        UpdateRun run(link);
+        UpdateRun run(*link);
         const RunOutcome outcome = run.run(
             *images,
             [this](int percent) {
@@ -535,8 +536,8 @@ void Tfu::Private::runEnded(RunOutcome outcome) {
         noteJournalTrouble(journalError);
         q->select->setEnabled(true);
         q->def->setEnabled(true);
-        link.updateInProgress = false;
-        refreshOffer(link.bootMode && link.connected);
+        link->updateInProgress = false;
+        refreshOffer(link->bootMode && link->connected);
         return;
     }
     case RunOutcome::Stopped:
@@ -578,8 +579,8 @@ void Tfu::Private::verdictMissing() {
     noteJournalTrouble(journalError);
     q->select->setEnabled(true);
     q->def->setEnabled(true);
-    link.updateInProgress = false;
-    refreshOffer(link.bootMode && link.connected);
+    link->updateInProgress = false;
+    refreshOffer(link->bootMode && link->connected);
 }
 
 void Tfu::Private::defClick() {
@@ -595,7 +596,7 @@ void Tfu::Private::defClick() {
     // Until the worker has taken the reset, nothing else may be posted over it, the keep-alive
     // included; the answer, if any, arrives through resetAnswer.
     resetWaiting = true;
-    const LinkState::Ticket ticket = link.post(cmd::kResetDefaults);
+    const LinkState::Ticket ticket = link->post(cmd::kResetDefaults);
     awaitTaken(ticket, {News::ResetTaken, 0});
 }
 
@@ -604,17 +605,17 @@ void Tfu::Private::cancelClick() {
     if (busy() || refusedForOtherTransfer()) {
         return;
     }
-    link.updateInProgress = false;
+    link->updateInProgress = false;
     // The main window reconnects as soon as this window has closed, and closing the unit under
     // the send would lose the request, leaving the unit in its boot loader: the window closes
     // once the worker has sent it (or has had a second to).
     leaving = true;
-    const LinkState::Ticket ticket = link.post(cmd::kLeaveUpdate);
+    const LinkState::Ticket ticket = link->post(cmd::kLeaveUpdate);
     awaitTaken(ticket, {News::LeaveTaken, showing}, std::chrono::seconds(1));
 }
 
 void Tfu::Private::tmrbTimer() {
-    if (link.updateFinished) {
+    if (link->updateFinished) {
         closeWindow();
         return;
     }
@@ -626,8 +627,8 @@ void Tfu::Private::tmrbTimer() {
         return;
     }
     // Nor while a command's transfer runs: a post overwrites a block request not yet taken.
-    if (!link.updateInProgress && !link.transferRunning && !busy()) {
-        link.post(cmd::kKeepAlive);
+    if (!link->updateInProgress && !link->transferRunning && !busy()) {
+        link->post(cmd::kKeepAlive);
     }
 }
 
@@ -639,8 +640,8 @@ void Tfu::Private::closeWindow() {
 
 void Tfu::Private::formShow() {
     ++showing;
-    link.updateFinished = false;
-    link.updateInProgress = false;
+    link->updateFinished = false;
+    link->updateInProgress = false;
     setBarError(false);
     q->pb->setValue(0);
 }
@@ -656,7 +657,7 @@ void Tfu::Private::awaitTaken(LinkState::Ticket ticket, News done,
         const auto start = steady_clock::now();
         // Compared in milliseconds: the default of milliseconds::max() would overflow in the
         // clock's own nanoseconds.
-        while (!link.waitTaken(ticket, kStopPoll) && !stop.stop_requested() &&
+        while (!link->waitTaken(ticket, kStopPoll) && !stop.stop_requested() &&
                duration_cast<milliseconds>(steady_clock::now() - start) < giveUpAfter) {
         }
         deliver(done);
@@ -675,14 +676,35 @@ void Tfu::Private::showVerdict(bool success) {
                     success ? QStringLiteral("Обновление завершено успешно!")
                             : QStringLiteral("Ошибка в процессе обновления!\r\nПовторите попытку"),
                     QMessageBox::Ok);
-    link.updateFinished = true;
-    link.updateInProgress = false;
+    link->updateFinished = true;
+    link->updateInProgress = false;
     q->tmrb->start(kClosingTickMs);
 }
 
 void Tfu::Private::showResetDone() {
     dialogs.message(q, Dialogs::Icon::Information, kUnitAnswerCaption,
                     QStringLiteral("Настройки сброшены!"), QMessageBox::Ok);
+}
+
+bool Tfu::showLink(LinkState& link) {
+    if (d->link == &link) {
+        return true;
+    }
+    // A run or a wait in progress belongs to the unit it started on.
+    if (busy() || isVisible()) {
+        return false;
+    }
+    d->link = &link;
+    return true;
+}
+
+LinkState& Tfu::shownLink() const {
+    return *d->link;
+}
+
+void Tfu::setUnitName(const QString& name) {
+    const QString caption = QStringLiteral("Update FW");
+    setWindowTitle(name.isEmpty() ? caption : caption + QStringLiteral(" \u2014 ") + name);
 }
 
 Tfu::Tfu(LinkState& link, Dialogs& dialogs, QWidget* parent)

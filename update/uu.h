@@ -34,6 +34,13 @@ public:
     Tfu(LinkState& link, Dialogs& dialogs, QWidget* parent = nullptr);
     ~Tfu() override;
 
+    // Acts on the unit of `link` from now on (one of several units); refused (false) while the
+    // window is open or busy, since what runs belongs to the unit it started on.
+    bool showLink(LinkState& link);
+    LinkState& shownLink() const;
+    // The unit's name after the window's caption; empty: the caption alone.
+    void setUnitName(const QString& name);
+
     // Written by the device connection, on the user interface thread.
     void setDeviceFields(const QString& name, const QString& serial, const QString& version);
     // Enabled for a unit in its boot loader, which is then also offered an unfinished update of

@@ -7,6 +7,7 @@
 #include "cli/WindowHandOff.h"
 #include "link/EmbeddedImage.h"
 #include "state/StateFiles.h"
+#include "state/UnitLabels.h"
 #include "state/UpdateJournal.h"
 
 #include <QCoreApplication>
@@ -90,6 +91,7 @@ int main(int argc, char** argv) {
     env.image = &qx::embeddedHidImage;
     if (const auto folder = qx::state::stateFolderFromEnvironment(); !folder.empty()) {
         env.journalFile = folder / qx::state::kJournalFileName;
+        env.labelsFile = folder / qx::state::kLabelsFileName;
     }
     // The window program listens where a second copy of it would knock, in the folder that also
     // holds the unit lock. Without a usable folder no window program runs, and driving the unit

@@ -6,6 +6,7 @@
 #include "cli/windows/Console.h"
 #include "link/EmbeddedImage.h"
 #include "state/StateFiles.h"
+#include "state/UnitLabels.h"
 #include "state/UpdateJournal.h"
 
 #include <windows.h>
@@ -18,6 +19,7 @@ int main() {
     env.image = &qx::embeddedHidImage;
     if (const auto folder = qx::state::stateFolderFromEnvironment(); !folder.empty()) {
         env.journalFile = folder / qx::state::kJournalFileName;
+        env.labelsFile = folder / qx::state::kLabelsFileName;
     }
     qx::cli::ConsoleOutput out;
     return qx::cli::runCli(qx::cli::utf8Arguments(), env, out, stop);

@@ -9,12 +9,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <utility>
 
 namespace qx {
 
 namespace {
 
-// Closes the in-memory file once the loader has mapped what it needs.
+// Closes the in-memory file unless the loaded copy takes it over.
 struct FdGuard {
     int fd;
     ~FdGuard() {
@@ -22,7 +25,12 @@ struct FdGuard {
             ::close(fd);
         }
     }
+    int release() { return std::exchange(fd, -1); }
 };
+
+// The loaded copies, to tell when the loader handed back one of them instead of a new copy.
+std::mutex liveMutex;
+std::set<void*> liveHandles; // guarded by liveMutex
 
 } // namespace
 
@@ -53,6 +61,8 @@ std::unique_ptr<LoadedLibrary> LoadedLibrary::load(std::span<const uint8_t> imag
         }
         written += static_cast<std::size_t>(n);
     }
+    // The loader knows a loaded object by this name: the file stays open for as long as the
+    // copy is loaded, so no later copy gets the same name and with it this copy back.
     const std::string path = "/proc/self/fd/" + std::to_string(fd.fd);
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
@@ -60,7 +70,15 @@ std::unique_ptr<LoadedLibrary> LoadedLibrary::load(std::span<const uint8_t> imag
         error = std::string("cannot load the HID library: ") + (why ? why : "unknown error");
         return nullptr;
     }
-    std::unique_ptr<LoadedLibrary> lib(new LoadedLibrary(handle));
+    {
+        std::lock_guard lock(liveMutex);
+        if (!liveHandles.insert(handle).second) {
+            dlclose(handle);
+            error = "the HID library could not be loaded as a copy of its own";
+            return nullptr;
+        }
+    }
+    std::unique_ptr<LoadedLibrary> lib(new LoadedLibrary(handle, fd.release()));
     const bool ok = lib->resolveAll(error);
     if (!ok) {
         return nullptr; // the destructor unloads it again
@@ -69,7 +87,14 @@ std::unique_ptr<LoadedLibrary> LoadedLibrary::load(std::span<const uint8_t> imag
 }
 
 LoadedLibrary::~LoadedLibrary() {
+    {
+        std::lock_guard lock(liveMutex);
+        liveHandles.erase(handle_);
+    }
     dlclose(handle_);
+    if (hold_ >= 0) {
+        ::close(hold_);
+    }
 }
 
 void* LoadedLibrary::symbol(const char* name) const {

@@ -124,7 +124,7 @@ std::wstring privateLibraryFolder() {
 }
 
 HMODULE loadPrivateLibrary(const std::wstring& folder, std::span<const uint8_t> image,
-                           std::string& error) {
+                           std::string& error, unsigned copy) {
     if (folder.empty()) {
         error = "no private folder for the HID library";
         return nullptr;
@@ -133,9 +133,12 @@ HMODULE loadPrivateLibrary(const std::wstring& folder, std::span<const uint8_t> 
         error = "the HID library image is empty";
         return nullptr;
     }
-    wchar_t name[40];
-    std::swprintf(name, 40, L"\\HID_Lib-%016llx.dll",
-                  static_cast<unsigned long long>(contentHash(image)));
+    wchar_t name[48];
+    const auto hash = static_cast<unsigned long long>(contentHash(image));
+    if (copy == 0)
+        std::swprintf(name, 48, L"\\HID_Lib-%016llx.dll", hash);
+    else
+        std::swprintf(name, 48, L"\\HID_Lib-%016llx-%u.dll", hash, copy);
     const std::wstring path = folder + name;
     auto held = std::make_unique<HeldFile>(path);
     if (!held->holds(image)) {

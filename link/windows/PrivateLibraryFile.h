@@ -19,7 +19,9 @@ std::wstring privateLibraryFolder();
 // atomically when missing or different; loaders running at the same time each write their own
 // temporary file), then loads that file, held open against any change until it is loaded, with
 // the library's own imports taken from the system folder alone. nullptr and a reason on failure.
+// The system loads a file only once per process: each copy loaded at the same time needs a
+// `copy` number of its own, which gives it a file of its own.
 HMODULE loadPrivateLibrary(const std::wstring& folder, std::span<const uint8_t> image,
-                           std::string& error);
+                           std::string& error, unsigned copy = 0);
 
 } // namespace qx

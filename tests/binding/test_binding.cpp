@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <utility>
@@ -15,6 +17,8 @@
 
 namespace qx {
 namespace {
+
+using unit::VirtualBench;
 
 struct FakeView : ConnectionView {
     bool controls = false;
@@ -307,6 +311,152 @@ TEST_F(BindingTest, BindingTwiceKeepsOneWorkerAndOneLibrary) {
     ASSERT_TRUE(usb->bindLibrary());
     EXPECT_EQ(usb->library(), first);
     EXPECT_TRUE(usb->workerRunning());
+}
+
+VirtualBench* controlOf(const LoadedLibrary& lib) {
+    auto control = reinterpret_cast<decltype(&VUcontrol)>(lib.symbol("VUcontrol"));
+    return control ? control() : nullptr;
+}
+
+// Every load is a copy of its own: its own state and threads, even while another is loaded, and
+// after a copy before it was unloaded. A copy joined to another's bench sees that bench's units.
+TEST(LibraryCopies, EachLoadIsACopyOfItsOwnUntilItJoinsAnother) {
+    const std::vector<uint8_t> image = *embeddedHidImage();
+    std::string error;
+    auto gone = LoadedLibrary::load(image, error);
+    ASSERT_TRUE(gone) << error;
+    controlOf(*gone)->addUnit(unit::Identity{});
+    gone.reset(); // frees the name it was loaded under for the next copy
+
+    auto first = LoadedLibrary::load(image, error);
+    ASSERT_TRUE(first) << error;
+    auto second = LoadedLibrary::load(image, error);
+    ASSERT_TRUE(second) << error;
+    VirtualBench* a = controlOf(*first);
+    VirtualBench* b = controlOf(*second);
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a->unitCount(), 1) << "a fresh copy, not the one unloaded before";
+
+    unit::Identity other;
+    other.serial = "SECOND";
+    a->setPlugged(a->addUnit(other), true);
+    EXPECT_EQ(a->unitCount(), 2);
+    EXPECT_EQ(b->unitCount(), 1) << "units plugged in one copy are not in the other";
+    EXPECT_EQ(second->entry().scanForDevices(), 1);
+
+    auto join = reinterpret_cast<decltype(&VUjoin)>(second->symbol("VUjoin"));
+    ASSERT_NE(join, nullptr);
+    join(a);
+    EXPECT_EQ(controlOf(*second), a);
+    ASSERT_EQ(second->entry().scanForDevices(), 2);
+    THIDdeviceInfo info{};
+    second->entry().getDeviceInfo(1, &info);
+    EXPECT_EQ(textOf(info.serial), "SECOND");
+    second.reset(); // a joined copy goes before the copy whose bench it uses
+}
+
+// A link's view of its unit, for the links driving several units at once.
+struct UnitDriver {
+    LinkState link;
+    FakeView view;
+    std::unique_ptr<UsbLink> usb;
+
+    UnitDriver(const std::string& serial, std::function<void(LoadedLibrary&)> loaded) {
+        usb = std::make_unique<UsbLink>(link, view, &embeddedHidImage, [] {});
+        usb->setUnitFilter(
+            [serial](const THIDdeviceInfo& i) { return textOf(i.serial) == serial; });
+        usb->setLibraryLoaded(std::move(loaded));
+    }
+    uint64_t answers() const { return link.counters.snapshot().answersReceived; }
+};
+
+// Two links, each over its own copy of the library joined to one bench with two units, each
+// taking the unit of one serial number: a unit's traffic never reaches the other, and a unit
+// that goes silent or away leaves the other one answering.
+TEST(SeveralUnits, EachLinkDrivesItsOwnUnitThroughItsOwnCopy) {
+    VirtualBench* bench = nullptr;
+    UnitDriver a("UNIT-A", [&](LoadedLibrary& lib) {
+        bench = controlOf(lib);
+        unit::Identity id;
+        id.serial = "UNIT-A";
+        bench->unit(0).setIdentity(id);
+        id.serial = "UNIT-B";
+        bench->setPlugged(bench->addUnit(id), true);
+    });
+    ASSERT_TRUE(a.usb->bindLibrary()) << a.usb->lastError();
+    UnitDriver b("UNIT-B", [&](LoadedLibrary& lib) {
+        auto join = reinterpret_cast<decltype(&VUjoin)>(lib.symbol("VUjoin"));
+        ASSERT_NE(join, nullptr);
+        join(bench);
+    });
+    ASSERT_TRUE(b.usb->bindLibrary()) << b.usb->lastError();
+    ASSERT_NE(a.usb->library(), b.usb->library());
+    ASSERT_TRUE(a.link.connected && b.link.connected);
+    EXPECT_EQ(a.view.serial, "UNIT-A");
+    EXPECT_EQ(b.view.serial, "UNIT-B");
+
+    auto statusAnswers = [&](int unit) {
+        const auto c = bench->unit(unit).counters().byCommand;
+        const auto it = c.find(cmd::kStatus);
+        return it == c.end() ? 0u : it->second;
+    };
+    // Both polled at once, each through its own link.
+    a.link.setStatusPolling(true);
+    b.link.setStatusPolling(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.answers() >= 3 && b.answers() >= 3; }, 10000));
+    EXPECT_GE(statusAnswers(0), 3u);
+    EXPECT_GE(statusAnswers(1), 3u);
+
+    // A settings write through A reaches unit A only.
+    a.link.save([](DeviceSettings& s) { s.muteOn = 1; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.link.writeAcked(); }, 10000));
+    EXPECT_EQ(bench->unit(0).settings().muteOn, 1);
+    EXPECT_EQ(bench->unit(1).settings().muteOn, 0);
+    EXPECT_EQ(b.link.settings().muteOn, 0);
+
+    // B's unit goes silent: A answers on.
+    unit::Faults silent;
+    silent.silent = true;
+    bench->unit(1).setFaults(silent);
+    QTest::qWait(300); // answers already on their way still arrive
+    uint64_t aBefore = a.answers();
+    const uint64_t bBefore = b.answers();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.answers() >= aBefore + 5; }, 10000));
+    EXPECT_EQ(b.answers(), bBefore);
+
+    // B's unit is unplugged: B's copy follows it, A answers on.
+    bench->setPlugged(1, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.link.connected; }, 10000));
+    EXPECT_TRUE(a.link.connected);
+    aBefore = a.answers();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return a.answers() >= aBefore + 5; }, 10000));
+    EXPECT_EQ(b.view.serial, "");
+
+    b.usb.reset(); // the joined copy before the bench's own
+}
+
+// Each bound copy holds one of a fixed number of handler slots: once all are taken, binding
+// another copy fails with a reason instead of sharing a slot with a copy already bound.
+TEST(SeveralUnits, BindingFailsOnceEveryHandlerSlotIsTaken) {
+    std::vector<std::unique_ptr<HandlerSlot>> taken;
+    for (;;) {
+        auto slot = std::make_unique<HandlerSlot>();
+        if (!slot->valid()) {
+            break;
+        }
+        taken.push_back(std::move(slot));
+    }
+    ASSERT_EQ(taken.size(), static_cast<std::size_t>(kHandlerSlots));
+    LinkState link;
+    FakeView view;
+    UsbLink usb(link, view, &embeddedHidImage, [] {});
+    EXPECT_FALSE(usb.bindLibrary());
+    EXPECT_FALSE(usb.bound());
+    EXPECT_NE(usb.lastError().find("16 units"), std::string::npos) << usb.lastError();
+
+    taken.pop_back();
+    EXPECT_TRUE(usb.bindLibrary()) << usb.lastError();
 }
 
 TEST(BindingFailure, CorruptOrForeignImagesAreRefused) {

@@ -65,6 +65,7 @@ protected:
         env.image = &embeddedHidImage;
         env.lockDir = dir_.path().toStdString();
         env.journalFile = path("update-journal");
+        env.labelsFile = path("unit-labels");
         env.answerLimit = std::chrono::milliseconds(1500);
         env.verdictLimit = std::chrono::milliseconds(5000);
         env.libraryLoaded = [setup](LoadedLibrary& library) {

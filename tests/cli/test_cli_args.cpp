@@ -29,6 +29,9 @@ TEST(CliArgs, ArgumentsOfARequestParseBackIntoIt) {
         {"update", "--", "--weird name.orbu"},
         {"defaults", "--help"},
         {"list"},
+        {"label", "--serial", "Rack 2", "--", "-odd label"},
+        {"label", "--clear", "--no-profile", "--json"},
+        {"label", "--profile", "/home/op/rack 2.cfg"},
     };
     for (const auto& line : lines) {
         const ParsedArgs first = parseArgs(line);
@@ -46,7 +49,7 @@ TEST(CliArgs, UsageLinesShowTheOptionsEachCommandTakes) {
     const std::string overview = usageText(Command::None);
     for (const Command c :
          {Command::List, Command::Status, Command::Get, Command::Set, Command::Save, Command::Load,
-          Command::Defaults, Command::Update, Command::Reset, Command::Diag}) {
+          Command::Defaults, Command::Update, Command::Reset, Command::Label, Command::Diag}) {
         const std::string name(commandName(c));
         const std::string text = usageText(c);
         const std::string usageLine = text.substr(0, text.find('\n'));
@@ -72,10 +75,43 @@ TEST(CliArgs, UsageLinesShowTheOptionsEachCommandTakes) {
     EXPECT_FALSE(handed.request->demo);
     EXPECT_EQ(handed.request->operands, demo.request->operands);
 
-    for (const char* own : {"list", "diag"}) {
-        const ParsedArgs refused = parseArgs({"--demo", own});
+    for (const char* own : {"list", "diag", "label"}) {
+        const ParsedArgs refused = parseArgs({"--demo", own, "--clear"});
         EXPECT_FALSE(refused.request) << own;
         EXPECT_NE(refused.error.find("qx77zt --demo status"), std::string::npos) << refused.error;
+    }
+}
+
+// The label command's options belong to it alone, and what it is given is a label it can keep.
+TEST(CliArgs, LabelOptionsAreCheckedBeforeAnythingIsRead) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* errorHas; // empty: accepted
+    };
+    const Case cases[] = {
+        {{"label", "Studio A"}, ""},
+        {{"label", "--clear"}, ""},
+        {{"label", "--profile=/a.cfg", "Spare"}, ""},
+        {{"label"}, "usage: qx77zt label"},
+        {{"label", "A", "B"}, "usage: qx77zt label"},
+        {{"label", "A", "--clear"}, "a label or --clear, not both"},
+        {{"label", "--profile", "/a.cfg", "--no-profile"}, "--profile or --no-profile"},
+        {{"label", "--profile"}, "--profile needs a settings file"},
+        {{"label", "--profile="}, "--profile needs a settings file"},
+        {{"label", "a\tb"}, "control character"},
+        {{"label", std::string(65, 'x')}, "longer than 64"},
+        {{"set", "mute=on", "--clear"}, "belong to the label command"},
+        {{"get", "--no-profile"}, "belong to the label command"},
+    };
+    for (const Case& c : cases) {
+        const ParsedArgs parsed = parseArgs(c.args);
+        SCOPED_TRACE(c.args.back());
+        if (std::string_view(c.errorHas).empty()) {
+            EXPECT_TRUE(parsed.request) << parsed.error;
+        } else {
+            EXPECT_FALSE(parsed.request);
+            EXPECT_NE(parsed.error.find(c.errorHas), std::string::npos) << parsed.error;
+        }
     }
 }
 

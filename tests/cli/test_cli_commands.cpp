@@ -174,7 +174,7 @@ TEST_F(CliCommands, OutputJsonAndExitStatusOfEachCommand) {
          twoUnits,
          kExitNoUnit,
          "",
-         "no QX-77ZT unit with serial number \"NOPE\" found"},
+         "no QX-77ZT unit with serial number or label \"NOPE\" found"},
         {"list",
          {"list"},
          twoUnits,
@@ -189,7 +189,8 @@ TEST_F(CliCommands, OutputJsonAndExitStatusOfEachCommand) {
              b.setOpenable(0, false);
          },
          kExitDone,
-         "{\"units\":[{\"path\":\"virtual/unit0\",\"serial\":\"QX7700000042\",\"version\":\"1.2\","
+         "{\"units\":[{\"path\":\"virtual/unit0\",\"serial\":\"QX7700000042\",\"label\":\"\","
+         "\"version\":\"1.2\","
          "\"mode\":\"boot\",\"access\":false,\"cause\":\"node-refused\",\"hint\":\"The unit is "
          "connected but cannot be opened (virtual/unit0). Close any other program that uses it, "
          "then "
@@ -253,7 +254,8 @@ TEST_F(CliCommands, OutputJsonAndExitStatusOfEachCommand) {
          kExitDone,
          "usage: qx77zt defaults [--json] [--serial S]\n\nSends the factory default settings "
          "(the window's \"Ddefault\") and waits for the unit's\nacknowledgement.\n\n--serial S "
-         "chooses the unit with serial number S when several are plugged in.\n--demo sends the "
+         "chooses the unit with serial number S when several are plugged in;\nS may also be "
+         "where it is plugged in (its device node) or its label.\n--demo sends the "
          "request to the running demo program instead of a unit.\n",
          ""},
     };

@@ -68,13 +68,16 @@ struct WindowProgram : ::testing::Test {
     AnswerFanOut answers{tfu, commandAnswers};
     Receiver receiver{link, &answers};
     std::unique_ptr<Tthr> worker;
-    WindowCliService service{link, commandAnswers, [this] {
-                                 WindowUnit u;
-                                 u.connected = link.connected;
-                                 u.unit = {link.bootMode ? "QX-77ZT (boot)" : "QX-77ZT",
-                                           "QX7700000042", "1.2", link.bootMode};
-                                 return u;
-                             }};
+    WindowCliService service{[this] {
+        WindowUnit u;
+        u.connected = link.connected;
+        u.unit = {link.bootMode ? "QX-77ZT (boot)" : "QX-77ZT", "QX7700000042", "1.2",
+                  link.bootMode};
+        u.state = link.connected ? "connected" : "unplugged";
+        u.link = &link;
+        u.answers = &commandAnswers;
+        return std::vector<WindowUnit>{u};
+    }};
     QLocalServer server;
     QString endpoint = QStringLiteral("qx77zt-test-%1").arg(QCoreApplication::applicationPid());
     // The program's end of the latest connection.
@@ -193,8 +196,8 @@ TEST_F(WindowProgram, SetThroughTheSocketChangesTheWindow) {
 TEST_F(WindowProgram, TheWindowsUnitAndItsUpdateAreRespected) {
     const CliRun other = handOff({"get", "--serial", "SOMEONE-ELSE"});
     EXPECT_EQ(other.status, kExitNoUnit);
-    EXPECT_EQ(other.err,
-              "qx77zt: the window program drives unit \"QX7700000042\", not \"SOMEONE-ELSE\"\n");
+    EXPECT_EQ(other.err, "qx77zt: the window program has no unit \"SOMEONE-ELSE\"; it has:\n"
+                         "  QX7700000042  connected\n");
 
     // An update under way in the window refuses a second one from the command line.
     unit.restart(true);

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "link/HandlerSlots.h"
 #include "link/LinkFrame.h"
 #include "link/Transport.h"
 #include "unit/VirtualUnit.h"
@@ -435,7 +436,10 @@ TEST_F(ReceiverTest, AnExceptionWhileHandlingAnAnswerIsDropped) {
         void resetAnswer() override { ++resets; }
     } throwing;
     Receiver r(link, &throwing);
-    installReceiver(&r);
+    HandlerSlot slot;
+    ASSERT_TRUE(slot.valid());
+    slot.setReceiver(&r);
+    const THIDinputHandler onInputReport = slot.inputHandler();
     const auto verdict = answer(0xFA, {1});
     const THIDreport first = pieceOf(verdict, 0, verdict.size(), 0);
     EXPECT_NO_THROW(onInputReport(first, 64));
@@ -443,7 +447,6 @@ TEST_F(ReceiverTest, AnExceptionWhileHandlingAnAnswerIsDropped) {
     const auto reset = answer(0xFD, {});
     EXPECT_NO_THROW(onInputReport(pieceOf(reset, 0, reset.size(), 0), 64));
     EXPECT_EQ(throwing.resets, 1);
-    installReceiver(nullptr);
 }
 
 // A stop asked for while a frame goes out ends it after the report in progress: a stalled unit

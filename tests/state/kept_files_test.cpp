@@ -2,10 +2,11 @@
 // What loading does with a state file it cannot read or cannot understand. One that cannot be
 // read may hold what the program needs (the entry of a cut-off update), so it is kept as it is
 // and never written over during the run; only one that was read and not understood is moved
-// aside, and never over an earlier damaged copy. Both state files behave alike.
+// aside, and never over an earlier damaged copy. Every state file behaves alike.
 #include "StateFixture.h"
 
 #include "state/SettingsMemory.h"
+#include "state/UnitLabels.h"
 #include "state/UpdateJournal.h"
 
 #include <functional>
@@ -129,7 +130,25 @@ std::vector<Kind> kinds() {
                           SettingsMemory m(file);
                           return m.load().empty() && m.find("unit A") == withGain(2);
                       }};
-    return {journal, memory};
+    UnitLabel studio;
+    studio.serial = "unit A";
+    studio.label = "Studio A";
+    const Kind labels{"unit labels", kLabelsFileName, formatUnitLabels({studio}),
+                      [](const fs::path& file, const auto& loading) {
+                          UnitLabels l(file);
+                          Kind::Outcome out;
+                          out.message = loading([&] { return l.load(); });
+                          UnitLabel other;
+                          other.serial = "unit B";
+                          other.label = "Rack 2";
+                          out.change = l.set(other).error;
+                          return out;
+                      },
+                      [studio](const fs::path& file) {
+                          UnitLabels l(file);
+                          return l.load().empty() && l.all() == std::vector<UnitLabel>{studio};
+                      }};
+    return {journal, memory, labels};
 }
 
 using KeptFiles = StateFolderTest;
