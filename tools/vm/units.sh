@@ -304,7 +304,7 @@ unit_pids=()
 
 # Four units against one, and two against one: all threads' wake-ups and processor use.
 cost() { # N
-    awk '/^wake-ups: all threads/ { w = $4 } /^cpu:/ { c = $2 } END { print w, c }' "$work/wakeups$1.txt" 2>/dev/null
+    awk '/^wake-ups: all threads/ { w = $4 } /^cpu, scheduler/ { c = $4 } END { print w, c }' "$work/wakeups$1.txt" 2>/dev/null
 }
 read -r w1 c1 <<<"$(cost 1)"
 for n in 2 4; do

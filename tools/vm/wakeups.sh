@@ -1,20 +1,24 @@
 #!/bin/bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Wake-ups per second of each thread of a running process, and its processor use, over a span:
-# a wake-up is a voluntary context switch, the thread going to sleep to be woken again.
+# a wake-up is a voluntary context switch, the thread going to sleep to be woken again. Processor
+# use twice: from the process's clock ticks (10 ms apart, coarse for a program that runs a few
+# milliseconds a second) and from the scheduler's count in nanoseconds of each thread there at the
+# end (/proc/PID/task/TID/schedstat; a thread that ended during the span is not in it).
 #
 #   tools/vm/wakeups.sh PID [SECONDS]     (default 10 s)
 set -uo pipefail
 pid=$1
 span=${2:-10}
 
-# "tid name voluntary" for each thread.
+# "tid name voluntary run_ns" for each thread.
 sample() {
-    local task name count
+    local task name count run
     for task in /proc/"$pid"/task/*; do
         name=$(cat "$task/comm" 2>/dev/null) || continue
         count=$(awk '/^voluntary_ctxt_switches:/ { print $2 }' "$task/status" 2>/dev/null) || continue
-        echo "${task##*/} ${name// /_} $count"
+        run=$(cut -d' ' -f1 "$task/schedstat" 2>/dev/null) || run=0
+        echo "${task##*/} ${name// /_} $count ${run:-0}"
     done
 }
 # User plus system clock ticks of the whole process.
@@ -34,7 +38,8 @@ elapsed=$(echo "$(date +%s.%N) - $start" | bc -l 2>/dev/null || echo "$span")
 hz=$(getconf CLK_TCK)
 
 awk -v elapsed="$elapsed" -v cpu=$((cpu_after - cpu_before)) -v hz="$hz" '
-    NR == FNR { was[$1] = $3; next }
+    NR == FNR { was[$1] = $3; ran[$1] = $4; next }
+    { run_ns += $4 - (($1 in ran) ? ran[$1] : 0) }
     ($1 in was) {
         rate = ($3 - was[$1]) / elapsed
         by[$2] += rate
@@ -52,4 +57,5 @@ awk -v elapsed="$elapsed" -v cpu=$((cpu_after - cpu_before)) -v hz="$hz" '
         }
         printf "wake-ups: %-16s %6.1f per second\n", "all threads", all
         printf "cpu: %.2f %% of a core over %.1f s\n", cpu / hz / elapsed * 100, elapsed
+        printf "cpu, scheduler'"'"'s count: %.2f %% of a core\n", run_ns / 1e9 / elapsed * 100
     }' "$samples/before" "$samples/after"
