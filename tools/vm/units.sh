@@ -15,7 +15,7 @@
 #                                    tools/mkorbu/mkorbu and unit/gadget/qx_gadget_unit)
 #
 # The program run is vm_program_probe: QX_77ZT itself, which also notes when its meters were
-# drawn. QX_VM_UNITS_SPAN: seconds of each measurement (default 6). QX_VM_PROGRAM: another build
+# drawn. QX_VM_UNITS_SPAN: seconds of each measurement (default 5). QX_VM_PROGRAM: another build
 # of the program to run instead (no drawing times then).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,7 +25,7 @@ cli=$build/cli/qx77zt
 unit=$build/unit/gadget/qx_gadget_unit
 mkorbu=$build/tools/mkorbu/mkorbu
 gadget=$here/gadget.sh
-span=${QX_VM_UNITS_SPAN:-6}
+span=${QX_VM_UNITS_SPAN:-5}
 # shellcheck source=tools/vm/checks.sh
 . "$here/checks.sh"
 
@@ -51,11 +51,24 @@ gadget_of() {
     QX_GADGET_INDEX=$n "$gadget" "$@"
 }
 
-# Makes unit N's gadget and starts its gadget unit.
-plug_unit() {
+# Makes the gadgets of the units named, at the same time, and starts their gadget units.
+plug_units() {
+    local n hidg
+    local -A making=()
+    for n in "$@"; do
+        gadget_of "$n" up --out-endpoint --serial "${serials[$n]}" >/dev/null &
+        making[$n]=$!
+    done
+    for n in "$@"; do
+        wait "${making[$n]}"
+        check $? "unit $n: gadget up with serial ${serials[$n]} on $(gadget_of "$n" port) (at $SECONDS s)"
+    done
+    for n in "$@"; do
+        start_unit "$n"
+    done
+}
+start_unit() {
     local n=$1 hidg
-    gadget_of "$n" up --out-endpoint --serial "${serials[$n]}" >/dev/null
-    check $? "unit $n: gadget up with serial ${serials[$n]} on $(gadget_of "$n" port)"
     hidg=$(gadget_of "$n" hidg)
     mkdir -p "$work/unit$n"
     QX_GADGET_INDEX=$n "$unit" --gadget "$gadget" --memory-dir "$work/unit$n" --hidg "$hidg" \
@@ -76,14 +89,26 @@ status_requests() {
     dump "$1" || return 1
     awk '$1 == "00" { n = $2 } END { print n + 0 }' "$work/unit$1/requests.txt"
 }
-# The status request counts of units 0 to N-1, on one line.
+# "TIME c0 c1 ...": the status request counts of units 0 to N-1, all asked for at once at TIME
+# (nanoseconds since the epoch); -1 for a unit that did not answer.
 counts() {
-    local n c line=
+    local n c time line=
     for ((n = 0; n < $1; n++)); do
-        c=$(status_requests "$n") || c=-1
-        line+="$c "
+        rm -f "$work/unit$n/requests.txt"
     done
-    echo "${line% }"
+    time=$(date +%s%N)
+    for ((n = 0; n < $1; n++)); do
+        kill -HUP "${unit_pids[n]}" 2>/dev/null
+    done
+    for ((n = 0; n < $1; n++)); do
+        if within 10 test -e "$work/unit$n/requests.txt"; then
+            c=$(awk '$1 == "00" { n = $2 } END { print n + 0 }' "$work/unit$n/requests.txt")
+        else
+            c=-1
+        fi
+        line+=" $c"
+    done
+    echo "$time$line"
 }
 # shellcheck disable=SC2317 # called through within
 polled_beyond() { # N COUNT
@@ -97,13 +122,18 @@ listed() { # the list has N lines naming a unit
     "$cli" list >"$work/list.txt" 2>&1 && [ "$(grep -c 'serial ' "$work/list.txt")" = "$1" ]
 }
 
-# Requests each unit's gadget answered per second between two `counts` lines over SECONDS.
-rates() { # BEFORE AFTER SECONDS
-    awk -v seconds="$3" -v before="$1" -v after="$2" 'BEGIN {
+# Requests each unit's gadget answered per second between two `counts` lines.
+rates() { # BEFORE AFTER
+    awk -v before="$1" -v after="$2" 'BEGIN {
         n = split(before, b, " "); split(after, a, " ")
-        for (i = 1; i <= n; i++) printf "%s%.1f", (i > 1 ? " " : ""), (a[i] - b[i]) / seconds
+        seconds = (a[1] - b[1]) / 1e9
+        for (i = 2; i <= n; i++) printf "%s%.1f", (i > 2 ? " " : ""), (a[i] - b[i]) / seconds
         printf "\n"
     }'
+}
+# Seconds between two `counts` lines.
+between() { # BEFORE AFTER
+    awk -v before="${1%% *}" -v after="${2%% *}" 'BEGIN { printf "%.1f", (after - before) / 1e9 }'
 }
 # Whether every rate is at least LEAST.
 all_at_least() { # RATES LEAST
@@ -115,21 +145,21 @@ all_at_least() { # RATES LEAST
 }
 
 now_ns() { date +%s%N; }
+# A heading, with the seconds this script has taken so far.
+section() { echo "---- $1 (at $SECONDS s)"; }
 
 # measure N: the program's wake-ups and processor use with N units plugged in, and each unit's
 # status requests per second over the same span. The unit is polled ten times a second; the check
 # leaves room for a busy machine.
 measure() {
-    local n=$1 before after start elapsed r
+    local n=$1 before after r
     before=$(counts "$n")
-    start=$(date +%s.%N)
-    echo "---- connected and polling $n unit(s)"
+    section "connected and polling $n unit(s)"
     spans[n]="$(now_ns) "
     "$here/wakeups.sh" "$program_pid" "$span" | tee "$work/wakeups$n.txt" | sed "s/^/units $n: /"
     spans[n]+=$(now_ns)
     after=$(counts "$n")
-    elapsed=$(echo "$(date +%s.%N) - $start" | bc -l)
-    r=$(rates "$before" "$after" "$elapsed")
+    r=$(rates "$before" "$after")
     echo "units $n: status requests per second, unit by unit: $r"
     all_at_least "$r" 6
     check $? "with $n unit(s) each is polled near its 10 per second: $r"
@@ -164,22 +194,21 @@ answer_to_drawn() { # ANSWERS PAINTS FROM TO
 
 # --- One unit, then two, then four ------------------------------------------------------------
 
-plug_unit 0
+plug_units 0
 QT_QPA_PLATFORM=offscreen QX_VM_PAINT_TIMES=$work/paints.txt "$program" >"$work/program.log" 2>&1 &
 program_pid=$!
 within 60 polled_beyond 0 10
-check $? "the program connects and polls unit 0: $(status_requests 0) requests"
+check $? "the program connects and polls unit 0: $(status_requests 0) requests (at $SECONDS s)"
 measure 1
 
-plug_unit 1
+plug_units 1
 within 60 polled_beyond 1 10
-check $? "the program connects unit 1 as well and polls it: $(status_requests 1) requests"
+check $? "the program connects unit 1 as well and polls it: $(status_requests 1) requests (at $SECONDS s)"
 measure 2
 
-plug_unit 2
-plug_unit 3
+plug_units 2 3
 within 60 polled_beyond 3 10 && within 30 polled_beyond 2 10
-check $? "the program connects units 2 and 3 as well and polls them: $(counts 4) requests"
+check $? "the program connects units 2 and 3 as well and polls them: $(counts 4 | cut -d' ' -f2-) requests (at $SECONDS s)"
 
 nodes=$(for n in 0 1 2 3; do gadget_of "$n" hidraw; done | sort -u | wc -l)
 found=$(for node in /sys/class/hidraw/hidraw*; do
@@ -194,6 +223,7 @@ measure 4
 
 # --- A write to one lands on that one only ----------------------------------------------------
 
+section "a write to unit 2"
 for n in 0 1 2 3; do
     dump "$n" && cp "$work/unit$n/settings.bin" "$work/settings$n.before"
 done
@@ -211,6 +241,7 @@ check $? "the other three units' settings memories are unchanged: $unchanged"
 
 # --- An update of one while the others keep being polled --------------------------------------
 
+section "an update of unit 3"
 # 80 flash blocks, each followed by its pause: several seconds of transfer.
 head -c 40960 /dev/urandom >"$work/flash.bin"
 head -c 1000 /dev/urandom >"$work/eeprom.bin"
@@ -223,17 +254,15 @@ in_boot_mode() { "$cli" list 2>/dev/null | grep "${serials[3]}" | grep -q "boot 
 within 30 in_boot_mode
 check $? "unit 3 restarted in its boot loader"
 before=$(counts 3)
-start=$(date +%s.%N)
 "$cli" update --serial "${serials[3]}" "$work/fw.orbu" >"$work/update.out" 2>&1
 code=$?
 after=$(counts 3)
-elapsed=$(echo "$(date +%s.%N) - $start" | bc -l)
 check "$code" "qx77zt update --serial ${serials[3]}, handed to the program: exit status $code, $(tail -n 1 "$work/update.out")"
 dump 3 && cmp -n 40960 "$work/flash.bin" "$work/unit3/flash.bin" &&
     cmp -n 1000 "$work/eeprom.bin" "$work/unit3/eeprom.bin"
 check $? "the update landed in unit 3 byte for byte"
-r=$(rates "$before" "$after" "$elapsed")
-echo "units 4: during unit 3's update ($(printf '%.1f' "$elapsed") s), status requests per second of units 0 to 2: $r"
+r=$(rates "$before" "$after")
+echo "units 4: during unit 3's update ($(between "$before" "$after") s), status requests per second of units 0 to 2: $r"
 all_at_least "$r" 6
 check $? "units 0 to 2 are polled on during unit 3's update: $r"
 kill -USR2 "${unit_pids[3]}"
@@ -243,8 +272,8 @@ check $? "unit 3 back in normal mode is polled again"
 
 # --- One unplugged and plugged back ----------------------------------------------------------
 
+section "unit 1 unplugged and plugged back"
 before=$(counts 4)
-start=$(date +%s.%N)
 gadget_of 1 unplug >/dev/null
 check $? "unit 1 unplugged"
 sleep 2
@@ -254,15 +283,15 @@ now=$(status_requests 1)
 within 30 polled_beyond 1 "$((now + 10))"
 check $? "unit 1 reconnects and is polled again: $(status_requests 1) requests"
 after=$(counts 4)
-elapsed=$(echo "$(date +%s.%N) - $start" | bc -l)
-r=$(rates "$before" "$after" "$elapsed")
-echo "units 4: across unit 1's unplug and plug ($(printf '%.1f' "$elapsed") s), status requests per second: $r"
+r=$(rates "$before" "$after")
+echo "units 4: across unit 1's unplug and plug ($(between "$before" "$after") s), status requests per second: $r"
 r=$(echo "$r" | awk '{ print $1, $3, $4 }')
 all_at_least "$r" 6
 check $? "units 0, 2 and 3 are polled on meanwhile: $r"
 
 # --- Two units with the same serial number ---------------------------------------------------
 
+section "two units of one serial"
 gadget_of 3 reserial "${serials[2]}" >/dev/null
 check $? "unit 3 plugged back with unit 2's serial ${serials[2]}"
 places="$(gadget_of 2 port) $(gadget_of 3 port)"
@@ -271,14 +300,15 @@ check $? "the kernel tells them apart by their ports: $places"
 within 30 listed 4
 check $? "qx77zt list still shows four units: $(tr '\n' '|' <"$work/list.txt")"
 now=$(counts 4)
-sleep "$span"
-r=$(rates "$now" "$(counts 4)" "$span")
+sleep 3
+r=$(rates "$now" "$(counts 4)")
 echo "units 4: two with the same serial, status requests per second: $r"
 all_at_least "$r" 6
 check $? "all four are polled, both of the same serial among them: $r"
 
 # --- The end ---------------------------------------------------------------------------------
 
+section "the end"
 kill -0 "$program_pid" 2>/dev/null
 check $? "the program still runs"
 kill -TERM "$program_pid"

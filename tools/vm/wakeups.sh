@@ -11,16 +11,30 @@ set -uo pipefail
 pid=$1
 span=${2:-10}
 
-# "tid name voluntary run_ns" for each thread.
+# "tid name voluntary run_ns" for each thread. A few processes in all, however many threads
+# there are (a process per file costs seconds under emulation); a thread that ends meanwhile is
+# left out.
 sample() {
-    local task name count run
-    for task in /proc/"$pid"/task/*; do
-        name=$(cat "$task/comm" 2>/dev/null) || continue
-        count=$(awk '/^voluntary_ctxt_switches:/ { print $2 }' "$task/status" 2>/dev/null) || continue
-        run=$(cut -d' ' -f1 "$task/schedstat" 2>/dev/null) || run=0
-        echo "${task##*/} ${name// /_} $count ${run:-0}"
-    done
+    local tasks
+    tasks=(/proc/"$pid"/task/*)
+    {
+        grep -s -H '' "${tasks[@]/%//comm}" | sed 's/^/comm /'
+        grep -s -H '^voluntary_ctxt_switches:' "${tasks[@]/%//status}" | sed 's/^/status /'
+        grep -s -H '' "${tasks[@]/%//schedstat}" | sed 's/^/schedstat /'
+    } | awk '{
+        # "KIND /proc/PID/task/TID/FILE:VALUE..."
+        kind = $1
+        sub(/^[a-z]+ /, "")
+        split($0, path, "/")
+        tid = path[5]
+        value = substr($0, index($0, ":") + 1)
+        if (kind == "comm") { gsub(/ /, "_", value); name[tid] = value }
+        else if (kind == "status") { sub(/^[^0-9]*/, "", value); count[tid] = value + 0 }
+        else { split(value, f, " "); run[tid] = f[1] + 0 }
+    }
+    END { for (tid in name) if (tid in count) printf "%s %s %d %.0f\n", tid, name[tid], count[tid], run[tid] }'
 }
+
 # User plus system clock ticks of the whole process.
 ticks() {
     awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$pid/stat"
