@@ -39,7 +39,7 @@ DemoControlWindow::DemoControlWindow(unit::VirtualBench& bench, QWidget* parent)
     });
     connect(addUnit, &QPushButton::clicked, this, [this] {
         unit::Identity id;
-        id.serial = demoSerial(bench_.unitCount());
+        id.serial = demoSerial(bench_.unitCount()).toStdString();
         const int index = bench_.addUnit(id);
         bench_.setPlugged(index, true);
         listUnits();

@@ -15,6 +15,7 @@
 #include "cli/WindowCliService.h"
 #include "diag/DiagnosticsReport.h"
 #include "diag/DiagnosticsWindow.h"
+#include "levels/LevelMeters.h"
 #include "link/EmbeddedImage.h"
 #include "link/USB.h"
 #include "panel/DesignFont.h"
@@ -24,6 +25,8 @@
 #include "room/UnitRoom.h"
 #include "state/UnitLabels.h"
 #include "units/UnitChooser.h"
+#include "units/UnitLabelDialog.h"
+#include "units/UnitLabelDialog.h"
 #include "units/UnitsWindow.h"
 #include "update/Dialogs.h"
 #include "update/uu.h"
@@ -210,6 +213,12 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     // Each unit's update and reset answers reach the update window while it shows that unit,
     // and any qx77zt request for it. Boxes are never removed, so their addresses hold.
     std::deque<cli::AnswerBox> commandAnswers;
+    // The operator's names for the units, and the settings each gets on connection.
+    state::UnitLabels labels(kept.folder().empty() ? std::filesystem::path()
+                                                   : kept.folder() / state::kLabelsFileName);
+    if (const std::string trouble = labels.load(); !trouble.empty()) {
+        qWarning("QX-77ZT: %s", trouble.c_str());
+    }
     // The demo's units live in the first copy of its library; every later copy joins them.
     unit::VirtualBench* bench = nullptr;
     std::function<void()> deviceEvent;
@@ -242,12 +251,8 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
                 deviceEvent();
             }
         },
+        &labels,
     });
-    state::UnitLabels labels(kept.folder().empty() ? std::filesystem::path()
-                                                   : kept.folder() / state::kLabelsFileName);
-    if (const std::string trouble = labels.load(); !trouble.empty()) {
-        qWarning("QX-77ZT: %s", trouble.c_str());
-    }
     // The shown unit's name in the windows' captions: its label, or with several units its
     // serial where it has none; nothing with one unit and no label, as always.
     const auto shownName = [&]() -> QString {
@@ -261,9 +266,11 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         }
         return {};
     };
+    kept.restore().setUnitName([&shownName] { return shownName().toStdString(); });
     const auto showNames = [&] {
         mainWindow.setUnitName(shownName());
         updateWindow.setUnitName(shownName());
+        mainWindow.levelMeters()->setUnitName(shownName());
     };
     // Binds the windows to the unit the room shows.
     int boundUnit = -1;
@@ -294,9 +301,6 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         room::RoomUnit& u = room.unit(index);
         commandAnswers.emplace_back();
         u.answers().command = &commandAnswers.back();
-        if (const auto record = labels.find(u.key().serial, u.key().place)) {
-            u.setLabel(record->label);
-        }
     });
     // Which units were connected when last heard of: a unit that comes while the one shown is
     // gone takes its place, as when a unit is swapped.
@@ -337,13 +341,45 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         unitsWindow.raise();
         unitsWindow.activateWindow();
     });
+    const auto editLabel = [&](int index) {
+        if (index < 0 || index >= room.count()) {
+            return;
+        }
+        units::UnitLabelDialog dialog(room, index, &mainWindow);
+        dialog.exec();
+    };
+    auto* labelAction = new QAction(QStringLiteral("Unit &label..."), &mainWindow);
+    labelAction->setObjectName(QStringLiteral("LABEL"));
+    labelAction->setVisible(false);
+    mainWindow.N4->insertAction(mainWindow.FCLOSE, labelAction);
+    QObject::connect(labelAction, &QAction::triggered, &mainWindow,
+                     [&editLabel, &room] { editLabel(room.shown()); });
+    QObject::connect(chooser, &units::UnitChooser::labelRequested, &mainWindow, editLabel);
     QObject::connect(chooser, &units::UnitChooser::wanted, unitBar,
-                     [unitBar, unitsAction](bool on) {
+                     [unitBar, unitsAction, labelAction](bool on) {
                          if (unitBar->isVisible() != on) {
                              unitBar->setVisible(on);
                          }
                          unitsAction->setVisible(on);
+                         labelAction->setVisible(on);
                      });
+    // A profile that cannot be written is told, naming the unit; one written shows as any
+    // change does, waiting in the status line for the unit's confirmation.
+    QObject::connect(&room, &room::UnitRoom::profileApplied, &mainWindow,
+                     [&](int index, const QString& error) {
+                         if (error.isEmpty()) {
+                             return;
+                         }
+                         const QString text =
+                             QStringLiteral("The settings file of unit %1 was not written to "
+                                            "it:\n%2")
+                                 .arg(QString::fromStdString(room.unit(index).name()), error);
+                         qWarning("QX-77ZT: %s", qPrintable(text));
+                         dialogs.message(&mainWindow, Dialogs::Icon::Warning,
+                                         QStringLiteral("QX-77ZT"), text, QMessageBox::Ok);
+                     },
+                     // Told once the device change that connected the unit has been followed.
+                     Qt::QueuedConnection);
 
     // qx77zt's requests run on the link of the unit they name. Declared after the room, so that
     // requests still running end before the links do.
@@ -359,10 +395,11 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
                                      .text;
             }
             w.unit = {u.facts().product, u.facts().serial, u.facts().version, u.link().bootMode};
+            w.place = u.key().place;
             w.label = u.label();
             w.state = room::stateWord(u.state());
             w.link = &u.link();
-            w.answers = u.answers().command.load();
+            w.answers = &commandAnswers.at(static_cast<std::size_t>(i));
             units.push_back(std::move(w));
         }
         return units;

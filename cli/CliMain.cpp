@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/CliMain.h"
 
+
 #include "cli/Json.h"
 #include "cli/UnitCommands.h"
 #include "cli/UnitLock.h"
 #include "cli/UserRuntime.h"
+#include "link/DevicePlace.h"
 #include "panel/SettingsFile.h"
 #include "panel/UnitAccessHint.h"
 #include "state/UnitLabels.h"
@@ -64,7 +66,8 @@ struct FoundUnit {
     bool boot = false;
     bool permitted = false;
     std::string label;
-    // Where its label is kept: its path when another unit reports the same serial number.
+    // Where its label is kept: where it is plugged in when another unit reports the same serial
+    // number.
     std::string place;
 };
 
@@ -115,8 +118,8 @@ void nameUnits(std::vector<FoundUnit>& units, const state::UnitLabels& labels) {
         const bool twin = std::count_if(units.begin(), units.end(), [&u](const FoundUnit& o) {
                               return o.serial == u.serial;
                           }) > 1;
-        u.place = twin ? u.path : std::string();
-        if (const std::optional<state::UnitLabel> r = labels.find(u.serial, u.path)) {
+        u.place = twin ? devicePlace(u.path) : std::string();
+        if (const std::optional<state::UnitLabel> r = labels.find(u.serial, u.place)) {
             u.label = r->label;
         }
     }
@@ -328,6 +331,11 @@ int runList(const CliRequest& r, const CliEnvironment& env, CliOutput& out) {
 }
 
 int runLabel(const CliRequest& r, const CliEnvironment& env, CliOutput& out) {
+    if (env.labelsFile.empty()) {
+        out.fail("no state folder can be found (neither XDG_STATE_HOME nor HOME is set): labels "
+                 "cannot be kept");
+        return kExitUsage;
+    }
     state::UnitLabels labels(env.labelsFile);
     loadLabels(labels, out);
     std::optional<std::vector<FoundUnit>> units = scanUnits(env, out);
@@ -341,7 +349,8 @@ int runLabel(const CliRequest& r, const CliEnvironment& env, CliOutput& out) {
         const bool seen = std::any_of(
             units->begin(), units->begin() + static_cast<std::ptrdiff_t>(present),
             [&kept](const FoundUnit& u) {
-                return u.serial == kept.serial && (kept.place.empty() || kept.place == u.path);
+                return u.serial == kept.serial &&
+                       (kept.place.empty() || kept.place == devicePlace(u.path));
             });
         if (!seen) {
             FoundUnit absent;

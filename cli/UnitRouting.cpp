@@ -1,55 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/UnitRouting.h"
 
-#include <algorithm>
-#include <cctype>
+#include "state/UnitLabels.h"
 
 namespace qx::cli {
 
 namespace {
 
-bool sameIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 std::string listing(const std::vector<UnitName>& units, const std::vector<std::size_t>& which) {
     std::string text;
     for (const std::size_t i : which) {
         const UnitName& u = units[i];
-        text += "\n  " + (u.serial.empty() ? std::string("(no serial)") : u.serial);
-        if (!u.label.empty()) {
-            text += "  \"" + u.label + "\"";
-        }
-        text += "  " + u.state;
+        text += "\n  " + state::unitName({u.serial, u.place, u.label}) + "  " + u.state;
     }
     return text;
-}
-
-// The units --serial names: by serial number, else by label, else by label in any case.
-std::vector<std::size_t> named(const std::string& typed, const std::vector<UnitName>& units) {
-    const auto pick = [&](auto&& fits) {
-        std::vector<std::size_t> found;
-        for (std::size_t i = 0; i < units.size(); ++i) {
-            if (fits(units[i])) {
-                found.push_back(i);
-            }
-        }
-        return found;
-    };
-    for (auto found :
-         {pick([&](const UnitName& u) { return u.serial == typed; }),
-          pick([&](const UnitName& u) { return !u.label.empty() && u.label == typed; }),
-          pick([&](const UnitName& u) {
-              return !u.label.empty() && sameIgnoringCase(u.label, typed);
-          })}) {
-        if (!found.empty()) {
-            return found;
-        }
-    }
-    return {};
 }
 
 } // namespace
@@ -63,10 +27,14 @@ Routing routeRequest(const CliRequest& request, const std::vector<UnitName>& uni
         }
     }
     if (!request.serial.empty()) {
-        const std::vector<std::size_t> found = named(request.serial, units);
+        std::vector<state::NamedUnit> named;
+        for (const UnitName& u : units) {
+            named.push_back({u.serial, u.place, u.label});
+        }
+        const state::UnitMatch match = state::matchUnit(request.serial, named);
+        const std::vector<std::size_t>& found = match.units;
         if (found.size() > 1) {
-            r.error = "\"" + request.serial +
-                      "\" names more than one unit; choose by serial:" + listing(units, found);
+            r.error = match.error;
             r.status = kExitUsage;
         } else if (found.empty() || !units[found.front()].present) {
             r.error = "the window program has no unit \"" + request.serial + "\"";

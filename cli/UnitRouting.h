@@ -14,6 +14,7 @@ namespace qx::cli {
 
 struct UnitName {
     std::string serial;
+    std::string place; // where it is plugged in, when another unit reports its serial
     std::string label;
     std::string state; // one word for the listing
     // Connected, or there but not to be opened: a unit a request may be meant for.

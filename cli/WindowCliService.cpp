@@ -193,7 +193,7 @@ private:
         std::vector<UnitName> names;
         for (const WindowUnit& u : units) {
             names.push_back(
-                {u.unit.serial, u.label, u.state, u.connected || !u.inaccessible.empty()});
+                {u.unit.serial, u.place, u.label, u.state, u.connected || !u.inaccessible.empty()});
         }
         return names;
     }

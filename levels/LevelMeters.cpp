@@ -326,6 +326,15 @@ void LevelMeters::showMarker(std::size_t ch) {
     channels_[ch].meter->setMarkerX(x);
 }
 
+void LevelMeters::setUnitName(const QString& name) {
+    unitName_ = name;
+    if (historyWindow_ != nullptr) {
+        const QString caption = QStringLiteral("Level history");
+        historyWindow_->setWindowTitle(
+            name.isEmpty() ? caption : caption + QStringLiteral(" \u2014 ") + name);
+    }
+}
+
 void LevelMeters::attachMemory(LevelMemory* memory) {
     memory_ = memory != nullptr ? memory : &own_;
     for (std::size_t ch = 0; ch < 2; ++ch) {
@@ -350,6 +359,7 @@ void LevelMeters::clearOver(int channel) {
 void LevelMeters::showHistory(QWidget* owner, Dialogs& dialogs) {
     if (historyWindow_ == nullptr) {
         historyWindow_ = new LevelHistoryWindow(*this, dialogs, owner);
+        setUnitName(unitName_);
     }
     historyWindow_->show();
     historyWindow_->raise();

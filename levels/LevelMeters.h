@@ -143,6 +143,9 @@ public:
     // meters' own. Markers, latches and the history follow the unit the window shows.
     void attachMemory(LevelMemory* memory);
     const LevelMemory& memory() const { return *memory_; }
+    // The name of the unit whose memory is shown, after the history window's caption; empty:
+    // the caption alone.
+    void setUnitName(const QString& name);
     MeterBar* meter(int channel) const;
     QString sentence(int channel) const;
     // Whether the reading label shows live readings (it is greyed while they are stale).
@@ -178,6 +181,7 @@ private:
                                ReadingAnnouncer::Urgency urgency);
 
     std::array<Channel, 2> channels_;
+    QString unitName_;
     LevelMemory own_;
     LevelMemory* memory_ = &own_; // never null
     TimeSource now_ = systemNow;

@@ -63,8 +63,9 @@ void SettingsRestore::offer(const state::JournalEntry& entry) {
     settle(entry.id);
     const auto answer = dialogs_.message(
         owner_, Dialogs::Icon::Question, kCaption,
-        QStringLiteral("The firmware update changed the settings of this unit. Restore the "
-                       "settings it had before the update?"),
+        QStringLiteral("The firmware update changed the settings of %1. Restore the settings it "
+                       "had before the update?")
+            .arg(unitNamed()),
         QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes || !link_->connected || link_->bootMode) {
         phase_ = Phase::Watching;
@@ -75,6 +76,14 @@ void SettingsRestore::offer(const state::JournalEntry& entry) {
     snapshot_ = *entry.snapshot;
     link_->save([this](DeviceSettings& s) { s = snapshot_; });
     confirmTimer_.start();
+}
+
+QString SettingsRestore::unitNamed(bool first) const {
+    const QString name = unitName_ ? QString::fromStdString(unitName_()) : QString();
+    if (name.isEmpty()) {
+        return first ? QStringLiteral("The unit") : QStringLiteral("this unit");
+    }
+    return (first ? QStringLiteral("Unit ") : QStringLiteral("unit ")) + name;
 }
 
 void SettingsRestore::settle(std::uint64_t id) {
@@ -88,7 +97,8 @@ void SettingsRestore::restored() {
     phase_ = Phase::Watching;
     memory_.remember(restoringSerial_, snapshot_);
     dialogs_.message(owner_, Dialogs::Icon::Information, kCaption,
-                     QStringLiteral("The unit has its settings from before the update again."),
+                     QStringLiteral("%1 has its settings from before the update again.")
+                         .arg(unitNamed(true)),
                      QMessageBox::Ok);
 }
 

@@ -34,6 +34,8 @@ public:
     // the unit watched so far is under way.
     bool setLink(LinkState& link);
     bool busy() const { return phase_ != Phase::Watching; }
+    // How the offer names the unit among several; empty (or unset): "this unit".
+    void setUnitName(std::function<std::string()> name) { unitName_ = std::move(name); }
 
     // After every answer stored in the records.
     void answerStored();
@@ -48,6 +50,8 @@ private:
     void settle(std::uint64_t id);
     void restored();
     void notRestored();
+    // "this unit" or "unit NAME"; capitalised for the start of a sentence when `first`.
+    QString unitNamed(bool first = false) const;
 
     LinkState* link_; // never null
     state::SettingsMemory& memory_;
@@ -55,6 +59,7 @@ private:
     Dialogs& dialogs_;
     QWidget* owner_;
     std::function<std::string()> serial_;
+    std::function<std::string()> unitName_;
     Phase phase_ = Phase::Watching;
     std::string restoringSerial_;
     DeviceSettings snapshot_;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "room/DeviceScanner.h"
 
-#include "room/DevicePlace.h"
+#include "link/DevicePlace.h"
 
 #include <cstring>
 
@@ -10,8 +10,9 @@ namespace qx::room {
 FoundDevice foundDevice(const THIDdeviceInfo& info) {
     FoundDevice d;
     d.serial = textOf(info.serial);
-    d.path = textOf(info.path);
-    d.place = devicePlace(d.path);
+    // The library counts the path's terminating zero in its length.
+    d.path = textOf(info.path).c_str();
+    d.place = qx::devicePlace(d.path);
     d.product = textOf(info.product);
     d.version = versionText(info.releaseNumber);
     d.bootMode = isBootProduct(d.product);

@@ -103,6 +103,8 @@ private:
     std::string label_;
     levels::LevelMemory levels_;
     bool everConnected_ = false;
+    // Connected in normal mode when last looked at: a profile is written on the change to it.
+    bool runningBefore_ = false;
     // An answer's hand-off to the user interface thread is on its way.
     std::atomic<bool> answerQueued_{false};
 };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "room/UnitRoom.h"
 
+#include "panel/SettingsFile.h"
+
 #include <QMetaObject>
 
 namespace qx::room {
@@ -81,6 +83,11 @@ int UnitRoom::addUnit(const UnitKey& key) {
     }
     auto unit = std::make_unique<RoomUnit>(key);
     RoomUnit* u = unit.get();
+    if (setup_.labels != nullptr) {
+        if (const auto record = setup_.labels->find(key.serial, key.place)) {
+            u->label_ = record->label;
+        }
+    }
     u->link_.setStatusPolling(true);
     const std::vector<uint8_t>* image = &*image_;
     u->usb_ = std::make_unique<UsbLink>(
@@ -257,6 +264,11 @@ void UnitRoom::noteConnection(int index) {
         u.everConnected_ = true;
         ++everConnected_;
     }
+    const bool running = u.link_.connected && !u.link_.bootMode;
+    if (running && !u.runningBefore_) {
+        applyProfile(index);
+    }
+    u.runningBefore_ = running;
     emit unitChanged(index);
     if (shown_.load() < 0 && u.link_.connected) {
         setShown(index);
@@ -280,6 +292,65 @@ void UnitRoom::clearOver(int index, int channel) {
         }
     }
     emit unitChanged(index);
+}
+
+} // namespace qx::room
+
+namespace qx::room {
+
+state::UnitLabel UnitRoom::labelRecord(int index) const {
+    const RoomUnit& u = unit(index);
+    if (setup_.labels != nullptr) {
+        if (auto record = setup_.labels->find(u.key_.serial, u.key_.place)) {
+            return *record;
+        }
+    }
+    state::UnitLabel record;
+    record.serial = u.key_.serial;
+    record.place = u.key_.place;
+    record.label = u.label_;
+    return record;
+}
+
+std::string UnitRoom::setLabel(int index, const std::string& label, const std::string& profile,
+                               bool applyProfile) {
+    RoomUnit& u = unit(index);
+    state::UnitLabel record{u.key_.serial, u.key_.place, label, profile, applyProfile};
+    if (setup_.labels == nullptr) {
+        return "no state folder to keep labels in";
+    }
+    const state::LabelChange change = setup_.labels->set(record);
+    if (change.status == state::LabelChange::Status::Refused) {
+        return change.error;
+    }
+    u.label_ = label;
+    emit unitChanged(index);
+    return change.status == state::LabelChange::Status::NotWritten ? change.error : std::string{};
+}
+
+void UnitRoom::applyProfile(int index) {
+    RoomUnit& u = unit(index);
+    if (setup_.labels == nullptr) {
+        return;
+    }
+    const auto record = setup_.labels->find(u.key_.serial, u.key_.place);
+    if (!record || !record->applyProfile || record->profile.empty()) {
+        return;
+    }
+    const panel::FileBytes file = panel::readSettingsFile(record->profile);
+    if (!file.ok) {
+        emit profileApplied(index, QString::fromStdString(record->profile + ": " + file.error));
+        return;
+    }
+    const panel::ParsedSettings parsed = panel::parseSettingsFile(file.bytes);
+    if (!parsed.settings) {
+        emit profileApplied(index, QString::fromStdString(record->profile + ": " + parsed.problem));
+        return;
+    }
+    const DeviceSettings settings = *parsed.settings;
+    // Posted like the operator's own change: resent until the unit confirms it.
+    u.link_.save([&settings](DeviceSettings& s) { s = settings; });
+    emit profileApplied(index, {});
 }
 
 } // namespace qx::room

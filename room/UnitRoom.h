@@ -10,6 +10,7 @@
 #include "link/USB.h"
 #include "room/DeviceScanner.h"
 #include "room/RoomUnit.h"
+#include "state/UnitLabels.h"
 
 #include <QObject>
 #include <QTimer>
@@ -43,6 +44,8 @@ public:
         // Raw device events, on the user interface thread; the owner collapses a burst of them
         // and then calls followDeviceChange(). Empty: each is followed at once.
         std::function<void()> deviceEvent;
+        // The operator's labels and profiles; may be null (no unit is labelled then).
+        state::UnitLabels* labels = nullptr;
     };
 
     explicit UnitRoom(Setup setup, QObject* parent = nullptr);
@@ -80,6 +83,13 @@ public:
     void stopAll();
     // Acknowledges the over latch of one channel of a unit (both for -1).
     void clearOver(int index, int channel);
+    // Gives a unit its label and profile (the settings file written to it whenever it connects
+    // in normal mode, when `applyProfile`); kept with the labels. Returns why it was not kept,
+    // empty when it was.
+    std::string setLabel(int index, const std::string& label, const std::string& profile,
+                         bool applyProfile);
+    // The label record of a unit; an empty one when it has none.
+    state::UnitLabel labelRecord(int index) const;
 
     // How often a unit whose device change waits for its transfer's end looks again.
     std::chrono::milliseconds deferredRetry{500};
@@ -93,6 +103,8 @@ signals:
     void shownChanged(int index);
     // A unit could not be given a link (no slot or copy left); `text` says why.
     void unitRefused(const QString& text);
+    // A unit's profile was written to it on connection (`error` empty), or could not be read.
+    void profileApplied(int index, const QString& error);
 
 private:
     int addUnit(const UnitKey& key);
@@ -103,6 +115,7 @@ private:
     bool keepsItsDevice(const RoomUnit& unit, const std::vector<FoundDevice>& found,
                         const std::vector<UnitKey>& keys) const;
     void noteConnection(int index);
+    void applyProfile(int index);
     void retryDeferred();
 
     Setup setup_;

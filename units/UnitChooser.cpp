@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace qx::units {
 
 namespace {
@@ -76,8 +78,13 @@ void UnitRow::paintEvent(QPaintEvent*) {
     const room::RoomUnit& u = room_.unit(index_);
     const int bars = kBarWidth + 6;
     const QRect textBox = r.adjusted(6, 0, -bars - 4, 0);
+    // The window's fonts are sized in pixels; a smaller one for the state word.
     QFont small = font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
+    if (small.pixelSize() > 0) {
+        small.setPixelSize(std::max(8, small.pixelSize() * 85 / 100));
+    } else {
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+    }
     const QString state = QString::fromLatin1(room::stateWord(u.state()));
     const int stateWidth = QFontMetrics(small).horizontalAdvance(state);
     p.setPen(ink);
@@ -116,11 +123,12 @@ void UnitRow::paintEvent(QPaintEvent*) {
 
 void UnitRow::contextMenuEvent(QContextMenuEvent* e) {
     const auto& ch = room_.unit(index_).levels().channels;
-    if (!ch[0].latch.latched() && !ch[1].latch.latched()) {
-        return;
-    }
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Clear over"), this, [this] { emit clearOverRequested(index_); });
+    menu.addAction(QStringLiteral("&Label..."), this, [this] { emit labelRequested(index_); });
+    if (ch[0].latch.latched() || ch[1].latch.latched()) {
+        menu.addAction(QStringLiteral("&Clear over"), this,
+                       [this] { emit clearOverRequested(index_); });
+    }
     menu.exec(e->globalPos());
 }
 

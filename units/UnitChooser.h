@@ -31,6 +31,7 @@ public:
 
 signals:
     void clearOverRequested(int index);
+    void labelRequested(int index);
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -59,6 +60,8 @@ public:
 signals:
     // Whether the strip should be shown changed.
     void wanted(bool shown);
+    // The operator asked to name a unit (its row's context menu).
+    void labelRequested(int index);
 
 private:
     void addRow(int index);

@@ -2,7 +2,8 @@
 # Windows side of the library binding: the carried library image kept in the user's own folder
 # and loaded from there.
 target_sources(qx_link PRIVATE ${CMAKE_CURRENT_LIST_DIR}/PrivateLibraryFile.cpp
-                               ${CMAKE_CURRENT_LIST_DIR}/LibraryBindingWindows.cpp)
+                               ${CMAKE_CURRENT_LIST_DIR}/LibraryBindingWindows.cpp
+                               ${CMAKE_CURRENT_LIST_DIR}/DevicePlace.cpp)
 target_link_libraries(qx_link PUBLIC shell32 ole32)
 
 # The library image carried as the program's resource.

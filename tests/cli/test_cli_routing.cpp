@@ -17,10 +17,9 @@ CliRequest request(Command command, std::string serial = {}, bool watch = false)
 
 TEST(UnitRouting, EachRequestGoesToTheUnitItNamesOrIsRefused) {
     const std::vector<UnitName> units = {
-        {"A1", "Studio A", "connected", true},
-        {"B2", "", "boot loader", true},
-        {"C3", "studio a", "connected", true},
-        {"D4", "Rack 2", "unplugged", false},
+        {"A1", "", "Studio A", "connected", true}, {"B2", "", "", "boot loader", true},
+        {"C3", "", "studio a", "connected", true}, {"D4", "", "Rack 2", "unplugged", false},
+        {"E5", "usb 1-2", "", "connected", true},  {"E5", "usb 1-3", "", "connected", true},
     };
     struct Case {
         const char* what;
@@ -35,7 +34,13 @@ TEST(UnitRouting, EachRequestGoesToTheUnitItNamesOrIsRefused) {
          request(Command::Get, "STUDIO A"),
          {},
          kExitUsage,
-         "\"STUDIO A\" names more than one unit"},
+         "\"STUDIO A\" names 2 units"},
+        {"a serial two report",
+         request(Command::Get, "E5"),
+         {},
+         kExitUsage,
+         "\"E5\" names 2 units"},
+        {"by where it is plugged in", request(Command::Get, "usb 1-3"), {5}, kExitDone, ""},
         {"unplugged",
          request(Command::Set, "Rack 2"),
          {},
@@ -58,7 +63,7 @@ TEST(UnitRouting, EachRequestGoesToTheUnitItNamesOrIsRefused) {
          "several units are connected"},
         {"status without --serial: all present",
          request(Command::Status),
-         {0, 1, 2},
+         {0, 1, 2, 4, 5},
          kExitDone,
          ""},
         {"a watch needs one",
@@ -77,13 +82,14 @@ TEST(UnitRouting, EachRequestGoesToTheUnitItNamesOrIsRefused) {
     // The refusal lists the units to choose from, with labels and states.
     const Routing refused = routeRequest(request(Command::Defaults), units);
     EXPECT_EQ(refused.error, "several units are connected; choose one with --serial (serial or "
-                             "label):\n  A1  \"Studio A\"  connected\n  B2  boot loader\n"
-                             "  C3  \"studio a\"  connected");
+                             "label):\n  A1 \"Studio A\"  connected\n  B2  boot loader\n"
+                             "  C3 \"studio a\"  connected\n  E5 at usb 1-2  connected\n"
+                             "  E5 at usb 1-3  connected");
 }
 
 TEST(UnitRouting, OneUnitOrNoneBehavesAsBefore) {
-    const std::vector<UnitName> one = {{"A1", "", "connected", true},
-                                       {"B2", "", "unplugged", false}};
+    const std::vector<UnitName> one = {{"A1", "", "", "connected", true},
+                                       {"B2", "", "", "unplugged", false}};
     EXPECT_EQ(routeRequest(request(Command::Set), one).targets, std::vector<std::size_t>{0});
     const Routing none = routeRequest(request(Command::Set), {});
     EXPECT_EQ(none.status, kExitNoUnit);

@@ -296,6 +296,13 @@ TEST_F(CliUnits, LabelsGoToTheStateFileAndBack) {
               std::string::npos)
         << list.out;
 
+    // Without a state folder a label could not be kept: said, not pretended.
+    CliEnvironment nowhere = environment({});
+    nowhere.labelsFile.clear();
+    CapturedOutput output;
+    EXPECT_EQ(runCli({"label", "Lost"}, nowhere, output), kExitUsage);
+    EXPECT_NE(output.err().find("no state folder"), std::string::npos) << output.err();
+
     // Twins are labelled by where they are plugged in.
     ASSERT_EQ(run({"label", "--serial", "virtual/unit1", "Right twin"}, twins()).status, kExitDone);
     ASSERT_EQ(run({"label", "--serial", "virtual/unit0", "Left twin"}, twins()).status, kExitDone);

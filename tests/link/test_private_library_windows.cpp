@@ -109,6 +109,25 @@ TEST_F(PrivateLibraryTest, TheLinkLoadsTheCarriedImageWithEveryEntryPoint) {
     EXPECT_EQ(qx::LoadedLibrary::load({}, error), nullptr);
 }
 
+// The system loads a file once per process: copies loaded at the same time (one per unit) are
+// separate modules only because each has a numbered file of its own.
+TEST_F(PrivateLibraryTest, EachCopyLoadedAtTheSameTimeIsAModuleOfItsOwn) {
+    std::string error;
+    const HMODULE first = loadPrivateLibrary(folder, image, error, 0);
+    ASSERT_NE(first, nullptr) << error;
+    const HMODULE second = loadPrivateLibrary(folder, image, error, 1);
+    ASSERT_NE(second, nullptr) << error;
+    EXPECT_NE(first, second);
+    EXPECT_NE(GetProcAddress(first, "HIDscanForDevices"),
+              GetProcAddress(second, "HIDscanForDevices"));
+
+    const auto a = qx::LoadedLibrary::load(image, error);
+    ASSERT_NE(a, nullptr) << error;
+    const auto b = qx::LoadedLibrary::load(image, error);
+    ASSERT_NE(b, nullptr) << error;
+    EXPECT_NE(a->symbol("HIDscanForDevices"), b->symbol("HIDscanForDevices"));
+}
+
 // Two loaders starting together where the file is not yet there (the first run, or the first
 // after an upgrade): each writes a temporary file of its own, and the one that finds its rename
 // refused (the other's file is in place and held open) loads that file. A small library stands

@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <random>
 #include <stdexcept>
 #include <stop_token>
+#include <thread>
 #include <vector>
 
 namespace qx {
@@ -464,6 +468,67 @@ TEST_F(TransportTest, AStopEndsTheFrameAfterTheReportInProgress) {
     stalled.stop = &stop;
     EXPECT_EQ(sendFrame(link, stalled, requestOf(0xF1, 516), nullptr, stop.get_token()), 0);
     EXPECT_EQ(stalled.sent.size(), 1u) << "of the frame's 9 reports";
+}
+
+// Every slot's handlers reach the receiver set in that slot alone, so that copies of the library
+// bound at the same time never hand each other's answers on.
+TEST(HandlerSlots, EachSlotReachesOnlyItsOwnReceiver) {
+    LinkState links[2];
+    Receiver receivers[2] = {Receiver(links[0], nullptr), Receiver(links[1], nullptr)};
+    HandlerSlot slots[2];
+    ASSERT_TRUE(slots[0].valid() && slots[1].valid());
+    EXPECT_NE(slots[0].index(), slots[1].index());
+    EXPECT_NE(slots[0].inputHandler(), slots[1].inputHandler());
+    EXPECT_NE(slots[0].changeHandler(), slots[1].changeHandler());
+    for (int i = 0; i < 2; ++i) {
+        slots[i].setReceiver(&receivers[i]);
+    }
+    const auto frame = answer(0x00, statusPayload(0, -2));
+    const THIDreport report = pieceOf(frame, 0, frame.size(), 0);
+    struct Case {
+        int through;
+        uint64_t first, second;
+    };
+    for (const Case c : {Case{0, 1, 0}, Case{1, 1, 1}, Case{1, 1, 2}}) {
+        slots[c.through].inputHandler()(report, 64);
+        EXPECT_EQ(links[0].counters.snapshot().answersReceived, c.first) << c.through;
+        EXPECT_EQ(links[1].counters.snapshot().answersReceived, c.second) << c.through;
+    }
+    slots[0].setReceiver(nullptr);
+    slots[0].inputHandler()(report, 64);
+    EXPECT_EQ(links[0].counters.snapshot().answersReceived, 1u) << "dropped without a receiver";
+}
+
+// A device-change call in progress on the library's thread keeps its target: re-targeting the
+// slot from another thread waits for the call to end, and the call may re-target its own slot.
+TEST(HandlerSlots, ReTargetingWaitsForAChangeCallInProgress) {
+    HandlerSlot slot;
+    ASSERT_TRUE(slot.valid());
+    std::promise<void> entered, release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> callEnded{false};
+    int ownRetargets = 0;
+    slot.setChangeHandler([&] {
+        entered.set_value();
+        released.wait();
+        slot.setChangeHandler([&] { ++ownRetargets; }); // its own slot, from inside the call
+        callEnded = true;
+    });
+    std::jthread library([&] { slot.changeHandler()(); });
+    entered.get_future().wait();
+    std::atomic<bool> cleared{false};
+    std::jthread owner([&] {
+        slot.setChangeHandler({});
+        cleared = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(cleared) << "the target was taken away under the running call";
+    release.set_value();
+    owner.join();
+    library.join();
+    EXPECT_TRUE(callEnded);
+    slot.changeHandler()();
+    EXPECT_EQ(ownRetargets, 0) << "cleared after the call's own re-targeting";
 }
 
 } // namespace

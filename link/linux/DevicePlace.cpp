@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "room/DevicePlace.h"
+#include "link/DevicePlace.h"
 
 #include <filesystem>
 #include <system_error>
 
-namespace qx::room {
+namespace qx {
 
 namespace {
 
@@ -46,4 +46,4 @@ std::string devicePlace(const std::string& path) {
     return port.empty() ? path : "usb " + port;
 }
 
-} // namespace qx::room
+} // namespace qx
