@@ -50,21 +50,26 @@ die() {
     exit 1
 }
 
+# Loads a module unless it is loaded: a modprobe costs most of a second under emulation.
+load() {
+    [ -e "/sys/module/$1" ] || modprobe "$@"
+}
+
 setup_kernel() {
-    modprobe configfs
+    load configfs
     mountpoint -q /sys/kernel/config || mount -t configfs none /sys/kernel/config
-    modprobe libcomposite
-    modprobe usb_f_hid
-    modprobe dummy_hcd num=$udcs
+    load libcomposite
+    load usb_f_hid
+    load dummy_hcd num=$udcs
     if [ ! -e "/sys/class/udc/$udc_name" ] && [ -e /sys/module/dummy_hcd ]; then
         # Loaded before with fewer controller pairs: again with all of them, which works only
         # while no gadget is bound.
         rmmod dummy_hcd || die "dummy_hcd is loaded without $udc_name and cannot be reloaded"
         modprobe dummy_hcd num=$udcs
     fi
-    modprobe usbhid
+    load usbhid
     # Normally udev loads it from the device's modalias; loaded here, hidraw does not hang on udev.
-    modprobe hid-generic
+    load hid_generic
     local waited=0
     until [ -e "/sys/class/udc/$udc_name" ]; do
         [ "$waited" -lt "$wait_seconds" ] || die "no $udc_name controller"
