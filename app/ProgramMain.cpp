@@ -26,7 +26,6 @@
 #include "state/UnitLabels.h"
 #include "units/UnitChooser.h"
 #include "units/UnitLabelDialog.h"
-#include "units/UnitLabelDialog.h"
 #include "units/UnitsWindow.h"
 #include "update/Dialogs.h"
 #include "update/uu.h"
@@ -311,8 +310,10 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         const bool came = connected && !wasConnected[static_cast<std::size_t>(index)];
         wasConnected[static_cast<std::size_t>(index)] = connected;
         const int shown = room.shown();
+        // Also under an idle update window: a unit whose boot loader reports another serial
+        // comes as a unit of its own, and the window waits for it.
         if (came && shown >= 0 && shown != index && !room.unit(shown).link().connected &&
-            mayChooseUnit()) {
+            !updateWindow.busy() && !kept.restore().busy()) {
             room.setShown(index);
         }
         showNames();
@@ -365,21 +366,21 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
                      });
     // A profile that cannot be written is told, naming the unit; one written shows as any
     // change does, waiting in the status line for the unit's confirmation.
-    QObject::connect(&room, &room::UnitRoom::profileApplied, &mainWindow,
-                     [&](int index, const QString& error) {
-                         if (error.isEmpty()) {
-                             return;
-                         }
-                         const QString text =
-                             QStringLiteral("The settings file of unit %1 was not written to "
-                                            "it:\n%2")
-                                 .arg(QString::fromStdString(room.unit(index).name()), error);
-                         qWarning("QX-77ZT: %s", qPrintable(text));
-                         dialogs.message(&mainWindow, Dialogs::Icon::Warning,
-                                         QStringLiteral("QX-77ZT"), text, QMessageBox::Ok);
-                     },
-                     // Told once the device change that connected the unit has been followed.
-                     Qt::QueuedConnection);
+    QObject::connect(
+        &room, &room::UnitRoom::profileApplied, &mainWindow,
+        [&](int index, const QString& error) {
+            if (error.isEmpty()) {
+                return;
+            }
+            const QString text = QStringLiteral("The settings file of unit %1 was not written to "
+                                                "it:\n%2")
+                                     .arg(QString::fromStdString(room.unit(index).name()), error);
+            qWarning("QX-77ZT: %s", qPrintable(text));
+            dialogs.message(&mainWindow, Dialogs::Icon::Warning, QStringLiteral("QX-77ZT"), text,
+                            QMessageBox::Ok);
+        },
+        // Told once the device change that connected the unit has been followed.
+        Qt::QueuedConnection);
 
     // qx77zt's requests run on the link of the unit they name. Declared after the room, so that
     // requests still running end before the links do.
@@ -395,6 +396,7 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
                                      .text;
             }
             w.unit = {u.facts().product, u.facts().serial, u.facts().version, u.link().bootMode};
+            w.path = u.path();
             w.place = u.key().place;
             w.label = u.label();
             w.state = room::stateWord(u.state());

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/CliMain.h"
 
-
 #include "cli/Json.h"
+#include "cli/SeveralStatus.h"
 #include "cli/UnitCommands.h"
 #include "cli/UnitLock.h"
 #include "cli/UserRuntime.h"
@@ -164,12 +164,6 @@ int refuseSeveral(const CliRequest& r, const std::vector<FoundUnit>& units, CliO
 }
 
 // Keeps what a command prints, to put it into one JSON array with the other units' answers.
-class KeptOutput : public CliOutput {
-public:
-    void write(bool error, std::string_view text) override { (error ? err : out) += text; }
-    std::string out;
-    std::string err;
-};
 
 // Drives one unit (the first of the maker when `unit` is null) through a link of its own.
 int driveUnit(const CliRequest& r, const CliEnvironment& env, CliOutput& out, std::stop_token stop,
@@ -220,57 +214,13 @@ int driveUnit(const CliRequest& r, const CliEnvironment& env, CliOutput& out, st
 // status without --serial among several units: each unit in turn, one link at a time.
 int statusOfAll(const CliRequest& r, const CliEnvironment& env, CliOutput& out,
                 std::stop_token stop, const std::vector<FoundUnit>& units) {
-    int status = kExitDone;
-    std::string array;
+    std::vector<StatusTarget> targets;
     for (const FoundUnit& u : units) {
-        const std::string head =
-            "{\"path\":" + jsonString(u.path) + ",\"serial\":" + jsonString(u.serial) +
-            ",\"label\":" + jsonString(u.label) + ",\"mode\":" + jsonString(modeText(u));
-        std::string element;
-        if (!r.json) {
-            if (&u != &units.front()) {
-                out.line("");
-            }
-            out.line("unit " + state::unitName({u.serial, u.place, u.label}));
-        }
-        if (u.boot) {
-            // A unit in its boot loader has no levels or settings to show: a state, not a fault.
-            if (r.json) {
-                element = head + "}";
-            } else {
-                out.line("boot mode: no levels or settings until it runs normally");
-            }
-        } else if (r.json) {
-            KeptOutput kept;
-            const int s = driveUnit(r, env, kept, stop, &u);
-            if (s == kExitDone && kept.out.size() > 2 && kept.out.front() == '{') {
-                element = head + "," + kept.out.substr(1, kept.out.size() - 2);
-            } else {
-                std::string why = kept.err;
-                if (why.starts_with("qx77zt: ")) {
-                    why.erase(0, 8);
-                }
-                while (!why.empty() && why.back() == '\n') {
-                    why.pop_back();
-                }
-                element = head + ",\"error\":" + jsonString(why) + "}";
-            }
-            out.write(true, kept.err);
-            if (s != kExitDone && status == kExitDone) {
-                status = s;
-            }
-        } else if (const int s = driveUnit(r, env, out, stop, &u);
-                   s != kExitDone && status == kExitDone) {
-            status = s;
-        }
-        if (r.json) {
-            array += (array.empty() ? "" : ",") + element;
-        }
+        targets.push_back(
+            {u.path, u.serial, u.place, u.label, u.boot,
+             [&r, &env, stop, &u](CliOutput& o) { return driveUnit(r, env, o, stop, &u); }});
     }
-    if (r.json) {
-        out.line("[" + array + "]");
-    }
-    return status;
+    return statusOfSeveral(r, targets, out);
 }
 
 } // namespace
@@ -346,12 +296,12 @@ int runLabel(const CliRequest& r, const CliEnvironment& env, CliOutput& out) {
     const std::size_t present = units->size();
     // Units labelled before and not plugged in now may be named by --serial too.
     for (const state::UnitLabel& kept : labels.all()) {
-        const bool seen = std::any_of(
-            units->begin(), units->begin() + static_cast<std::ptrdiff_t>(present),
-            [&kept](const FoundUnit& u) {
-                return u.serial == kept.serial &&
-                       (kept.place.empty() || kept.place == devicePlace(u.path));
-            });
+        const bool seen =
+            std::any_of(units->begin(), units->begin() + static_cast<std::ptrdiff_t>(present),
+                        [&kept](const FoundUnit& u) {
+                            return u.serial == kept.serial &&
+                                   (kept.place.empty() || kept.place == devicePlace(u.path));
+                        });
         if (!seen) {
             FoundUnit absent;
             absent.serial = kept.serial;

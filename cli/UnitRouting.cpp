@@ -62,12 +62,4 @@ Routing routeRequest(const CliRequest& request, const std::vector<UnitName>& uni
     return r;
 }
 
-std::string unitHeading(const std::string& serial, const std::string& label) {
-    std::string text = "== " + (serial.empty() ? std::string("(no serial)") : serial);
-    if (!label.empty()) {
-        text += " (" + label + ")";
-    }
-    return text + "\n";
-}
-
 } // namespace qx::cli

@@ -29,7 +29,4 @@ struct Routing {
 
 Routing routeRequest(const CliRequest& request, const std::vector<UnitName>& units);
 
-// What heads one unit's part of an answer about several: "== SERIAL (LABEL)".
-std::string unitHeading(const std::string& serial, const std::string& label);
-
 } // namespace qx::cli

@@ -3,6 +3,7 @@
 
 #include "app/SameUser.h"
 #include "cli/HandOffProtocol.h"
+#include "cli/SeveralStatus.h"
 #include "cli/UnitRouting.h"
 
 #include <QLocalSocket>
@@ -171,17 +172,25 @@ private:
         }
         started_ = true;
         command_ = std::jthread([this, r, targets](std::stop_token stop) {
-            int status = kExitDone;
-            for (const WindowUnit& unit : targets) {
-                if (targets.size() > 1) {
-                    write(false, unitHeading(unit.unit.serial, unit.label));
-                }
+            const auto runOn = [this, &r, &stop](const WindowUnit& unit, CliOutput& out) {
                 UnitContext context{*unit.link, *unit.answers, unit.unit};
                 context.answerLimit = service_.answerLimit;
                 context.verdictLimit = service_.verdictLimit;
                 context.watchInterval = service_.watchInterval;
                 context.journal = service_.journal;
-                status = std::max(status, runUnitCommand(r, context, *this, stop));
+                return runUnitCommand(r, context, out, stop);
+            };
+            int status = kExitDone;
+            if (targets.size() == 1) {
+                status = runOn(targets.front(), *this);
+            } else {
+                std::vector<StatusTarget> several;
+                for (const WindowUnit& unit : targets) {
+                    several.push_back(
+                        {unit.path, unit.unit.serial, unit.place, unit.label, unit.unit.boot,
+                         [&runOn, &unit](CliOutput& out) { return runOn(unit, out); }});
+                }
+                status = statusOfSeveral(r, several, *this);
             }
             queue(encodeAnswer(AnswerKind::Exit, std::string(1, static_cast<char>(status))));
             ended_ = true;

@@ -27,7 +27,9 @@ struct WindowUnit {
     // Why the unit is there but cannot be opened; empty otherwise.
     std::string inaccessible;
     ConnectedUnit unit;
-    // Where it is plugged in, when another unit reports its serial; empty otherwise.
+    // Its device path, and where it is plugged in when another unit reports its serial (empty
+    // otherwise).
+    std::string path;
     std::string place;
     // The operator's name for it; empty when none.
     std::string label;

@@ -59,6 +59,8 @@ public:
     RoomUnit& operator=(const RoomUnit&) = delete;
 
     const UnitKey& key() const { return key_; }
+    // The library's path of its device when last found; empty before.
+    const std::string& path() const { return path_; }
     LinkState& link() { return link_; }
     const LinkState& link() const { return link_; }
     UsbLink* usb() const { return usb_.get(); }
@@ -94,6 +96,7 @@ private:
     friend class UnitRoom;
 
     UnitKey key_;
+    std::string path_;
     LinkState link_;
     AnswerRelay answers_;
     // Declared after what its threads use, so that it stops first.

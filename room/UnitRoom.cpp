@@ -5,6 +5,8 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
+
 namespace qx::room {
 
 UnitRoom::UnitRoom(Setup setup, QObject* parent) : QObject(parent), setup_(std::move(setup)) {
@@ -20,7 +22,10 @@ UnitRoom::~UnitRoom() {
 }
 
 bool UnitRoom::start() {
+    // Started again (the window activated after a dialog of the program): every unit is looked
+    // for afresh, as a device change would.
     if (scanner_.started()) {
+        followDeviceChange();
         return true;
     }
     image_ = setup_.image ? setup_.image() : std::nullopt;
@@ -204,12 +209,22 @@ void UnitRoom::followDeviceChange() {
     }
     std::vector<int> added;
     for (std::size_t d = 0; d < found.size(); ++d) {
-        // A device that only claims to be the unit gets no link: nothing could be sent to it.
-        if (!found[d].usable) {
-            continue;
-        }
-        if (claim(keys[d]) < 0) {
+        // A device that only claims to be the unit gets a link too, which never opens it but
+        // says why, unless it shares its serial with a unit that can be used.
+        const bool listed = std::any_of(added.begin(), added.end(), [&](int a) {
+            return keys[static_cast<std::size_t>(a)] == keys[d];
+        });
+        if (!listed && claim(keys[d]) < 0) {
             added.push_back(static_cast<int>(d));
+        }
+    }
+    // Where each unit was found this time.
+    for (std::size_t d = 0; d < found.size(); ++d) {
+        if (const int known = find(keys[d]); known >= 0) {
+            RoomUnit& u = unit(known);
+            if (u.path_.empty() || found[d].usable) {
+                u.path_ = found[d].path;
+            }
         }
     }
     bool deferred = false;
@@ -226,7 +241,9 @@ void UnitRoom::followDeviceChange() {
     }
     changeBegan_.reset();
     for (const int d : added) {
-        addUnit(keys[static_cast<std::size_t>(d)]);
+        if (const int index = addUnit(keys[static_cast<std::size_t>(d)]); index >= 0) {
+            unit(index).path_ = found[static_cast<std::size_t>(d)].path;
+        }
     }
     if (deferred) {
         deferredTimer_.start(deferredRetry);
@@ -270,7 +287,10 @@ void UnitRoom::noteConnection(int index) {
     }
     u.runningBefore_ = running;
     emit unitChanged(index);
-    if (shown_.load() < 0 && u.link_.connected) {
+    // The first unit is shown, and the first that connects takes the place of one that never
+    // did (a device that cannot be opened or used, which the window explains while it is shown).
+    const int shown = shown_.load();
+    if (shown < 0 || (shown != index && !unit(shown).everConnected_ && u.link_.connected)) {
         setShown(index);
     }
 }

@@ -51,8 +51,8 @@ public:
     explicit UnitRoom(Setup setup, QObject* parent = nullptr);
     ~UnitRoom() override;
 
-    // Loads the scanner's copy and connects every unit found. False, with lastError(), when the
-    // library cannot be had.
+    // Loads the scanner's copy and connects every unit found; once started, looks for every unit
+    // afresh. False, with lastError(), when the library cannot be had.
     bool start();
     bool started() const { return scanner_.started(); }
     const std::string& lastError() const { return lastError_; }

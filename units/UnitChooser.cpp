@@ -36,6 +36,27 @@ UnitRow::UnitRow(room::UnitRoom& room, int index, QWidget* parent)
     refresh();
 }
 
+std::array<int, 2> UnitRow::barWidths() const {
+    const room::RoomUnit& u = room_.unit(index_);
+    if (!u.link().connected || u.link().bootMode) {
+        return {-1, -1};
+    }
+    std::array<int, 2> widths{};
+    for (std::size_t c = 0; c < 2; ++c) {
+        widths[c] = static_cast<int>(barShare(u.levels().channels[c].level) * kBarWidth + 0.5);
+    }
+    return widths;
+}
+
+void UnitRow::levelsChanged() {
+    // Most answers move no bar by a whole pixel: the main window is not redrawn for them.
+    const auto& ch = room_.unit(index_).levels().channels;
+    const std::array<bool, 2> latched{ch[0].latch.latched(), ch[1].latch.latched()};
+    if (barWidths() != paintedWidths_ || latched != paintedLatches_) {
+        update();
+    }
+}
+
 QSize UnitRow::sizeHint() const {
     return {120, kRowHeight};
 }
@@ -98,14 +119,15 @@ void UnitRow::paintEvent(QPaintEvent*) {
     // The level pair: left above right, red once its over latched.
     const auto& ch = u.levels().channels;
     const bool live = u.link().connected && !u.link().bootMode;
+    paintedWidths_ = barWidths();
+    paintedLatches_ = {ch[0].latch.latched(), ch[1].latch.latched()};
     for (int c = 0; c < 2; ++c) {
         const QRect trough(r.right() - bars, r.center().y() - kBarHeight - 1 + c * (kBarHeight + 2),
                            kBarWidth, kBarHeight);
         p.fillRect(trough, kTroughColour);
         const bool over = ch[static_cast<std::size_t>(c)].latch.latched();
         if (live) {
-            const int width = static_cast<int>(
-                barShare(ch[static_cast<std::size_t>(c)].level) * trough.width() + 0.5);
+            const int width = paintedWidths_[static_cast<std::size_t>(c)];
             p.fillRect(QRect(trough.topLeft(), QSize(width, trough.height())),
                        over ? kOverColour : kBarColour);
         }
@@ -161,7 +183,7 @@ UnitChooser::UnitChooser(room::UnitRoom& room, std::function<bool()> mayChoose, 
     });
     connect(&room_, &room::UnitRoom::unitAnswered, this, [this](int index) {
         if (index < rowCount() && isVisible()) {
-            row(index)->update();
+            row(index)->levelsChanged();
         }
     });
     connect(&room_, &room::UnitRoom::shownChanged, this, [this] { showChosen(); });

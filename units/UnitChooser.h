@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <vector>
 
@@ -26,6 +27,8 @@ public:
     int index() const { return index_; }
     // Reads the unit's name, state and latches again.
     void refresh();
+    // A new answer: redraws when a bar or a latch would look different.
+    void levelsChanged();
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -40,8 +43,13 @@ protected:
     bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
 
 private:
+    // How many pixels of each small bar the levels fill; -1 without live levels.
+    std::array<int, 2> barWidths() const;
+
     room::UnitRoom& room_;
     int index_;
+    std::array<int, 2> paintedWidths_{-1, -1};
+    std::array<bool, 2> paintedLatches_{};
 };
 
 class UnitChooser : public QWidget {

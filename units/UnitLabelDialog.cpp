@@ -17,8 +17,8 @@ UnitLabelDialog::UnitLabelDialog(room::UnitRoom& room, int index, QWidget* paren
     : QDialog(parent), room_(room), index_(index) {
     setObjectName(QStringLiteral("unitLabelDialog"));
     const room::RoomUnit& u = room_.unit(index_);
-    setWindowTitle(QStringLiteral("Label of unit %1")
-                       .arg(QString::fromStdString(room::keyText(u.key()))));
+    setWindowTitle(
+        QStringLiteral("Label of unit %1").arg(QString::fromStdString(room::keyText(u.key()))));
     const state::UnitLabel record = room_.labelRecord(index_);
 
     auto* form = new QFormLayout;
@@ -40,8 +40,8 @@ UnitLabelDialog::UnitLabelDialog(room::UnitRoom& room, int index, QWidget* paren
     apply->setChecked(record.applyProfile);
     form->addRow(QString(), apply);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString name = QFileDialog::getOpenFileName(this, QStringLiteral("Settings file"),
-                                                          profile->text());
+        const QString name =
+            QFileDialog::getOpenFileName(this, QStringLiteral("Settings file"), profile->text());
         if (!name.isEmpty()) {
             profile->setText(name);
         }

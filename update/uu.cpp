@@ -691,7 +691,7 @@ bool Tfu::showLink(LinkState& link) {
         return true;
     }
     // A run or a wait in progress belongs to the unit it started on.
-    if (busy() || isVisible()) {
+    if (busy()) {
         return false;
     }
     d->link = &link;

@@ -35,7 +35,7 @@ public:
     ~Tfu() override;
 
     // Acts on the unit of `link` from now on (one of several units); refused (false) while the
-    // window is open or busy, since what runs belongs to the unit it started on.
+    // window is busy, since what runs belongs to the unit it started on.
     bool showLink(LinkState& link);
     LinkState& shownLink() const;
     // The unit's name after the window's caption; empty: the caption alone.

@@ -76,8 +76,12 @@ struct WindowProgram : ::testing::Test {
         u.state = link.connected ? "connected" : "unplugged";
         u.link = &link;
         u.answers = &commandAnswers;
-        return std::vector<WindowUnit>{u};
+        std::vector<WindowUnit> units{u};
+        units.insert(units.end(), otherUnits.begin(), otherUnits.end());
+        return units;
     }};
+    // Further units of the window program, beside the one its window shows.
+    std::vector<WindowUnit> otherUnits;
     QLocalServer server;
     QString endpoint = QStringLiteral("qx77zt-test-%1").arg(QCoreApplication::applicationPid());
     // The program's end of the latest connection.
@@ -191,6 +195,58 @@ TEST_F(WindowProgram, SetThroughTheSocketChangesTheWindow) {
     EXPECT_EQ(get.status, kExitDone);
     EXPECT_NE(get.out.find("\"mute\":true"), std::string::npos) << get.out;
     EXPECT_NE(get.out.find("\"source.right\":\"ANALOG R\""), std::string::npos) << get.out;
+}
+
+TEST_F(WindowProgram, RequestsGoToTheUnitTheyNameAmongSeveral) {
+    // A second unit on a link of its own, labelled.
+    LinkState secondLink;
+    unit::Identity id;
+    id.serial = "QX7700000043";
+    unit::VirtualUnit second(id);
+    unit::UnitPort secondPort{second};
+    AnswerBox secondAnswers;
+    Receiver secondReceiver{secondLink, &secondAnswers};
+    secondPort.setInputHandler(
+        [&](const THIDreport& r, uint8_t n) { secondReceiver.onInputReport(r, n); });
+    ASSERT_EQ(secondPort.scanForDevices(), 1);
+    ASSERT_TRUE(secondPort.openDevice(0));
+    secondLink.connected = true;
+    Tthr secondWorker(secondLink, secondPort, [] {});
+    WindowUnit u;
+    u.connected = true;
+    u.unit = {"QX-77ZT", "QX7700000043", "1.2", false};
+    u.label = "Rack 2";
+    u.state = "connected";
+    u.link = &secondLink;
+    u.answers = &secondAnswers;
+    otherUnits.push_back(u);
+
+    const DeviceSettings firstBefore = unit.settings();
+    const CliRun byLabel = handOff({"set", "--serial", "rack 2", "mute=on"});
+    EXPECT_EQ(byLabel.status, kExitDone) << byLabel.err;
+    EXPECT_EQ(second.settings().muteOn, 1);
+    EXPECT_EQ(unit.settings(), firstBefore) << "the other unit is left alone";
+
+    const CliRun unnamed = handOff({"set", "sum=on"});
+    EXPECT_EQ(unnamed.status, kExitUsage);
+    EXPECT_NE(unnamed.err.find("several units are connected"), std::string::npos) << unnamed.err;
+    EXPECT_NE(unnamed.err.find("QX7700000043 \"Rack 2\"  connected"), std::string::npos)
+        << unnamed.err;
+
+    const CliRun all = handOff({"status", "--json"});
+    EXPECT_EQ(all.status, kExitDone) << all.err;
+    ASSERT_EQ(all.out.front(), '[') << all.out;
+    EXPECT_NE(all.out.find("\"serial\":\"QX7700000042\""), std::string::npos) << all.out;
+    EXPECT_NE(all.out.find("\"serial\":\"QX7700000043\",\"label\":\"Rack 2\""), std::string::npos)
+        << all.out;
+    const CliRun text = handOff({"status"});
+    EXPECT_NE(text.out.find("unit QX7700000043 \"Rack 2\"\n"), std::string::npos) << text.out;
+
+    secondWorker.requestStop();
+    secondLink.wakeWorker();
+    secondWorker.join();
+    secondLink.shutdown();
+    otherUnits.clear();
 }
 
 TEST_F(WindowProgram, TheWindowsUnitAndItsUpdateAreRespected) {

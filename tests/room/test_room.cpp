@@ -2,10 +2,12 @@
 // Several units at once through the real path: every unit on its own copy of the (virtual) HID
 // library, all copies over one bench of virtual units.
 #include "link/EmbeddedImage.h"
+#include "panel/SettingsFile.h"
 #include "room/UnitKeys.h"
 #include "room/UnitRoom.h"
 #include "unit/VirtualBench.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -29,9 +31,11 @@ struct RoomTest : ::testing::Test {
     std::unique_ptr<UnitRoom> room;
     int deviceEvents = 0;
 
-    // A room over `count` plugged units of serials serialOf(0..).
-    void start(int count) {
+    // A room over `count` plugged units of serials serialOf(0..); `before` runs before it
+    // starts.
+    void start(int count, const std::function<void(UnitRoom&)>& before = {}) {
         UnitRoom::Setup setup;
+        setup.labels = setupLabels;
         setup.image = &embeddedHidImage;
         setup.libraryLoaded = [this](LoadedLibrary& library) {
             if (bench == nullptr) {
@@ -49,6 +53,9 @@ struct RoomTest : ::testing::Test {
         setup.deviceEvent = [this] { ++deviceEvents; };
         units = count;
         room = std::make_unique<UnitRoom>(setup);
+        if (before) {
+            before(*room);
+        }
         ASSERT_TRUE(room->start()) << room->lastError();
     }
     static unit::Identity identity(int n) {
@@ -78,6 +85,7 @@ struct RoomTest : ::testing::Test {
     void TearDown() override { room.reset(); }
 
     int units = 1;
+    state::UnitLabels* setupLabels = nullptr;
 };
 
 TEST_F(RoomTest, EveryUnitGetsItsOwnLinkAndAllArePolledAtOnce) {
@@ -128,8 +136,7 @@ TEST_F(RoomTest, ASilentOrUnpluggedUnitNeverStallsTheOthers) {
     bench->unit(1).setFaults(silent);
     EXPECT_TRUE(answersGrow({0, 2}, 10));
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return room->unit(indexOf(serialOf(1))).state() == UnitState::NotAnswering; },
-        5000));
+        [&] { return room->unit(indexOf(serialOf(1))).state() == UnitState::NotAnswering; }, 5000));
 
     // Unplugged while another is being written.
     bench->setPlugged(2, false);
@@ -198,6 +205,88 @@ TEST_F(RoomTest, PlugOrdersGiveEachUnitOneEntry) {
     EXPECT_EQ(room->connectedCount(), 3);
     EXPECT_TRUE(room->several());
     EXPECT_TRUE(answersGrow({0, 1, 2}, 5));
+}
+
+TEST_F(RoomTest, AUnitThatCannotBeUsedIsShownUntilOneConnects) {
+    // The only device claims to be the unit, with reports of another length.
+    unit::Identity odd = identity(0);
+    odd.outputReportLength = 64;
+    UnitRoom::Setup setup;
+    setup.image = &embeddedHidImage;
+    setup.libraryLoaded = [this, odd](LoadedLibrary& library) {
+        if (bench == nullptr) {
+            bench = reinterpret_cast<decltype(&VUcontrol)>(library.symbol("VUcontrol"))();
+            bench->unit(0).setIdentity(odd);
+        } else {
+            reinterpret_cast<decltype(&VUjoin)>(library.symbol("VUjoin"))(bench);
+        }
+    };
+    setup.deviceEvent = [] {};
+    room = std::make_unique<UnitRoom>(setup);
+    ASSERT_TRUE(room->start()) << room->lastError();
+    ASSERT_EQ(room->count(), 1);
+    EXPECT_EQ(room->shown(), 0);
+    EXPECT_EQ(room->unit(0).state(), UnitState::Refused);
+    ASSERT_TRUE(room->unit(0).facts().refused);
+    EXPECT_EQ(room->unit(0).facts().refused->outputLength, 64);
+
+    const int closed = bench->addUnit(identity(1));
+    bench->setOpenable(closed, false);
+    bench->setPlugged(closed, true);
+    room->followDeviceChange();
+    ASSERT_EQ(room->count(), 2);
+    EXPECT_EQ(room->unit(1).state(), UnitState::NoAccess);
+    EXPECT_EQ(room->shown(), 0) << "neither connects: the first stays";
+
+    bench->setPlugged(bench->addUnit(identity(2)), true);
+    room->followDeviceChange();
+    ASSERT_EQ(room->count(), 3);
+    EXPECT_EQ(room->shown(), 2) << "the first unit that connects is shown";
+    EXPECT_FALSE(room->several());
+}
+
+TEST_F(RoomTest, AProfileIsWrittenToItsUnitWheneverItConnectsAndItsLabelIsKept) {
+    QTemporaryDir folder;
+    state::UnitLabels labels(folder.filePath(QStringLiteral("unit-labels")).toStdString());
+    DeviceSettings rack;
+    rack.preset = 2;
+    rack.dimMode = 1;
+    rack.gainLeft = 3;
+    const std::string profile = folder.filePath(QStringLiteral("rack.cfg")).toStdString();
+    ASSERT_TRUE(panel::writeSettingsFile(profile, rack).ok);
+    ASSERT_EQ(labels.set({serialOf(1), {}, "Rack 2", profile, true}).status,
+              state::LabelChange::Status::Done);
+    ASSERT_EQ(labels.set({serialOf(2), {}, "", "/nonexistent/rack.cfg", true}).status,
+              state::LabelChange::Status::Done);
+    setupLabels = &labels;
+    std::vector<std::pair<int, QString>> told;
+    start(3, [&](UnitRoom& r) {
+        QObject::connect(&r, &UnitRoom::profileApplied,
+                         [&](int index, const QString& error) { told.emplace_back(index, error); });
+    });
+    const int rackUnit = indexOf(serialOf(1));
+    EXPECT_EQ(room->unit(rackUnit).label(), "Rack 2");
+    EXPECT_EQ(room->unit(rackUnit).name(), "Rack 2");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bench->unit(1).settings() == rack; }, 5000));
+    EXPECT_NE(bench->unit(0).settings(), rack) << "only the unit of that label";
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_TRUE(told[0].second.isEmpty() || told[1].second.isEmpty());
+    const auto failed = told[0].second.isEmpty() ? told[1] : told[0];
+    EXPECT_EQ(failed.first, indexOf(serialOf(2)));
+    EXPECT_TRUE(failed.second.contains(QStringLiteral("/nonexistent/rack.cfg")))
+        << failed.second.toStdString();
+
+    // Written again when it comes back, and a new label is kept for the next run.
+    bench->unit(1).setSettings(DeviceSettings{});
+    bench->setPlugged(1, false);
+    room->followDeviceChange();
+    bench->setPlugged(1, true);
+    room->followDeviceChange();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bench->unit(1).settings() == rack; }, 5000));
+    EXPECT_EQ(room->setLabel(rackUnit, "Rack 2 spare", profile, false), "");
+    state::UnitLabels nextRun(labels.file());
+    EXPECT_EQ(nextRun.load(), "");
+    EXPECT_EQ(nextRun.find(serialOf(1)).value_or(state::UnitLabel{}).label, "Rack 2 spare");
 }
 
 TEST_F(RoomTest, AnOverOnAUnitNotShownStaysLatchedUntilCleared) {
