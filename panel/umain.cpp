@@ -226,6 +226,16 @@ void Tfmain::showLink(LinkState& link) {
     damageCountedFrom_ = {};
     failuresBefore_ = 0;
     link_->setStatusPolling(true);
+    if (!link_->settingsReported()) {
+        // No reading of this unit yet: nothing of the unit shown before stays on the meters.
+        levl->showReading(QString());
+        levr->showReading(QString());
+        lbl2->hide();
+        lbl3->hide();
+        for (int ch : {levels::LevelMeters::kLeft, levels::LevelMeters::kRight}) {
+            levelMeters_->meter(ch)->setBarWidth(0);
+        }
+    }
     refresh();
     updateStatusLine();
 }

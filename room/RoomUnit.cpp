@@ -41,6 +41,15 @@ void AnswerRelay::resetAnswer() {
     }
 }
 
+void ErrorRelay::showError(const std::string& text) {
+    if (target == nullptr) {
+        return;
+    }
+    target->showError(several_.load()
+                          ? "Unit " + (serial_.empty() ? "(no serial)" : serial_) + ": " + text
+                          : text);
+}
+
 RoomUnit::~RoomUnit() {
     usb_.reset(); // stops the worker and the library's reader before the records go
 }

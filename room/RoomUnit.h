@@ -51,9 +51,23 @@ public:
     void resetAnswer() override;
 };
 
+// Hands a unit's send failures on, named by the unit's serial once there are several units.
+class ErrorRelay : public ErrorSink {
+public:
+    ErrorRelay(std::string serial, const std::atomic<bool>& several)
+        : serial_(std::move(serial)), several_(several) {}
+    ErrorSink* target = nullptr; // set before the link starts
+    void showError(const std::string& text) override;
+
+private:
+    const std::string serial_;
+    const std::atomic<bool>& several_;
+};
+
 class RoomUnit : public ConnectionView {
 public:
-    explicit RoomUnit(UnitKey key) : key_(std::move(key)) {}
+    RoomUnit(UnitKey key, const std::atomic<bool>& several)
+        : key_(std::move(key)), errors_(key_.serial, several) {}
     ~RoomUnit() override;
     RoomUnit(const RoomUnit&) = delete;
     RoomUnit& operator=(const RoomUnit&) = delete;
@@ -99,6 +113,7 @@ private:
     std::string path_;
     LinkState link_;
     AnswerRelay answers_;
+    ErrorRelay errors_;
     // Declared after what its threads use, so that it stops first.
     std::unique_ptr<UsbLink> usb_;
     ConnectionFacts facts_;

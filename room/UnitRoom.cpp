@@ -86,7 +86,8 @@ int UnitRoom::addUnit(const UnitKey& key) {
                              .arg(QString::fromStdString(keyText(key))));
         return -1;
     }
-    auto unit = std::make_unique<RoomUnit>(key);
+    auto unit = std::make_unique<RoomUnit>(key, several_);
+    unit->errors_.target = setup_.errors;
     RoomUnit* u = unit.get();
     if (setup_.labels != nullptr) {
         if (const auto record = setup_.labels->find(key.serial, key.place)) {
@@ -104,7 +105,7 @@ int UnitRoom::addUnit(const UnitKey& key) {
             }
             answered(u);
         },
-        &u->answers_, setup_.errors);
+        &u->answers_, &u->errors_);
     // Run on this thread whenever the link connects, so it sees the key as it is now.
     u->usb_->setUnitFilter(
         [u](const THIDdeviceInfo& info) { return matches(u->key_, foundDevice(info)); });
@@ -280,6 +281,7 @@ void UnitRoom::noteConnection(int index) {
     if (u.link_.connected && !u.everConnected_) {
         u.everConnected_ = true;
         ++everConnected_;
+        several_ = everConnected_ > 1;
     }
     const bool running = u.link_.connected && !u.link_.bootMode;
     if (running && !u.runningBefore_) {

@@ -67,7 +67,7 @@ public:
     // How many units are connected now.
     int connectedCount() const;
     // Whether more than one unit is or was connected in this run.
-    bool several() const { return everConnected_ > 1; }
+    bool several() const { return several_.load(); }
 
     // The unit the window shows and drives; -1 before the first is found.
     int shown() const { return shown_.load(); }
@@ -127,6 +127,8 @@ private:
     // The shown unit, for the link's threads, which must not look into units_.
     std::atomic<RoomUnit*> shownUnit_{nullptr};
     int everConnected_ = 0;
+    // everConnected_ > 1, for the links' threads.
+    std::atomic<bool> several_{false};
     // When the first device event since the last change followed arrived.
     std::optional<LinkState::Clock::time_point> changeBegan_;
     QTimer deferredTimer_;
