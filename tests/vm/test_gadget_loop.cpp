@@ -38,6 +38,7 @@ struct LoopRig : ::testing::Test {
     std::vector<std::string> renames; // guarded by mutex
     int dumps = 0;                    // guarded by mutex
     int opens = 0;                    // guarded by mutex
+    int answersWritten = 0;           // guarded by mutex
     bool renameWorks = true;
     std::thread thread;
     int exitCode = -1;
@@ -87,6 +88,10 @@ struct LoopRig : ::testing::Test {
             return ::read(fd, &c, 1) == 1 ? static_cast<Control>(c) : Control::None;
         };
         hooks.say = [](const std::string&) {};
+        hooks.answerWritten = [this] {
+            std::lock_guard lock(mutex);
+            ++answersWritten;
+        };
         thread = std::thread([this, hooks = std::move(hooks)]() mutable {
             GadgetLoop loop(unit, std::move(hooks), controlRead);
             exitCode = loop.run();
@@ -146,6 +151,7 @@ TEST_F(LoopRig, AnswersEachRequestWithWholeReportsOnTheWire) {
     }
     EXPECT_EQ(stop(), 0);
     EXPECT_EQ(dumps, 1) << "memories saved on the way out";
+    EXPECT_EQ(answersWritten, 3) << "each answer told as it went out";
 }
 
 TEST_F(LoopRig, RestartsRenameTheGadgetAndReopenTheNode) {

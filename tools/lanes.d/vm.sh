@@ -6,7 +6,9 @@
 # link through the real HID library module against the gadget unit, the library against gadgets
 # of another maker, and the unit's udev rule; then the library's scan (its table against one that
 # opens every node, its time against hidapi's) and the program itself (wake-ups, processor use,
-# one rescan per plug), its command line, and the command line as built for Windows under Wine
+# one rescan per plug), its command line, four units at once (each polled, a write and an update
+# reaching one only, one replugged; wake-ups and processor use with one, two and four, and the
+# time from an answer to the meters drawn), and the command line as built for Windows under Wine
 # (left out, and said so, where mingw-w64 or Wine is missing). Skips, and passes, only on a machine
 # that cannot run the virtual machine at all.
 #
@@ -30,9 +32,10 @@ fail() {
 }
 
 # Limits for an otherwise idle CI machine, where the machine boots in about 10 s and the checks in
-# it take about a minute (nearly four on a busy two-core machine, plus the scan and the program's
-# measurements); both are several times that, and the lane stays under 10 minutes.
-command_limit=${QX_VM_COMMAND_LIMIT:-480}
+# it take about two minutes (seven on a busy two-core machine, with the scan, the program's
+# measurements, the four units and Wine); both are several times that, and the lane stays under
+# 15 minutes.
+command_limit=${QX_VM_COMMAND_LIMIT:-720}
 export QX_VM_BOOT_MARGIN=${QX_VM_BOOT_MARGIN:-180}
 
 command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is not installed"
@@ -42,7 +45,8 @@ for k in $kernels; do
 done
 
 build=${QX_VM_BUILD_DIR:-build/default}
-targets=(vm_hid_roundtrip vm_link_e2e vm_scan HID_Lib qx_gadget_unit QX_77ZT qx77zt mkorbu vm_update_window)
+targets=(vm_hid_roundtrip vm_link_e2e vm_scan HID_Lib qx_gadget_unit QX_77ZT qx77zt mkorbu vm_update_window
+    vm_program_probe)
 echo "vm lane: building ${targets[*]} in $build"
 if [ "$build" = build/default ]; then
     configure=(cmake --preset default)
@@ -56,7 +60,7 @@ if [ ! -f "$build/CMakeCache.txt" ] || [ "$build" = build/default ]; then
 fi
 "${compile[@]}" || fail "build of ${targets[*]} failed"
 for program in tests/vm/vm_hid_roundtrip tests/vm/vm_link_e2e tests/vm/vm_scan unit/gadget/qx_gadget_unit app/QX_77ZT \
-    cli/qx77zt tools/mkorbu/mkorbu tests/vm/vm_update_window; do
+    cli/qx77zt tools/mkorbu/mkorbu tests/vm/vm_update_window tests/vm/vm_program_probe; do
     [ -x "$build/$program" ] || fail "$build/$program was not built"
 done
 

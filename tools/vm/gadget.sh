@@ -10,8 +10,16 @@
 #                one more hidraw node
 #   gadget.sh unplug | plug        unbind from / bind to the controller (wait for hidraw to follow)
 #   gadget.sh rename PRODUCT       unplug, change the product string, plug
+#   gadget.sh reserial SERIAL      unplug, change the serial number, plug
 #   gadget.sh hidraw               print the /dev/hidrawN of the gadget
+#   gadget.sh hidg                 print the /dev/hidgN of its (first) function, the unit's side
+#   gadget.sh port                 print where it is plugged in, as the kernel names the port (3-1)
 #   gadget.sh down                 unplug and remove the gadget
+#
+# QX_GADGET_INDEX=N (0 to 3, default 0) picks one of four gadgets, each on a controller pair of its
+# own (dummy_udc.N and its host, so its own USB bus and port); the gadget unit passes the variable
+# on when it renames its gadget. The kernel's HID gadget function has four report nodes in all
+# (/dev/hidg0 to 3), so the four gadgets together may have four functions.
 #
 # Test ids 0x1209:0x0001. The default report descriptor is the unit's: report ID 1, 64-byte input
 # and output reports on a vendor page (65 bytes each with the ID byte). The function has no OUT
@@ -23,8 +31,15 @@ set -euo pipefail
 
 vid=0x1209
 pid=0x0001
-root=/sys/kernel/config/usb_gadget/qx
-udc_name=dummy_udc.0
+index=${QX_GADGET_INDEX:-0}
+[[ "$index" =~ ^[0-3]$ ]] || { echo "gadget: QX_GADGET_INDEX must be 0 to 3" >&2; exit 1; }
+udcs=4
+if [ "$index" = 0 ]; then
+    root=/sys/kernel/config/usb_gadget/qx
+else
+    root=/sys/kernel/config/usb_gadget/qx$index
+fi
+udc_name=dummy_udc.$index
 wait_seconds=${QX_GADGET_WAIT:-60}
 
 # Usage page 0xFF00, application collection, report ID 1, 64 bytes of 8 bits in and out.
@@ -35,15 +50,26 @@ die() {
     exit 1
 }
 
+# Loads a module unless it is loaded: a modprobe costs most of a second under emulation.
+load() {
+    [ -e "/sys/module/$1" ] || modprobe "$@"
+}
+
 setup_kernel() {
-    modprobe configfs
+    load configfs
     mountpoint -q /sys/kernel/config || mount -t configfs none /sys/kernel/config
-    modprobe libcomposite
-    modprobe usb_f_hid
-    modprobe dummy_hcd
-    modprobe usbhid
+    load libcomposite
+    load usb_f_hid
+    load dummy_hcd num=$udcs
+    if [ ! -e "/sys/class/udc/$udc_name" ] && [ -e /sys/module/dummy_hcd ]; then
+        # Loaded before with fewer controller pairs: again with all of them, which works only
+        # while no gadget is bound.
+        rmmod dummy_hcd || die "dummy_hcd is loaded without $udc_name and cannot be reloaded"
+        modprobe dummy_hcd num=$udcs
+    fi
+    load usbhid
     # Normally udev loads it from the device's modalias; loaded here, hidraw does not hang on udev.
-    modprobe hid-generic
+    load hid_generic
     local waited=0
     until [ -e "/sys/class/udc/$udc_name" ]; do
         [ "$waited" -lt "$wait_seconds" ] || die "no $udc_name controller"
@@ -52,12 +78,17 @@ setup_kernel() {
     done
 }
 
-# The hidraw node whose HID device carries our ids, or nothing.
+# The hidraw node whose HID device carries our ids and hangs off this gadget's host controller, or
+# nothing.
 find_hidraw() {
     local want node
     want=$(printf 'HID_ID=0003:%08X:%08X' "$vid" "$pid")
     for node in /sys/class/hidraw/hidraw*; do
         [ -e "$node/device/uevent" ] || continue
+        case "$(readlink -f "$node/device")" in
+        */dummy_hcd."$index"/*) ;;
+        *) continue ;;
+        esac
         if grep -qx "$want" "$node/device/uevent"; then
             echo "/dev/$(basename "$node")"
             return 0
@@ -198,15 +229,48 @@ rename() {
     plug
 }
 
+reserial() {
+    [ $# -eq 1 ] || die "usage: gadget.sh reserial SERIAL"
+    [ -d "$root" ] || die "no gadget; run 'gadget.sh up' first"
+    unplug
+    echo "$1" >"$root/strings/0x409/serialnumber"
+    plug
+}
+
+# The report node of the first function: the character device whose numbers its "dev" names.
+find_hidg() {
+    local numbers node
+    numbers=$(cat "$root/functions/hid.usb0/dev" 2>/dev/null) || die "no gadget function"
+    for node in /sys/class/hidg/hidg*; do
+        if [ "$(cat "$node/dev" 2>/dev/null)" = "$numbers" ]; then
+            echo "/dev/$(basename "$node")"
+            return 0
+        fi
+    done
+    die "no report node with the numbers $numbers (is the gadget plugged?)"
+}
+
+# The USB port of the gadget's device on its host, "BUS-PORT" as the kernel names it.
+find_port() {
+    local node
+    node=$(find_hidraw)
+    [ -n "$node" ] || die "the gadget is not plugged"
+    # .../usbB/B-P/B-P:1.0/0003:VVVV:PPPP.NNNN/hidraw/hidrawN: the interface's parent.
+    basename "$(dirname "$(dirname "$(readlink -f "/sys/class/hidraw/${node#/dev/}/device")")")"
+}
+
 command=${1:-}
-[ -n "$command" ] || die "usage: gadget.sh up|unplug|plug|rename PRODUCT|hidraw|down"
+[ -n "$command" ] || die "usage: gadget.sh up|unplug|plug|rename PRODUCT|reserial SERIAL|hidraw|hidg|port|down"
 shift
 case "$command" in
 up) up "$@" ;;
 unplug) unplug ;;
 plug) plug ;;
 rename) rename "$@" ;;
+reserial) reserial "$@" ;;
 hidraw) find_hidraw ;;
+hidg) find_hidg ;;
+port) find_port ;;
 down) down ;;
 *) die "unknown command $command" ;;
 esac

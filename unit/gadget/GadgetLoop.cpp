@@ -87,6 +87,9 @@ void GadgetLoop::writeAnswers() {
             return; // EAGAIN: the host has not fetched the previous report yet
         }
         outgoing_.pop_front();
+        if (hooks_.answerWritten) {
+            hooks_.answerWritten();
+        }
     }
 }
 

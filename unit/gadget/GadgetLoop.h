@@ -31,6 +31,8 @@ struct GadgetHooks {
     std::function<Control(int controlFd)> takeControl;
     // One line of progress for the person reading the test's output.
     std::function<void(const std::string&)> say;
+    // Called as each answer report has gone onto the node (may be empty).
+    std::function<void()> answerWritten;
 };
 
 class GadgetLoop {

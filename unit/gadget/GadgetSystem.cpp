@@ -2,6 +2,7 @@
 #include "unit/gadget/GadgetSystem.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -90,6 +91,25 @@ bool dumpMemories(const unit::VirtualUnit& unit, const fs::path& dir) {
     return writeWhole(dir / "flash.bin", flash) && writeWhole(dir / "eeprom.bin", eeprom) &&
            writeWhole(dir / "settings.bin", rawBytes(settings)) &&
            writeWhole(dir / "requests.txt", {text, requests.size()});
+}
+
+void AnswerTimes::note() {
+    if (times_.size() == capacity_) {
+        times_.pop_front();
+    }
+    times_.push_back(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count());
+}
+
+bool AnswerTimes::write(const fs::path& file) const {
+    std::string text;
+    for (const std::int64_t t : times_) {
+        text += std::to_string(t);
+        text += '\n';
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    return writeWhole(file, {bytes, text.size()});
 }
 
 int openControlSignals() {

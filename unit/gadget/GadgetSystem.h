@@ -6,6 +6,7 @@
 #include "unit/gadget/GadgetLoop.h"
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,6 +21,21 @@ int runProgram(const std::vector<std::string>& argv);
 // command received: hexadecimal code, decimal count) into `dir`, each replaced whole (written
 // beside and renamed), so that a reader never sees half a file.
 bool dumpMemories(const unit::VirtualUnit& unit, const std::filesystem::path& dir);
+
+// The times (nanoseconds since the epoch, the system's clock) at which the latest answers went
+// out, kept for a test that matches them with what the host did with them.
+class AnswerTimes {
+public:
+    // Keeps the latest `capacity` times.
+    explicit AnswerTimes(std::size_t capacity = 4096) : capacity_(capacity) {}
+    void note();
+    // Writes them to `file`, one a line, oldest first, replaced whole.
+    bool write(const std::filesystem::path& file) const;
+
+private:
+    std::size_t capacity_;
+    std::deque<std::int64_t> times_;
+};
 
 // The requests a test sends as signals: SIGUSR1 restart in boot mode, SIGUSR2 restart in normal
 // mode, SIGHUP save the memories, SIGTERM or SIGINT save and end.

@@ -2,16 +2,20 @@
 // The virtual unit behind a USB HID gadget, for the real-kernel tests:
 //
 //   qx_gadget_unit --gadget tools/vm/gadget.sh --memory-dir DIR [--hidg /dev/hidg0]
+//                  [--levels steady|programme]
 //
 // Answers on the gadget's report node the way the unit does, with steady levels (0 and -2 steps)
-// so that a test can check them. It restarts in boot mode on SIGUSR1 and in normal mode on
-// SIGUSR2 or on the host's "leave update" request, each time by renaming the gadget's product.
-// SIGHUP saves flash.bin, eeprom.bin, settings.bin and requests.txt (the frames received, by
-// command) into DIR; SIGTERM saves them and ends.
+// so that a test can check them, or with levels that move as programme material does, so that
+// each answer changes what the host shows. It restarts in boot mode on SIGUSR1 and in normal mode
+// on SIGUSR2 or on the host's "leave update" request, each time by renaming the gadget's product.
+// SIGHUP saves flash.bin, eeprom.bin, settings.bin, requests.txt (the frames received, by
+// command) and answers.txt (when the latest answers went out, nanoseconds since the epoch) into
+// DIR; SIGTERM saves them and ends.
 #include "unit/gadget/GadgetSystem.h"
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -21,9 +25,11 @@ int main(int argc, char** argv) {
     using namespace qx;
     // Blocked before anything else, so a request sent early waits instead of killing the process.
     const int controlFd = gadget::openControlSignals();
-    std::string gadgetScript, memoryDir, hidg = "/dev/hidg0";
-    std::map<std::string, std::string*> options{
-        {"--gadget", &gadgetScript}, {"--memory-dir", &memoryDir}, {"--hidg", &hidg}};
+    std::string gadgetScript, memoryDir, hidg = "/dev/hidg0", levels = "steady";
+    std::map<std::string, std::string*> options{{"--gadget", &gadgetScript},
+                                                {"--memory-dir", &memoryDir},
+                                                {"--hidg", &hidg},
+                                                {"--levels", &levels}};
     bool usage = argc % 2 != 1;
     for (int i = 1; !usage && i + 1 < argc; i += 2) {
         const auto it = options.find(argv[i]);
@@ -32,9 +38,10 @@ int main(int argc, char** argv) {
             *it->second = argv[i + 1];
         }
     }
-    if (usage || gadgetScript.empty() || memoryDir.empty()) {
+    if (usage || gadgetScript.empty() || memoryDir.empty() ||
+        (levels != "steady" && levels != "programme")) {
         std::fprintf(stderr, "usage: qx_gadget_unit --gadget PATH --memory-dir DIR "
-                             "[--hidg NODE]\n");
+                             "[--hidg NODE] [--levels steady|programme]\n");
         return 2;
     }
     if (controlFd < 0) {
@@ -43,13 +50,19 @@ int main(int argc, char** argv) {
     }
 
     unit::VirtualUnit unit;
-    unit.setLevelPattern(unit::LevelPattern::SteadyTone);
+    unit.setLevelPattern(levels == "steady" ? unit::LevelPattern::SteadyTone
+                                            : unit::LevelPattern::Programme);
+    gadget::AnswerTimes answerTimes;
     gadget::GadgetHooks hooks;
     hooks.openWire = [&] { return ::open(hidg.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC); };
     hooks.rename = [&](const std::string& product) {
         return gadget::runProgram({gadgetScript, "rename", product}) == 0;
     };
-    hooks.dump = [&](const unit::VirtualUnit& u) { return gadget::dumpMemories(u, memoryDir); };
+    hooks.dump = [&](const unit::VirtualUnit& u) {
+        return gadget::dumpMemories(u, memoryDir) &&
+               answerTimes.write(std::filesystem::path(memoryDir) / "answers.txt");
+    };
+    hooks.answerWritten = [&] { answerTimes.note(); };
     hooks.takeControl = gadget::takeSignal;
     hooks.say = [](const std::string& line) {
         std::fprintf(stderr, "gadget unit: %s\n", line.c_str());
