@@ -121,6 +121,9 @@ int main(int argc, char** argv) {
         std::printf("no unit in its boot loader\n");
         return 1;
     }
+    // The gadget unit takes up its node a moment after the host lists it; an operator, too,
+    // picks the package a while after the unit shows up in its boot loader.
+    QTest::qWait(1000);
 
     if (mode == "start") {
         dialogs.package = QString::fromLocal8Bit(argv[2]);
