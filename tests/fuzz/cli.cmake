@@ -6,4 +6,7 @@ qx_add_fuzzer(fuzz_cli_request SOURCES
     ${PROJECT_SOURCE_DIR}/cli/CliArgs.cpp
     ${PROJECT_SOURCE_DIR}/cli/SettingKeys.cpp
     ${PROJECT_SOURCE_DIR}/panel/PanelModel.cpp
-    ${PROJECT_SOURCE_DIR}/link/DeviceRecords.cpp)
+    ${PROJECT_SOURCE_DIR}/link/DeviceRecords.cpp
+    # A label given on the command line is checked as the label store checks it.
+    ${PROJECT_SOURCE_DIR}/state/UnitLabels.cpp ${PROJECT_SOURCE_DIR}/state/FieldText.cpp
+    ${PROJECT_SOURCE_DIR}/state/StateFiles.cpp ${PROJECT_SOURCE_DIR}/state/linux/StateFiles.cpp)
