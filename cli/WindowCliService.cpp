@@ -209,8 +209,13 @@ private:
 
     void flush() {
         std::deque<std::vector<uint8_t>> frames;
+        // Read with the frames: the command queues its last frame before it says it has ended,
+        // so an end seen here comes with that frame. Seen after the frames were taken, it could
+        // close the socket before the last frame was written.
+        bool ended = false;
         {
             std::lock_guard lock(mutex_);
+            ended = ended_;
             frames.swap(queued_);
             queuedBytes_ = 0;
         }
@@ -222,12 +227,12 @@ private:
         }
         noteBacklog();
         // The socket sends what it holds before it closes.
-        if ((done_ || ended_ || answered_) && peer_ &&
+        if ((done_ || ended || answered_) && peer_ &&
             peer_->state() == QLocalSocket::ConnectedState) {
             peer_->disconnectFromServer();
         }
         // A command still running (an update runs to its end) is waited for first.
-        if (done_ || ended_) {
+        if (done_ || ended) {
             deleteLater();
         }
     }
