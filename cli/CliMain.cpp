@@ -125,6 +125,18 @@ void nameUnits(std::vector<FoundUnit>& units, const state::UnitLabels& labels) {
     }
 }
 
+// The units found now, each with its label from `labels` (read first); nullopt (and the reason
+// told) when the library cannot be loaded.
+std::optional<std::vector<FoundUnit>> namedUnits(const CliEnvironment& env,
+                                                 state::UnitLabels& labels, CliOutput& out) {
+    loadLabels(labels, out);
+    std::optional<std::vector<FoundUnit>> units = scanUnits(env, out);
+    if (units) {
+        nameUnits(*units, labels);
+    }
+    return units;
+}
+
 std::vector<state::NamedUnit> namesOf(const std::vector<FoundUnit>& units) {
     std::vector<state::NamedUnit> names;
     for (const FoundUnit& u : units) {
@@ -227,12 +239,10 @@ int statusOfAll(const CliRequest& r, const CliEnvironment& env, CliOutput& out,
 
 int runList(const CliRequest& r, const CliEnvironment& env, CliOutput& out) {
     state::UnitLabels labels(env.labelsFile);
-    loadLabels(labels, out);
-    std::optional<std::vector<FoundUnit>> units = scanUnits(env, out);
+    std::optional<std::vector<FoundUnit>> units = namedUnits(env, labels, out);
     if (!units) {
         return kExitUnitFailed;
     }
-    nameUnits(*units, labels);
     std::vector<std::size_t> shown;
     if (r.serial.empty()) {
         for (std::size_t i = 0; i < units->size(); ++i) {
@@ -287,12 +297,10 @@ int runLabel(const CliRequest& r, const CliEnvironment& env, CliOutput& out) {
         return kExitUsage;
     }
     state::UnitLabels labels(env.labelsFile);
-    loadLabels(labels, out);
-    std::optional<std::vector<FoundUnit>> units = scanUnits(env, out);
+    std::optional<std::vector<FoundUnit>> units = namedUnits(env, labels, out);
     if (!units) {
         return kExitUnitFailed;
     }
-    nameUnits(*units, labels);
     const std::size_t present = units->size();
     // Units labelled before and not plugged in now may be named by --serial too.
     for (const state::UnitLabel& kept : labels.all()) {
@@ -405,12 +413,10 @@ int runSelfDriven(const CliRequest& r, const CliEnvironment& env, CliOutput& out
     }
 
     state::UnitLabels labels(env.labelsFile);
-    loadLabels(labels, out);
-    std::optional<std::vector<FoundUnit>> units = scanUnits(env, out);
+    std::optional<std::vector<FoundUnit>> units = namedUnits(env, labels, out);
     if (!units) {
         return kExitUnitFailed;
     }
-    nameUnits(*units, labels);
     if (!r.serial.empty()) {
         const state::UnitMatch match = state::matchUnit(r.serial, namesOf(*units));
         if (match.units.empty()) {

@@ -18,6 +18,14 @@ SettingsRestore::SettingsRestore(LinkState& link, state::SettingsMemory& memory,
     connect(&confirmTimer_, &QTimer::timeout, this, [this] { notRestored(); });
 }
 
+bool SettingsRestore::setLink(LinkState& link) {
+    if (phase_ != Phase::Watching && link_ != &link) {
+        return false;
+    }
+    link_ = &link;
+    return true;
+}
+
 void SettingsRestore::answerStored() {
     // Only what the unit itself reported in normal mode counts: an edit not yet acknowledged
     // is the operator's, not the unit's.
@@ -96,10 +104,10 @@ void SettingsRestore::restored() {
     confirmTimer_.stop();
     phase_ = Phase::Watching;
     memory_.remember(restoringSerial_, snapshot_);
-    dialogs_.message(owner_, Dialogs::Icon::Information, kCaption,
-                     QStringLiteral("%1 has its settings from before the update again.")
-                         .arg(unitNamed(true)),
-                     QMessageBox::Ok);
+    dialogs_.message(
+        owner_, Dialogs::Icon::Information, kCaption,
+        QStringLiteral("%1 has its settings from before the update again.").arg(unitNamed(true)),
+        QMessageBox::Ok);
 }
 
 void SettingsRestore::notRestored() {
@@ -111,18 +119,6 @@ void SettingsRestore::notRestored() {
                      QStringLiteral("The settings from before the update were sent, but the "
                                     "unit's answers do not show them: they are not restored."),
                      QMessageBox::Ok);
-}
-
-} // namespace qx
-
-namespace qx {
-
-bool SettingsRestore::setLink(LinkState& link) {
-    if (phase_ != Phase::Watching && link_ != &link) {
-        return false;
-    }
-    link_ = &link;
-    return true;
 }
 
 } // namespace qx
