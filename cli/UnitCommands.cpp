@@ -173,7 +173,7 @@ private:
             return kExitUnitFailed;
         }
         const uint64_t seen = c_.link.answersStored();
-        c_.link.save(edit);
+        c_.link.save(edit, ChangeOrigin::CommandLine);
         if (!c_.link.waitForAnswer(seen, true, c_.answerLimit)) {
             out_.fail("the unit did not acknowledge the settings within " +
                       seconds(c_.answerLimit));

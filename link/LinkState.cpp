@@ -69,7 +69,29 @@ LinkState::Clock::time_point LinkState::nextStatusAt() const {
     return nextStatusAt_;
 }
 
-LinkState::Ticket LinkState::save(const std::function<void(DeviceSettings&)>& edit) {
+const char* originWord(ChangeOrigin origin) {
+    switch (origin) {
+    case ChangeOrigin::Window:
+        return "window";
+    case ChangeOrigin::CommandLine:
+        return "command line";
+    case ChangeOrigin::File:
+        return "file";
+    case ChangeOrigin::Profile:
+        return "profile";
+    case ChangeOrigin::Restore:
+        return "restore";
+    }
+    return "";
+}
+
+LinkState::SaveNote LinkState::lastSave() const {
+    std::lock_guard lock(recordsMutex_);
+    return lastSave_;
+}
+
+LinkState::Ticket LinkState::save(const std::function<void(DeviceSettings&)>& edit,
+                                  ChangeOrigin origin) {
     Ticket ticket;
     {
         // Both locks, the records' first: the worker looks at `writeAcked_` under the mailbox's
@@ -82,6 +104,7 @@ LinkState::Ticket LinkState::save(const std::function<void(DeviceSettings&)>& ed
         }
         editNotYetSent_ = true;
         ++editSeq_;
+        lastSave_ = {lastSave_.count + 1, origin};
         std::lock_guard mailbox(mailboxMutex_);
         const bool wasAcked = writeAcked_.exchange(false);
         if (wasAcked) {

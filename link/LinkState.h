@@ -43,6 +43,12 @@ constexpr bool isUpdateCommand(uint8_t c) {
 }
 } // namespace cmd
 
+// Who made a settings change, for the event log: the unit's own front panel makes changes too,
+// which no save records.
+enum class ChangeOrigin : uint8_t { Window, CommandLine, File, Profile, Restore };
+// "window", "command line", "file", "profile", "restore".
+const char* originWord(ChangeOrigin origin);
+
 struct LinkRequest {
     uint8_t command = 0;
     // Payload bytes, copied when posted, so a poster never has to keep a buffer alive.
@@ -109,7 +115,16 @@ public:
     // Changes the settings record with `edit` and posts a settings write: the request, `pending`,
     // `writeAcked` cleared and the resend copy, in one step, so that no answer arriving in
     // between can undo the edit and no worker pass sees half of it (and sends the write twice).
-    Ticket save(const std::function<void(DeviceSettings&)>& edit = {});
+    Ticket save(const std::function<void(DeviceSettings&)>& edit, ChangeOrigin origin);
+    Ticket save(const std::function<void(DeviceSettings&)>& edit = {}) {
+        return save(edit, ChangeOrigin::Window);
+    }
+    // The newest save: how many there have been on this link, and who made the last one.
+    struct SaveNote {
+        uint64_t count = 0;
+        ChangeOrigin origin = ChangeOrigin::Window;
+    };
+    SaveNote lastSave() const;
 
     // Blocks until the worker has taken the post of `ticket` (or the link was shut down) and
     // returns the request's result.
@@ -257,6 +272,7 @@ private:
     DeviceStatus status_;                           // guarded by recordsMutex_
     bool editNotYetSent_ = false;                   // guarded by recordsMutex_
     uint64_t editSeq_ = 0;                          // guarded by recordsMutex_; bumped by save()
+    SaveNote lastSave_;                             // guarded by recordsMutex_
     std::optional<Clock::time_point> lastAnswerAt_; // guarded by recordsMutex_
     bool settingsReported_ = false;                 // guarded by recordsMutex_
     Clock::time_point unconfirmedSince_{};          // guarded by recordsMutex_

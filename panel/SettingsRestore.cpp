@@ -82,7 +82,7 @@ void SettingsRestore::offer(const state::JournalEntry& entry) {
     phase_ = Phase::Restoring;
     restoringSerial_ = entry.serial;
     snapshot_ = *entry.snapshot;
-    link_->save([this](DeviceSettings& s) { s = snapshot_; });
+    link_->save([this](DeviceSettings& s) { s = snapshot_; }, ChangeOrigin::Restore);
     confirmTimer_.start();
 }
 

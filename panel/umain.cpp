@@ -685,7 +685,7 @@ void Tfmain::IMPClick() {
     // So that the next refresh also updates the gain and source controls.
     clearActiveControl();
     const DeviceSettings loaded = *parsed.settings;
-    save([&loaded](DeviceSettings& s) { s = loaded; });
+    link_->save([&loaded](DeviceSettings& s) { s = loaded; }, ChangeOrigin::File);
 }
 
 void Tfmain::FCLOSEClick() {

@@ -372,7 +372,7 @@ void UnitRoom::applyProfile(int index) {
     }
     const DeviceSettings settings = *parsed.settings;
     // Posted like the operator's own change: resent until the unit confirms it.
-    u.link_.save([&settings](DeviceSettings& s) { s = settings; });
+    u.link_.save([&settings](DeviceSettings& s) { s = settings; }, ChangeOrigin::Profile);
     emit profileApplied(index, {});
 }
 

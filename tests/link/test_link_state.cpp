@@ -406,5 +406,16 @@ TEST(LinkState, ConcurrentPostSendAndReceiveStress) {
     link.shutdown();
 }
 
+TEST(LinkState, EachSaveNotesWhoMadeIt) {
+    LinkState link;
+    EXPECT_EQ(link.lastSave().count, 0u);
+    link.save([](DeviceSettings& s) { s.muteOn = 1; }, ChangeOrigin::CommandLine);
+    EXPECT_EQ(link.lastSave().count, 1u);
+    EXPECT_EQ(link.lastSave().origin, ChangeOrigin::CommandLine);
+    link.save([](DeviceSettings& s) { s.muteOn = 0; });
+    EXPECT_EQ(link.lastSave().count, 2u);
+    EXPECT_STREQ(originWord(link.lastSave().origin), "window");
+}
+
 } // namespace
 } // namespace qx
