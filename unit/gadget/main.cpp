@@ -2,15 +2,15 @@
 // The virtual unit behind a USB HID gadget, for the real-kernel tests:
 //
 //   qx_gadget_unit --gadget tools/vm/gadget.sh --memory-dir DIR [--hidg /dev/hidg0]
-//                  [--levels steady|programme]
+//                  [--levels steady|programme|silence]
 //
 // Answers on the gadget's report node the way the unit does, with steady levels (0 and -2 steps)
 // so that a test can check them, or with levels that move as programme material does, so that
-// each answer changes what the host shows. It restarts in boot mode on SIGUSR1 and in normal mode
-// on SIGUSR2 or on the host's "leave update" request, each time by renaming the gadget's product.
-// SIGHUP saves flash.bin, eeprom.bin, settings.bin, requests.txt (the frames received, by
-// command) and answers.txt (when the latest answers went out, nanoseconds since the epoch) into
-// DIR; SIGTERM saves them and ends.
+// each answer changes what the host shows, or with silence (no bar on either meter). It restarts in
+// boot mode on SIGUSR1 and in normal mode on SIGUSR2 or on the host's "leave update" request, each
+// time by renaming the gadget's product. SIGHUP saves flash.bin, eeprom.bin, settings.bin,
+// requests.txt (the frames received, by command) and answers.txt (when the latest answers went out,
+// nanoseconds since the epoch) into DIR; SIGTERM saves them and ends.
 #include "unit/gadget/GadgetSystem.h"
 
 #include <cstdio>
@@ -39,9 +39,9 @@ int main(int argc, char** argv) {
         }
     }
     if (usage || gadgetScript.empty() || memoryDir.empty() ||
-        (levels != "steady" && levels != "programme")) {
+        (levels != "steady" && levels != "programme" && levels != "silence")) {
         std::fprintf(stderr, "usage: qx_gadget_unit --gadget PATH --memory-dir DIR "
-                             "[--hidg NODE] [--levels steady|programme]\n");
+                             "[--hidg NODE] [--levels steady|programme|silence]\n");
         return 2;
     }
     if (controlFd < 0) {
@@ -50,8 +50,9 @@ int main(int argc, char** argv) {
     }
 
     unit::VirtualUnit unit;
-    unit.setLevelPattern(levels == "steady" ? unit::LevelPattern::SteadyTone
-                                            : unit::LevelPattern::Programme);
+    unit.setLevelPattern(levels == "steady"    ? unit::LevelPattern::SteadyTone
+                         : levels == "silence" ? unit::LevelPattern::Silence
+                                               : unit::LevelPattern::Programme);
     gadget::AnswerTimes answerTimes;
     gadget::GadgetHooks hooks;
     hooks.openWire = [&] { return ::open(hidg.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC); };
