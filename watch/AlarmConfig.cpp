@@ -191,6 +191,13 @@ std::string applyAction(std::string_view key, std::string_view value, AlarmActio
         if (words->size() > kMaxCommandWords) {
             return "command has more than " + std::to_string(kMaxCommandWords) + " words";
         }
+        std::size_t bytes = 0;
+        for (const std::string& w : *words) {
+            bytes += w.size();
+        }
+        if (bytes > kMaxCommandBytes) {
+            return "command is longer than " + std::to_string(kMaxCommandBytes) + " bytes";
+        }
         if (!words->empty() && words->front().empty()) {
             return "command must start with the program to run";
         }
@@ -441,7 +448,7 @@ std::optional<std::vector<std::string>> splitWords(std::string_view text) {
             bool closed = false;
             for (++i; i < text.size(); ++i) {
                 const char q = text[i];
-                if (q == '\t' || isControl(q)) {
+                if (isControl(q)) {
                     return std::nullopt;
                 }
                 if (q == quote) {
@@ -549,6 +556,10 @@ ConfigParse parseAlarmConfig(std::string_view text, std::string_view fileName) {
                 if (!name) {
                     return fail("[unit] needs the unit's serial number or label");
                 }
+                if (name->size() > kMaxUnitName) {
+                    return fail("the unit's name is longer than " + std::to_string(kMaxUnitName) +
+                                " bytes");
+                }
                 section = Section::Unit;
                 const auto known =
                     std::find_if(settings.overrides.begin(), settings.overrides.end(),
@@ -556,6 +567,10 @@ ConfigParse parseAlarmConfig(std::string_view text, std::string_view fileName) {
                 if (known != settings.overrides.end()) {
                     unit = &*known;
                 } else {
+                    if (settings.overrides.size() >= kMaxOverrides) {
+                        return fail("more than " + std::to_string(kMaxOverrides) +
+                                    " units have settings of their own");
+                    }
                     settings.overrides.push_back(UnitOverride{});
                     settings.overrides.back().unit = *name;
                     unit = &settings.overrides.back();

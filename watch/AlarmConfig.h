@@ -17,8 +17,13 @@ namespace qx::watch {
 inline constexpr std::string_view kAlarmConfigName = "alarms.conf";
 // Larger files are refused unread: an operator's config is a few hundred bytes.
 inline constexpr std::size_t kMaxConfigBytes = 256 * 1024;
-inline constexpr std::size_t kMaxConfigLine = 4096;
+// Lines, once quoted, can be longer than what they hold: the limits on what they hold keep every
+// written file within what is read.
+inline constexpr std::size_t kMaxConfigLine = 16384;
 inline constexpr std::size_t kMaxCommandWords = 64;
+inline constexpr std::size_t kMaxCommandBytes = 4096;
+inline constexpr std::size_t kMaxUnitName = 256;
+inline constexpr std::size_t kMaxOverrides = 100;
 // The longest hold-off or clear time, and the longest a command may run.
 inline constexpr Millis kMaxAlarmTime{24LL * 3600 * 1000};
 inline constexpr Millis kMaxCommandLimit{3600LL * 1000};

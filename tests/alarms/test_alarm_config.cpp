@@ -135,8 +135,12 @@ TEST(AlarmConfig, BadLinesAreRefusedWithTheirLineNamed) {
         {"[log]\nmax-size = 512K\n",
          "alarms.conf:2: max-size must be a size from 1M to 1024G such as 512M (K, M, G)"},
         {"[alarms]\r\nsilence = on\x01\r\n", "alarms.conf:2: the line holds a control character"},
-        {"[alarms]\n" + std::string(5000, ' ') + "\n",
-         "alarms.conf:2: the line is longer than 4096 bytes"},
+        {"[alarms]\n" + std::string(17000, ' ') + "\n",
+         "alarms.conf:2: the line is longer than 16384 bytes"},
+        {"[unit " + std::string(257, 'x') + "]\n",
+         "alarms.conf:1: the unit's name is longer than 256 bytes"},
+        {"[actions]\ncommand = /bin/x " + std::string(4091, 'x') + "\n",
+         "alarms.conf:2: command is longer than 4096 bytes"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
