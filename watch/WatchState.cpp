@@ -4,11 +4,15 @@
 #include "state/FieldText.h"
 #include "state/StateFiles.h"
 
+#include <algorithm>
+
 namespace qx::watch {
 
 namespace {
 
 constexpr std::string_view kHeader = "qx77zt watch state 1";
+// Times up to 2200-01-01, well inside what the clock's own nanoseconds can hold.
+constexpr std::uint64_t kLatestMs = 7'258'118'400'000;
 
 } // namespace
 
@@ -16,9 +20,10 @@ std::string formatWatchState(const std::vector<RaisedAlarm>& alarms) {
     std::string out(kHeader);
     out += '\n';
     for (const RaisedAlarm& a : alarms) {
-        const auto ms =
+        const auto ms = std::clamp<std::int64_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(a.since.time_since_epoch())
-                .count();
+                .count(),
+            0, static_cast<std::int64_t>(kLatestMs));
         out += "raised " + std::string(alarmWord(a.kind)) + " " + state::escapeField(a.unit) + " " +
                std::to_string(ms) + "\n";
     }
@@ -45,13 +50,13 @@ WatchStateParse parseWatchState(std::span<const std::uint8_t> file) {
         }
         const auto kind = alarmFromWord((*fields)[1]);
         auto unit = state::unescapeField((*fields)[2]);
-        const auto ms = state::signedDecimalField((*fields)[3]);
-        if (!kind || !unit || !ms) {
+        const auto ms = state::decimalField((*fields)[3]);
+        if (!kind || !unit || !ms || *ms > kLatestMs) {
             return bad();
         }
-        out.alarms.push_back(
-            {std::move(*unit), *kind,
-             std::chrono::system_clock::time_point(std::chrono::milliseconds(*ms))});
+        out.alarms.push_back({std::move(*unit), *kind,
+                              std::chrono::system_clock::time_point(
+                                  std::chrono::milliseconds(static_cast<std::int64_t>(*ms)))});
     }
     out.ok = true;
     return out;

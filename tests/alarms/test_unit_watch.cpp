@@ -434,7 +434,7 @@ TEST(WatchParts, UnitStatesInTheAlarmsTerms) {
 TEST(WatchParts, TheStateFileReadsBackAndRefusesWhatItCannotHaveWritten) {
     const std::vector<RaisedAlarm> alarms = {
         {"QX7700000042", AlarmKind::Lost, WallClock::time_point(std::chrono::seconds(5))},
-        {"QX77 at usb 1-2", AlarmKind::Silence, WallClock::time_point(std::chrono::seconds(-5))},
+        {"QX77 at usb 1-2", AlarmKind::Silence, WallClock::time_point(std::chrono::seconds(0))},
     };
     const std::string text = formatWatchState(alarms);
     const auto bytes = [](const std::string& s) {
@@ -447,7 +447,10 @@ TEST(WatchParts, TheStateFileReadsBackAndRefusesWhatItCannotHaveWritten) {
          {std::string("qx77zt watch state 2\n"), std::string("qx77zt watch state 1\nraised lost\n"),
           std::string("qx77zt watch state 1\nraised loud x 1\n"),
           std::string("qx77zt watch state 1\nraised lost x 1"),
-          std::string("qx77zt watch state 1\nraised lost x 1.5\n")}) {
+          std::string("qx77zt watch state 1\nraised lost x 1.5\n"),
+          std::string("qx77zt watch state 1\nraised lost x -1\n"),
+          // past what the clock holds
+          std::string("qx77zt watch state 1\nraised lost x 9997160400000\n")}) {
         EXPECT_FALSE(parseWatchState(bytes(bad)).ok) << bad;
     }
 }
