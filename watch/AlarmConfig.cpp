@@ -188,18 +188,8 @@ std::string applyAction(std::string_view key, std::string_view value, AlarmActio
         if (!words) {
             return "command has a quote that is not closed";
         }
-        if (words->size() > kMaxCommandWords) {
-            return "command has more than " + std::to_string(kMaxCommandWords) + " words";
-        }
-        std::size_t bytes = 0;
-        for (const std::string& w : *words) {
-            bytes += w.size();
-        }
-        if (bytes > kMaxCommandBytes) {
-            return "command is longer than " + std::to_string(kMaxCommandBytes) + " bytes";
-        }
-        if (!words->empty() && words->front().empty()) {
-            return "command must start with the program to run";
+        if (std::string why = commandProblem(*words); !why.empty()) {
+            return why;
         }
         actions.command = std::move(*words);
         return {};
@@ -485,6 +475,23 @@ std::string joinWords(const std::vector<std::string>& words) {
         out += plainWord(w) ? w : quotedWord(w);
     }
     return out;
+}
+
+std::string commandProblem(const std::vector<std::string>& words) {
+    if (words.size() > kMaxCommandWords) {
+        return "command has more than " + std::to_string(kMaxCommandWords) + " words";
+    }
+    std::size_t bytes = 0;
+    for (const std::string& w : words) {
+        bytes += w.size();
+    }
+    if (bytes > kMaxCommandBytes) {
+        return "command is longer than " + std::to_string(kMaxCommandBytes) + " bytes";
+    }
+    if (!words.empty() && words.front().empty()) {
+        return "command must start with the program to run";
+    }
+    return {};
 }
 
 std::string commandLimitProblem(Millis limit) {

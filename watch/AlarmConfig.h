@@ -53,7 +53,8 @@ std::string sizeText(std::uint64_t bytes);
 std::optional<std::vector<std::string>> splitWords(std::string_view text);
 // The words written so that splitWords gives them back.
 std::string joinWords(const std::vector<std::string>& words);
-// What is wrong with a command limit, a number of days or a size (empty when nothing).
+// What is wrong with a command's words, or its time limit (empty when nothing).
+std::string commandProblem(const std::vector<std::string>& words);
 std::string commandLimitProblem(Millis limit);
 
 // `$XDG_CONFIG_HOME/<folder>/alarms.conf` when that variable holds an absolute path, else
