@@ -398,6 +398,27 @@ void UnitWatch::act(int index, const AlarmTransition& t, const AlarmRules& rules
     }
 }
 
+void UnitWatch::actionFailed(const AlarmFacts& facts, const std::string& why) {
+    Event e;
+    e.time = setup_.clock.wall();
+    e.kind = std::string(kind::kProgram);
+    e.serial = facts.serial;
+    e.unit = facts.unit;
+    e.texts = {{"action", "command"},
+               {"alarm", std::string(alarmWord(facts.kind))},
+               {"state", std::string(stateWord(facts))},
+               {"problem", why}};
+    sink_.record(e);
+}
+
+void UnitWatch::noticesFailed(const std::string& why) {
+    Event e;
+    e.time = setup_.clock.wall();
+    e.kind = std::string(kind::kProgram);
+    e.texts = {{"action", "notify"}, {"problem", why}};
+    sink_.record(e);
+}
+
 void UnitWatch::saveState() {
     if (setup_.stateFile.empty()) {
         return;

@@ -92,6 +92,12 @@ public:
     // Whether `unit` (a room index) has an alarm raised.
     bool hasAlarm(int unit) const;
 
+    // What went wrong with an action, for the log (an entry of the program's own kind, naming
+    // the unit): the command's failure (CommandAction's callback), or why notices cannot be
+    // shown (DesktopNotifier's, with no facts).
+    void actionFailed(const AlarmFacts& facts, const std::string& why);
+    void noticesFailed(const std::string& why);
+
     // One look at every unit now: what the timer does.
     void tick();
     // Hands on the summaries of the minute under way now, with the seconds they cover (before

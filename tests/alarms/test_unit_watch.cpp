@@ -413,6 +413,27 @@ TEST_F(WatchTest, TurningAnAlarmOffClearsIt) {
     EXPECT_TRUE(watch->activeAlarms().empty());
 }
 
+TEST_F(WatchTest, FailedActionsAreLogged) {
+    startWatch();
+    AlarmFacts f;
+    f.kind = AlarmKind::Lost;
+    f.raised = false;
+    f.unit = "Studio A";
+    f.serial = serialOf(0);
+    watch->actionFailed(f, "ended with exit status 3");
+    watch->noticesFailed("desktop notifications: no session bus");
+    const auto program = sink.of(kind::kProgram);
+    ASSERT_EQ(program.size(), 2U);
+    EXPECT_EQ(program[0].unit, "Studio A");
+    EXPECT_EQ(program[0].serial, serialOf(0));
+    EXPECT_EQ(program[0].text("action"), "command");
+    EXPECT_EQ(program[0].text("alarm"), "lost");
+    EXPECT_EQ(program[0].text("state"), "cleared");
+    EXPECT_EQ(program[0].text("problem"), "ended with exit status 3");
+    EXPECT_EQ(program[1].serial, "");
+    EXPECT_EQ(program[1].text("action"), "notify");
+}
+
 TEST(WatchParts, UnitStatesInTheAlarmsTerms) {
     using S = room::UnitState;
     using C = UnitCondition;
