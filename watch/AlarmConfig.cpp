@@ -625,9 +625,12 @@ ConfigParse parseAlarmConfig(std::string_view text, std::string_view fileName) {
     return out;
 }
 
-std::string formatAlarmConfig(const AlarmSettings& settings) {
-    std::string out = "# Alarms of the QX-77ZT units. '#' starts a comment.\n[alarms]\n";
-    const auto ruleLines = [&out](AlarmKind kind, const RuleOverride& r) {
+namespace {
+
+// The lines of every field an override gives, in the order the common rules are written.
+void overrideLines(std::string& out, const UnitOverride& o) {
+    for (const AlarmKind kind : kAllAlarms) {
+        const RuleOverride& r = o.rule[indexOf(kind)];
         const std::string name(alarmWord(kind));
         if (r.on) {
             out += name + " = " + (*r.on ? "on" : "off") + "\n";
@@ -638,32 +641,45 @@ std::string formatAlarmConfig(const AlarmSettings& settings) {
         if (r.clear) {
             out += name + ".clear = " + durationText(*r.clear) + "\n";
         }
-    };
-    const auto silenceLines = [&out](std::optional<double> level,
-                                     std::optional<SilenceChannels> channels) {
-        if (level) {
-            out += "silence.level = " + levelText(*level) + "\n";
+        if (kind != AlarmKind::Silence) {
+            continue;
         }
-        if (channels) {
+        if (o.silenceLevelDb) {
+            out += "silence.level = " + levelText(*o.silenceLevelDb) + "\n";
+        }
+        if (o.silenceChannels) {
             out += std::string("silence.channels = ") +
-                   (*channels == SilenceChannels::Both ? "both" : "either") + "\n";
-        }
-    };
-    for (const AlarmKind kind : kAllAlarms) {
-        const AlarmRule& r = settings.rules[kind];
-        ruleLines(kind, RuleOverride{r.on, r.after, r.clear});
-        if (kind == AlarmKind::Silence) {
-            silenceLines(settings.rules.silenceLevelDb, settings.rules.silenceChannels);
+                   (*o.silenceChannels == SilenceChannels::Both ? "both" : "either") + "\n";
         }
     }
-    for (const UnitOverride& o : settings.overrides) {
-        out += "\n[unit " + (plainName(o.unit) ? o.unit : quotedWord(o.unit)) + "]\n";
-        for (const AlarmKind kind : kAllAlarms) {
-            ruleLines(kind, o.rule[indexOf(kind)]);
-            if (kind == AlarmKind::Silence) {
-                silenceLines(o.silenceLevelDb, o.silenceChannels);
-            }
+}
+
+} // namespace
+
+std::string formatOverrides(const std::vector<UnitOverride>& overrides) {
+    std::string out;
+    for (const UnitOverride& o : overrides) {
+        if (!out.empty()) {
+            out += "\n";
         }
+        out += "[unit " + (plainName(o.unit) ? o.unit : quotedWord(o.unit)) + "]\n";
+        overrideLines(out, o);
+    }
+    return out;
+}
+
+std::string formatAlarmConfig(const AlarmSettings& settings) {
+    std::string out = "# Alarms of the QX-77ZT units. '#' starts a comment.\n[alarms]\n";
+    UnitOverride common;
+    for (const AlarmKind kind : kAllAlarms) {
+        const AlarmRule& r = settings.rules[kind];
+        common.rule[indexOf(kind)] = RuleOverride{r.on, r.after, r.clear};
+    }
+    common.silenceLevelDb = settings.rules.silenceLevelDb;
+    common.silenceChannels = settings.rules.silenceChannels;
+    overrideLines(out, common);
+    if (!settings.overrides.empty()) {
+        out += "\n" + formatOverrides(settings.overrides);
     }
     out += "\n[actions]\n";
     out += std::string("notify = ") + (settings.actions.notify ? "on" : "off") + "\n";
@@ -675,6 +691,37 @@ std::string formatAlarmConfig(const AlarmSettings& settings) {
     out += "max-days = " + std::to_string(settings.log.maxDays) + "\n";
     out += "max-size = " + sizeText(settings.log.maxBytes) + "\n";
     return out;
+}
+
+std::optional<std::vector<UnitOverride>> parseOverrides(std::string_view text, std::string& error) {
+    // Each line is checked to lie inside a [unit] section, so that no common setting slips in.
+    std::size_t lineNo = 0;
+    bool inUnit = false;
+    for (std::size_t pos = 0; pos < text.size();) {
+        ++lineNo;
+        const auto newline = text.find('\n', pos);
+        std::string_view line = text.substr(
+            pos, newline == std::string_view::npos ? std::string_view::npos : newline - pos);
+        pos = newline == std::string_view::npos ? text.size() : newline + 1;
+        line = trimmed(line.substr(0, commentStart(line)));
+        if (line.empty()) {
+            continue;
+        }
+        if (line.front() == '[') {
+            inUnit = line.substr(0, 5) == "[unit";
+        }
+        if (!inUnit) {
+            error = "units:" + std::to_string(lineNo) +
+                    ": only [unit SERIAL-OR-LABEL] sections and their settings belong here";
+            return std::nullopt;
+        }
+    }
+    ConfigParse parsed = parseAlarmConfig(text, "units");
+    if (!parsed.settings) {
+        error = parsed.error;
+        return std::nullopt;
+    }
+    return std::move(parsed.settings->overrides);
 }
 
 std::filesystem::path alarmConfigPath(const char* xdgConfigHome, const char* home,

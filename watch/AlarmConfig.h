@@ -37,6 +37,11 @@ struct ConfigParse {
 ConfigParse parseAlarmConfig(std::string_view text, std::string_view fileName = kAlarmConfigName);
 // A file that parses back to `settings`, every value written.
 std::string formatAlarmConfig(const AlarmSettings& settings);
+// The "[unit ...]" sections alone, as the file has them.
+std::string formatOverrides(const std::vector<UnitOverride>& overrides);
+// The units' own settings from text of "[unit ...]" sections alone (the dialog's box); nullopt
+// with `error` naming the line ("units:3: ...") otherwise.
+std::optional<std::vector<UnitOverride>> parseOverrides(std::string_view text, std::string& error);
 
 // Single values as the file writes them; nullopt when not one. Also the dialog's checks.
 // "500ms", "10s", "2m", "1h" or a bare "0"; within 0 .. kMaxAlarmTime.

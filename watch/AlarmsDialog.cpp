@@ -7,12 +7,14 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QFontDatabase>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -121,20 +123,40 @@ AlarmsDialog::AlarmsDialog(std::filesystem::path configPath, QWidget* parent)
     actionForm->addRow(QStringLiteral("&Stop it after:"), commandLimit);
 
     auto* log = new QGroupBox(QStringLiteral("Event log"), this);
-    auto* logForm = new QFormLayout(log);
+    auto* logRow = new QHBoxLayout(log);
     maxDays = new QSpinBox(log);
     maxDays->setObjectName(QStringLiteral("max-days"));
     maxDays->setRange(1, kMaxLogDays);
     maxDays->setSuffix(QStringLiteral(" days"));
-    logForm->addRow(QStringLiteral("&Keep at most:"), maxDays);
+    maxDays->setAccessibleName(QStringLiteral("Keep the event log at most, in days"));
     maxSize = new QLineEdit(log);
     maxSize->setObjectName(QStringLiteral("max-size"));
     maxSize->setToolTip(QStringLiteral("A size such as 512M (K, M, G)"));
-    logForm->addRow(QStringLiteral("and at &most:"), maxSize);
+    maxSize->setAccessibleName(QStringLiteral("Keep the event log at most, in size"));
+    auto* keep = new QLabel(QStringLiteral("&Keep at most"), log);
+    keep->setBuddy(maxDays);
+    auto* andAt = new QLabel(QStringLiteral("and &at most"), log);
+    andAt->setBuddy(maxSize);
+    logRow->addWidget(keep);
+    logRow->addWidget(maxDays);
+    logRow->addWidget(andAt);
+    logRow->addWidget(maxSize);
+    logRow->addStretch(1);
 
-    overridesNote_ = new QLabel(this);
-    overridesNote_->setWordWrap(true);
-    overridesNote_->hide();
+    auto* unitsBox = new QGroupBox(QStringLiteral("Settings of single units"), this);
+    auto* unitsLayout = new QVBoxLayout(unitsBox);
+    units = new QPlainTextEdit(unitsBox);
+    units->setObjectName(QStringLiteral("units"));
+    units->setAccessibleName(QStringLiteral("Settings of single units"));
+    units->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    units->setTabChangesFocus(true);
+    units->setPlaceholderText(
+        QStringLiteral("[unit Studio A]\nsilence.level = -45\n\n[unit QX7700000042]\nlost = off"));
+    units->setToolTip(QStringLiteral(
+        "A section per unit, by serial number or label, with the settings it does not share, "
+        "as in alarms.conf"));
+    units->setFixedHeight(units->fontMetrics().lineSpacing() * 5 + 12);
+    unitsLayout->addWidget(units);
     problem_ = new QLabel(this);
     problem_->setObjectName(QStringLiteral("problem"));
     problem_->setWordWrap(true);
@@ -151,7 +173,7 @@ AlarmsDialog::AlarmsDialog(std::filesystem::path configPath, QWidget* parent)
     layout->addWidget(alarms);
     layout->addWidget(actions);
     layout->addWidget(log);
-    layout->addWidget(overridesNote_);
+    layout->addWidget(unitsBox);
     layout->addWidget(problem_);
     layout->addWidget(buttons);
 
@@ -178,13 +200,7 @@ void AlarmsDialog::showSettings(const AlarmSettings& s) {
     commandLimit->setText(text(durationText(s.actions.commandLimit)));
     maxDays->setValue(s.log.maxDays);
     maxSize->setText(text(sizeText(s.log.maxBytes)));
-    if (!s.overrides.empty()) {
-        overridesNote_->setText(
-            QStringLiteral("%1 unit(s) have settings of their own in %2; they are kept.")
-                .arg(s.overrides.size())
-                .arg(QString::fromStdString(path_.filename().string())));
-        overridesNote_->show();
-    }
+    units->setPlainText(text(formatOverrides(s.overrides)));
 }
 
 void AlarmsDialog::showProblem(const QString& why) {
@@ -255,6 +271,14 @@ std::optional<AlarmSettings> AlarmsDialog::settingsFromFields() {
         return std::nullopt;
     }
     s.log.maxBytes = *size;
+    std::string error;
+    auto overrides = parseOverrides(units->toPlainText().toStdString(), error);
+    if (!overrides) {
+        showProblem(QStringLiteral("Settings of single units: ") + text(error));
+        units->setFocus();
+        return std::nullopt;
+    }
+    s.overrides = std::move(*overrides);
     return s;
 }
 

@@ -2,7 +2,7 @@
 // "Alarms…": which alarms are on, their level, channels, hold-off and clear times, what is done
 // when one is raised or cleared, and how much of the event log is kept. Reads and writes the same
 // alarms.conf the monitor reads; a value that is not one is refused with the reason, and nothing
-// is written then. Units' own settings in the file are kept as they are.
+// is written then. Settings of single units are edited as the file's own "[unit ...]" sections.
 #pragma once
 
 #include "watch/AlarmSettings.h"
@@ -17,6 +17,7 @@ class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QSpinBox;
 
 namespace qx::watch {
@@ -41,6 +42,8 @@ public:
     QLineEdit* commandLimit = nullptr;
     QSpinBox* maxDays = nullptr;
     QLineEdit* maxSize = nullptr;
+    // The units' own settings, as the file's "[unit ...]" sections.
+    QPlainTextEdit* units = nullptr;
 
     // Why the last try to save failed, or what is wrong with the file read; empty when nothing.
     QString problem() const;
@@ -59,10 +62,8 @@ private:
     void showProblem(const QString& text);
 
     std::filesystem::path path_;
-    // What the file held; its units' own settings are written back unchanged.
     AlarmSettings loaded_;
     QLabel* problem_ = nullptr;
-    QLabel* overridesNote_ = nullptr;
 };
 
 } // namespace qx::watch

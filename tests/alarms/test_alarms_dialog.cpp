@@ -10,6 +10,7 @@
 #include <QDoubleSpinBox>
 #include <QImage>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -88,19 +89,49 @@ TEST_F(DialogTest, ShowsTheDefaultsAndWritesWhatIsSet) {
     EXPECT_EQ(again.silenceLevel->value(), -45.5);
 }
 
-TEST_F(DialogTest, TheUnitsOwnSettingsAreKept) {
+TEST_F(DialogTest, TheSettingsOfSingleUnitsAreEditedAsTheirSections) {
     std::filesystem::create_directories(path().parent_path());
     std::ofstream(path()) << "[alarms]\nover = on\n[unit Studio A]\nsilence.level = -30\n";
     AlarmsDialog d(path());
     EXPECT_TRUE(row(d, AlarmKind::Over).on->isChecked());
+    EXPECT_EQ(d.units->toPlainText(), QStringLiteral("[unit Studio A]\nsilence.level = -30\n"));
     row(d, AlarmKind::Over).on->setChecked(false);
+    d.units->setPlainText(d.units->toPlainText() +
+                          QStringLiteral("\n[unit QX7700000042]   # the spare\nlost = off\n"));
     d.accept();
+    EXPECT_TRUE(d.problem().isEmpty()) << d.problem().toStdString();
     const ConfigLoad load = loadAlarmConfig(path());
     ASSERT_EQ(load.status, ConfigLoad::Status::Loaded);
     EXPECT_FALSE(load.settings.rules[AlarmKind::Over].on);
-    ASSERT_EQ(load.settings.overrides.size(), 1U);
+    ASSERT_EQ(load.settings.overrides.size(), 2U);
     EXPECT_EQ(load.settings.overrides[0].unit, "Studio A");
     EXPECT_EQ(load.settings.overrides[0].silenceLevelDb, -30);
+    EXPECT_EQ(load.settings.overrides[1].unit, "QX7700000042");
+    EXPECT_EQ(load.settings.overrides[1].rule[indexOf(AlarmKind::Lost)].on, false);
+
+    // What does not belong there is refused, the line named, and nothing written.
+    const std::string before = file();
+    const struct {
+        QString text;
+        QString problem;
+    } cases[] = {
+        {QStringLiteral("[unit Studio A]\nsilence.level = -70\n"),
+         QStringLiteral("Settings of single units: units:2: silence.level must be a number of dB "
+                        "from -52 to 8")},
+        {QStringLiteral("silence = on\n"),
+         QStringLiteral("Settings of single units: units:1: only [unit SERIAL-OR-LABEL] sections "
+                        "and their settings belong here")},
+        {QStringLiteral("[unit A]\nlost = on\n[actions]\nnotify = off\n"),
+         QStringLiteral("Settings of single units: units:3: only [unit SERIAL-OR-LABEL] sections "
+                        "and their settings belong here")},
+    };
+    for (const auto& c : cases) {
+        AlarmsDialog bad(path());
+        bad.units->setPlainText(c.text);
+        bad.accept();
+        EXPECT_EQ(bad.problem(), c.problem);
+        EXPECT_EQ(file(), before);
+    }
 }
 
 TEST_F(DialogTest, WhatIsNotAValueIsRefusedAndNothingIsWritten) {
