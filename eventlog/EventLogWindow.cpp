@@ -14,7 +14,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -378,22 +377,19 @@ void EventLogWindow::startRead(bool follow) {
     } else {
         status->setText(QStringLiteral("Reading the log..."));
     }
-    QPointer<EventLogWindow> self(this);
-    options.progress = [self, follow](std::uint64_t done, std::uint64_t total) {
+    options.progress = [this, follow, generation](std::uint64_t done, std::uint64_t total) {
         if (follow || total == 0) {
             return;
         }
-        const int percent = static_cast<int>(done * 100 / total);
-        QMetaObject::invokeMethod(
-            self.data(),
-            [self, percent] {
-                if (self && self->reading_) {
-                    self->status->setText(QStringLiteral("Reading the log... %1%").arg(percent));
-                }
-            },
-            Qt::QueuedConnection);
+        {
+            std::lock_guard lock(mailbox_.mutex);
+            mailbox_.progress = {generation, static_cast<int>(done * 100 / total)};
+        }
+        QMetaObject::invokeMethod(this, "collect", Qt::QueuedConnection);
     };
-    readThread_ = std::thread([self, reader = reader_, wanted, times, options, generation, follow] {
+    // The thread touches nothing of the window's but the mailbox; the window waits for it
+    // before it goes.
+    readThread_ = std::thread([this, reader = reader_, wanted, times, options, generation, follow] {
         auto result = std::make_shared<ReadResult>();
         result->generation = generation;
         result->follow = follow;
@@ -417,10 +413,33 @@ void EventLogWindow::startRead(bool follow) {
             options);
         result->events.assign(std::make_move_iterator(newest.begin()),
                               std::make_move_iterator(newest.end()));
-        // Dropped by Qt when the window is gone by then.
-        QMetaObject::invokeMethod(
-            self.data(), [self, result] { self->readDone(result); }, Qt::QueuedConnection);
+        {
+            std::lock_guard lock(mailbox_.mutex);
+            mailbox_.reads.push_back(std::move(result));
+        }
+        QMetaObject::invokeMethod(this, "collect", Qt::QueuedConnection);
     });
+}
+
+void EventLogWindow::collect() {
+    std::vector<std::shared_ptr<ReadResult>> reads;
+    std::optional<CsvExport> exported;
+    std::optional<std::pair<std::uint64_t, int>> progress;
+    {
+        std::lock_guard lock(mailbox_.mutex);
+        reads.swap(mailbox_.reads);
+        exported.swap(mailbox_.exported);
+        progress.swap(mailbox_.progress);
+    }
+    if (progress && reading_ && progress->first == generation_) {
+        status->setText(QStringLiteral("Reading the log... %1%").arg(progress->second));
+    }
+    for (std::shared_ptr<ReadResult>& r : reads) {
+        readDone(std::move(r));
+    }
+    if (exported) {
+        exportDone(*exported);
+    }
 }
 
 void EventLogWindow::readDone(std::shared_ptr<ReadResult> result) {
@@ -517,25 +536,26 @@ bool EventLogWindow::exportCsvTo(const QString& path) {
     status->setText(QStringLiteral("Exporting..."));
     const EventFilter filter = currentFilter();
     exportStop_ = std::stop_source();
-    QPointer<EventLogWindow> self(this);
     const std::filesystem::path to = path.toStdU16String();
     exportThread_ =
-        std::thread([self, reader = reader_, filter, to, stop = exportStop_.get_token()] {
-            const CsvExport done = eventlog::exportCsv(reader, filter, to, stop);
-            QMetaObject::invokeMethod(
-                self.data(),
-                [self, done] {
-                    self->exporting_ = false;
-                    self->exportButton->setEnabled(true);
-                    const QString message =
-                        done.ok ? QStringLiteral("%1 events exported").arg(done.rows)
-                                : QStringLiteral("Export failed: ") + qText(done.error);
-                    self->status->setText(message);
-                    emit self->exportFinished(done.ok, message);
-                },
-                Qt::QueuedConnection);
+        std::thread([this, reader = reader_, filter, to, stop = exportStop_.get_token()] {
+            CsvExport done = eventlog::exportCsv(reader, filter, to, stop);
+            {
+                std::lock_guard lock(mailbox_.mutex);
+                mailbox_.exported = std::move(done);
+            }
+            QMetaObject::invokeMethod(this, "collect", Qt::QueuedConnection);
         });
     return true;
+}
+
+void EventLogWindow::exportDone(const CsvExport& done) {
+    exporting_ = false;
+    exportButton->setEnabled(true);
+    const QString message = done.ok ? QStringLiteral("%1 events exported").arg(done.rows)
+                                    : QStringLiteral("Export failed: ") + qText(done.error);
+    status->setText(message);
+    emit exportFinished(done.ok, message);
 }
 
 void EventLogWindow::showEvent(QShowEvent* e) {

@@ -7,6 +7,7 @@
 // kMaxRows rows are shown, the newest; the export writes every event that matches.
 #pragma once
 
+#include "eventlog/EventCsv.h"
 #include "eventlog/EventReader.h"
 
 #include <QAbstractTableModel>
@@ -17,7 +18,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
@@ -106,7 +110,11 @@ protected:
 private:
     struct ReadResult;
 
+    // Takes what the threads left in the mailbox (queued to the window's thread by name, so
+    // that no functor made on another thread is run or freed here).
+    Q_INVOKABLE void collect();
     void startRead(bool follow);
+    void exportDone(const CsvExport& done);
     void readDone(std::shared_ptr<ReadResult> result);
     void followTick();
     void timeChoiceChanged();
@@ -123,6 +131,13 @@ private:
     bool exporting_ = false;
     bool shownOnce_ = false;
     std::map<std::string, std::string> units_; // serial -> name, every unit seen
+    // What the threads hand to the window; they touch nothing else of it.
+    struct Mailbox {
+        std::mutex mutex;
+        std::vector<std::shared_ptr<ReadResult>> reads;
+        std::optional<CsvExport> exported;
+        std::optional<std::pair<std::uint64_t, int>> progress; // read generation, percent
+    } mailbox_;
     std::stop_source readStop_;
     std::thread readThread_;
     std::stop_source exportStop_;
