@@ -2,9 +2,13 @@
 #include "cli/CliArgs.h"
 
 #include "cli/SettingKeys.h"
+#include "eventlog/EventTime.h"
 #include "state/UnitLabels.h"
+#include "watch/Event.h"
 
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <utility>
 
 namespace qx::cli {
@@ -20,7 +24,7 @@ struct CommandInfo {
     std::string_view description;
 };
 
-constexpr std::array<CommandInfo, 11> kCommands = {{
+constexpr std::array<CommandInfo, 12> kCommands = {{
     {Command::List, "list", 0, 0, "qx77zt list [--json] [--serial S]",
      "Lists every unit found: device node, serial number, version, normal or boot mode,\n"
      "whether this user may open it (and if not, why), and its label when it has one."},
@@ -67,6 +71,20 @@ constexpr std::array<CommandInfo, 11> kCommands = {{
      "its HID library, the kernel, hidraw, udev and the unit's rule, whether this user may open\n"
      "the unit, and every device the library lists. Made by this process, so without the\n"
      "window's link counters."},
+    {Command::Events, "events", 0, 0,
+     "qx77zt events [--unit U] [--kind K] [--since T] [--until T] [--json]",
+     "Prints the event log, oldest first: alarms raised and cleared, units connected and\n"
+     "lost, boot mode, updates, settings changes (and from where), overs and their\n"
+     "acknowledgement, and one summary per unit per minute. One line per event: local time,\n"
+     "unit, kind, details; with --json the lines as the log keeps them (JSON, UTC times).\n"
+     "--unit U keeps one unit's (its serial number or its name, regardless of case);\n"
+     "--kind K the events of kind K (repeated, or K1,K2): alarm-raised, alarm-cleared,\n"
+     "connected, disconnected, boot-loader, update-start, update-end, setting, over, over-ack,\n"
+     "summary, program. --since T and --until T keep the events from T on and before T: an\n"
+     "ISO date or date and time (2026-12-11, 2026-12-11T04:00, local time unless it ends in Z\n"
+     "or +HH:MM), or a time ago (45s, 30m, 2h, 3d, 2w). Read straight from the log in the\n"
+     "state folder, whether a program runs or not; with --demo, the demo program's log.\n"
+     "Damaged lines are skipped and counted on standard error."},
 }};
 
 const CommandInfo* infoOf(Command command) {
@@ -99,12 +117,23 @@ std::string_view commandName(Command command) {
 }
 
 bool takesSerial(Command command) {
-    return command != Command::None && command != Command::Diag;
+    return command != Command::None && command != Command::Diag && command != Command::Events;
+}
+
+const std::vector<std::string>& eventKinds() {
+    static const std::vector<std::string> kinds = {
+        std::string(watch::kind::kAlarmRaised), std::string(watch::kind::kAlarmCleared),
+        std::string(watch::kind::kConnected),   std::string(watch::kind::kDisconnected),
+        std::string(watch::kind::kBootLoader),  std::string(watch::kind::kUpdateStarted),
+        std::string(watch::kind::kUpdateEnded), std::string(watch::kind::kSetting),
+        std::string(watch::kind::kOver),        std::string(watch::kind::kOverAcknowledged),
+        std::string(watch::kind::kSummary),     std::string(watch::kind::kProgram)};
+    return kinds;
 }
 
 bool needsOneUnit(Command command) {
     return command != Command::None && command != Command::List && command != Command::Status &&
-           command != Command::Diag;
+           command != Command::Diag && command != Command::Events;
 }
 
 bool needsBootMode(Command command) {
@@ -113,8 +142,40 @@ bool needsBootMode(Command command) {
 
 bool needsNormalMode(Command command) {
     return command != Command::None && command != Command::List && command != Command::Diag &&
-           command != Command::Label && !needsBootMode(command);
+           command != Command::Label && command != Command::Events && !needsBootMode(command);
 }
+
+namespace {
+
+// The value of an option given as "--name VALUE" or "--name=VALUE"; nullopt (and `error` set)
+// when it is missing or empty. `i` moves past a separate value.
+std::optional<std::string> optionValue(const std::vector<std::string>& args, std::size_t& i,
+                                       std::string_view name, std::string_view what,
+                                       std::string& error) {
+    const std::string& a = args[i];
+    std::string value;
+    if (a == name) {
+        if (i + 1 == args.size()) {
+            error = std::string(name) + " needs " + std::string(what);
+            return std::nullopt;
+        }
+        value = args[++i];
+    } else {
+        value = a.substr(name.size() + 1);
+    }
+    if (value.empty()) {
+        error = std::string(name) + " needs " + std::string(what);
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool isOption(const std::string& arg, std::string_view name) {
+    return arg == name ||
+           (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=');
+}
+
+} // namespace
 
 ParsedArgs parseArgs(const std::vector<std::string>& args) {
     CliRequest r;
@@ -149,6 +210,33 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
                 }
                 if (r.profile.empty()) {
                     return refused("--profile needs a settings file");
+                }
+            } else if (isOption(a, "--unit") || isOption(a, "--since") || isOption(a, "--until") ||
+                       isOption(a, "--kind")) {
+                const std::string name = a.substr(0, a.find('='));
+                std::string error;
+                const std::optional<std::string> value =
+                    optionValue(args, i, name,
+                                name == "--unit"   ? "a serial number or a name"
+                                : name == "--kind" ? "a kind of event"
+                                                   : "a time",
+                                error);
+                if (!value) {
+                    return refused(error);
+                }
+                if (name == "--unit") {
+                    r.unit = *value;
+                } else if (name == "--since") {
+                    r.since = *value;
+                } else if (name == "--until") {
+                    r.until = *value;
+                } else {
+                    std::size_t from = 0;
+                    while (from <= value->size()) {
+                        const std::size_t comma = std::min(value->find(',', from), value->size());
+                        r.kinds.push_back(value->substr(from, comma - from));
+                        from = comma + 1;
+                    }
                 }
             } else if (a == "--serial" || a.starts_with("--serial=")) {
                 if (a == "--serial") {
@@ -200,6 +288,34 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
     }
     if (r.watch && r.command != Command::Status) {
         return refused("--watch belongs to the status command");
+    }
+    if ((!r.unit.empty() || !r.kinds.empty() || !r.since.empty() || !r.until.empty()) &&
+        r.command != Command::Events) {
+        return refused("--unit, --kind, --since and --until belong to the events command");
+    }
+    if (r.command == Command::Events) {
+        if (!r.serial.empty()) {
+            return refused("events takes --unit (a serial number or a name), not --serial");
+        }
+        for (const std::string& k : r.kinds) {
+            const std::vector<std::string>& known = eventKinds();
+            if (std::find(known.begin(), known.end(), k) == known.end()) {
+                std::string list;
+                for (const std::string& n : known) {
+                    list += (list.empty() ? "" : ", ") + n;
+                }
+                return refused("unknown kind of event \"" + k + "\" (kinds: " + list + ")");
+            }
+        }
+        // Checked now for its form; read against the clock when the log is read.
+        const auto now = eventlog::Clock::now();
+        for (const std::string* t : {&r.since, &r.until}) {
+            if (!t->empty() && !eventlog::parseUserTime(*t, now)) {
+                return refused("cannot read the time \"" + *t +
+                               "\": give a date (2026-12-11), a date and time (2026-12-11T04:00, "
+                               "local unless it ends in Z or +HH:MM) or a time ago (30m, 2h, 3d)");
+            }
+        }
     }
     if ((r.clearLabel || r.noProfile || !r.profile.empty()) && r.command != Command::Label) {
         return refused("--clear, --profile and --no-profile belong to the label command");
@@ -263,6 +379,18 @@ std::vector<std::string> argsOf(const CliRequest& request) {
     if (request.noProfile) {
         args.emplace_back("--no-profile");
     }
+    if (!request.unit.empty()) {
+        args.push_back("--unit=" + request.unit);
+    }
+    for (const std::string& k : request.kinds) {
+        args.push_back("--kind=" + k);
+    }
+    if (!request.since.empty()) {
+        args.push_back("--since=" + request.since);
+    }
+    if (!request.until.empty()) {
+        args.push_back("--until=" + request.until);
+    }
     if (!request.operands.empty()) {
         args.emplace_back("--");
         args.insert(args.end(), request.operands.begin(), request.operands.end());
@@ -278,7 +406,8 @@ std::string usageText(Command command) {
             text += "\n--serial S chooses the unit with serial number S when several are plugged "
                     "in;\nS may also be where it is plugged in (its device node) or its label.\n";
         }
-        if (command != Command::List && command != Command::Diag && command != Command::Label) {
+        if (command != Command::List && command != Command::Diag && command != Command::Label &&
+            command != Command::Events) {
             text += "--demo sends the request to the running demo program instead of a unit.\n";
         }
         return text;
@@ -298,7 +427,8 @@ std::string usageText(Command command) {
     text += "\nqx77zt COMMAND --help describes a command.\n"
             "--demo sends the request to the demo program QX_77ZT_demo running for this user\n"
             "(its virtual unit), to try every command without a unit; list, label and diag look\n"
-            "at this computer's devices and do not take it. qx77zt --version prints the version.\n"
+            "at this computer's devices and do not take it; events reads the demo's event log.\n"
+            "qx77zt --version prints the version.\n"
             "With several units plugged in, a command for one unit needs --serial (a serial\n"
             "number or a label); status without it shows every unit.\n"
             "Exit status: 0 done and confirmed by the unit, 1 the unit refused or did not confirm\n"

@@ -22,7 +22,8 @@ enum class Command {
     Update,
     Reset,
     Label,
-    Diag
+    Diag,
+    Events
 };
 
 // Exit statuses, as the manual page lists them.
@@ -49,6 +50,12 @@ struct CliRequest {
     bool clearLabel = false;
     std::string profile;
     bool noProfile = false;
+    // events only: which unit (serial or name), kinds, and times as typed (checked here, read
+    // against the clock when the log is read).
+    std::string unit;
+    std::vector<std::string> kinds;
+    std::string since;
+    std::string until;
 
     friend bool operator==(const CliRequest&, const CliRequest&) = default;
 };
@@ -66,6 +73,8 @@ ParsedArgs parseArgs(const std::vector<std::string>& args);
 std::vector<std::string> argsOf(const CliRequest& request);
 
 std::string_view commandName(Command command);
+// The kinds of event the log holds, as --kind names them.
+const std::vector<std::string>& eventKinds();
 // The --help text of a command; Command::None gives the overview.
 std::string usageText(Command command);
 // Whether a command reads --serial (and so shows it in its usage line).

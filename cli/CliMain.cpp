@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/CliMain.h"
 
+#include "cli/EventsCommand.h"
 #include "cli/Json.h"
 #include "cli/SeveralStatus.h"
 #include "cli/UnitCommands.h"
@@ -454,6 +455,9 @@ int runCli(const std::vector<std::string>& args, const CliEnvironment& env, CliO
     if (r.help) {
         out.write(false, usageText(r.command));
         return kExitDone;
+    }
+    if (r.command == Command::Events) {
+        return runEvents(r, r.demo ? env.demoEventsFolder : env.eventsFolder, out);
     }
     if (r.demo) {
         // Never a unit instead: the request was meant for the demo's virtual unit.

@@ -37,6 +37,9 @@ struct CliEnvironment {
     std::filesystem::path journalFile;
     // The operator's unit labels (state::UnitLabels); empty keeps none.
     std::filesystem::path labelsFile;
+    // The event log's folder, and the demo program's (for --demo); empty: none to read.
+    std::filesystem::path eventsFolder;
+    std::filesystem::path demoEventsFolder;
     std::chrono::milliseconds answerLimit{3000};
     std::chrono::milliseconds verdictLimit{20000};
 };

@@ -29,7 +29,7 @@ endif()
 add_subdirectory(link)
 # qx77zt: the command line and the Qt-free libraries beneath it.
 enable_language(RC)
-foreach(dir state ${_qx_window_dirs} update panel levels diag cli)
+foreach(dir state eventlog ${_qx_window_dirs} update panel levels diag cli)
     add_subdirectory(${dir})
 endforeach()
 if(QX_WINDOW_PROGRAM)

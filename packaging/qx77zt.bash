@@ -3,19 +3,24 @@
 _qx77zt() {
     local cur prev words cword
     _init_completion || return
-    local commands="list status get set save load defaults update reset label diag help"
+    local commands="list status get set save load defaults update reset label diag events help"
     local keys="preset= mute= sum= dif= dim= gain.left= gain.right= source.left= source.right=
         ballistics= brightness= peakhold= scale="
     local command="" w
     for w in "${words[@]:1:cword-1}"; do
         case $w in
-        list | status | get | set | save | load | defaults | update | reset | label | diag | help)
+        list | status | get | set | save | load | defaults | update | reset | label | diag | events | help)
             command=$w
             break
             ;;
         esac
     done
-    if [[ $prev == --serial ]]; then
+    if [[ $prev == --serial || $prev == --unit || $prev == --since || $prev == --until ]]; then
+        return
+    fi
+    if [[ $prev == --kind ]]; then
+        COMPREPLY=($(compgen -W "alarm-raised alarm-cleared connected disconnected boot-loader
+            update-start update-end setting over over-ack summary program" -- "$cur"))
         return
     fi
     if [[ $cur == -* ]]; then
@@ -25,6 +30,7 @@ _qx77zt() {
         list) ;;
         label) options+=" --clear --profile --no-profile" ;;
         diag) options="--help" ;;
+        events) options="--json --unit --kind --since --until --demo --help" ;;
         *) options+=" --demo" ;;
         esac
         [[ $command == status ]] && options+=" --watch"

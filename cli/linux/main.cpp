@@ -92,6 +92,10 @@ int main(int argc, char** argv) {
     if (const auto folder = qx::state::stateFolderFromEnvironment(); !folder.empty()) {
         env.journalFile = folder / qx::state::kJournalFileName;
         env.labelsFile = folder / qx::state::kLabelsFileName;
+        env.eventsFolder = folder / "events";
+    }
+    if (const auto demo = qx::state::stateFolderFromEnvironment("qx77zt-demo"); !demo.empty()) {
+        env.demoEventsFolder = demo / "events";
     }
     // The window program listens where a second copy of it would knock, in the folder that also
     // holds the unit lock. Without a usable folder no window program runs, and driving the unit

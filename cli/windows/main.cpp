@@ -20,6 +20,10 @@ int main() {
     if (const auto folder = qx::state::stateFolderFromEnvironment(); !folder.empty()) {
         env.journalFile = folder / qx::state::kJournalFileName;
         env.labelsFile = folder / qx::state::kLabelsFileName;
+        env.eventsFolder = folder / "events";
+    }
+    if (const auto demo = qx::state::stateFolderFromEnvironment("qx77zt-demo"); !demo.empty()) {
+        env.demoEventsFolder = demo / "events";
     }
     qx::cli::ConsoleOutput out;
     return qx::cli::runCli(qx::cli::utf8Arguments(), env, out, stop);

@@ -32,6 +32,8 @@ TEST(CliArgs, ArgumentsOfARequestParseBackIntoIt) {
         {"label", "--serial", "Rack 2", "--", "-odd label"},
         {"label", "--clear", "--no-profile", "--json"},
         {"label", "--profile", "/home/op/rack 2.cfg"},
+        {"events", "--unit", "Rack 2", "--kind=over,over-ack", "--kind", "summary", "--since", "2h",
+         "--until=2026-12-11T04:00", "--json"},
     };
     for (const auto& line : lines) {
         const ParsedArgs first = parseArgs(line);
@@ -47,9 +49,9 @@ TEST(CliArgs, ArgumentsOfARequestParseBackIntoIt) {
 // at this computer's own devices.
 TEST(CliArgs, UsageLinesShowTheOptionsEachCommandTakes) {
     const std::string overview = usageText(Command::None);
-    for (const Command c :
-         {Command::List, Command::Status, Command::Get, Command::Set, Command::Save, Command::Load,
-          Command::Defaults, Command::Update, Command::Reset, Command::Label, Command::Diag}) {
+    for (const Command c : {Command::List, Command::Status, Command::Get, Command::Set,
+                            Command::Save, Command::Load, Command::Defaults, Command::Update,
+                            Command::Reset, Command::Label, Command::Diag, Command::Events}) {
         const std::string name(commandName(c));
         const std::string text = usageText(c);
         const std::string usageLine = text.substr(0, text.find('\n'));

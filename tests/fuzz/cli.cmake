@@ -5,6 +5,8 @@ qx_add_fuzzer(fuzz_cli_request SOURCES
     ${PROJECT_SOURCE_DIR}/cli/HandOffProtocol.cpp
     ${PROJECT_SOURCE_DIR}/cli/CliArgs.cpp
     ${PROJECT_SOURCE_DIR}/cli/SettingKeys.cpp
+    # --since and --until are checked as the event log reads them.
+    ${PROJECT_SOURCE_DIR}/eventlog/EventTime.cpp
     ${PROJECT_SOURCE_DIR}/panel/PanelModel.cpp
     ${PROJECT_SOURCE_DIR}/link/DeviceRecords.cpp
     # A label given on the command line is checked as the label store checks it.
