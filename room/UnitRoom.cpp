@@ -145,7 +145,7 @@ void UnitRoom::takeAnswer(RoomUnit* unit) {
         return;
     }
     // The window's meters feed the memory of the unit they show.
-    if (index != shown_.load() && unit->link_.settingsReported()) {
+    if ((index != shown_.load() || !setup_.shownFedByView) && unit->link_.settingsReported()) {
         const DeviceStatus st = unit->link_.status();
         const bool wasOver = unit->levels_.anyOver();
         unit->levels_.note(st.levelLeft, st.levelRight, LinkState::Clock::now(),

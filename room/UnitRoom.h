@@ -46,6 +46,9 @@ public:
         std::function<void()> deviceEvent;
         // The operator's labels and profiles; may be null (no unit is labelled then).
         state::UnitLabels* labels = nullptr;
+        // The window's meters feed the memory of the unit they show; a program without them (the
+        // monitor) leaves every unit's memory to the room.
+        bool shownFedByView = true;
     };
 
     explicit UnitRoom(Setup setup, QObject* parent = nullptr);

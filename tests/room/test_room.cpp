@@ -302,6 +302,21 @@ TEST_F(RoomTest, AnOverOnAUnitNotShownStaysLatchedUntilCleared) {
     EXPECT_FALSE(room->unit(other).levels().anyOver());
 }
 
+TEST_F(RoomTest, WithoutMetersToFeedItTheShownUnitsMemoryIsTheRooms) {
+    UnitRoom::Setup setup;
+    setup.image = &embeddedHidImage;
+    setup.libraryLoaded = [this](LoadedLibrary& library) {
+        bench = reinterpret_cast<decltype(&VUcontrol)>(library.symbol("VUcontrol"))();
+        bench->unit(0).setIdentity(identity(0));
+    };
+    setup.shownFedByView = false;
+    room = std::make_unique<UnitRoom>(setup);
+    ASSERT_TRUE(room->start()) << room->lastError();
+    ASSERT_EQ(room->shown(), 0);
+    bench->unit(0).setLevelPattern(unit::LevelPattern::Overload);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return room->unit(0).levels().anyOver(); }, 5000));
+}
+
 } // namespace
 } // namespace qx::room
 
