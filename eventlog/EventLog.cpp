@@ -137,7 +137,9 @@ struct EventLog::Shared {
         totalBytes += file.size() - before;
         if (!ok) {
             // Part of it may be there: the next line starts on a line of its own.
-            needNewline = file.size() != before;
+            if (file.size() != before) {
+                needNewline = true;
+            }
             tell(error);
             return false;
         }
