@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -137,7 +139,9 @@ struct EventLog::Shared {
         totalBytes += file.size() - before;
         if (!ok) {
             // Part of it may be there: the next line starts on a line of its own.
-            needNewline = file.size() != before;
+            if (file.size() != before) {
+                needNewline = true;
+            }
             tell(error);
             return false;
         }

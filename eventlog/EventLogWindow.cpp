@@ -452,6 +452,9 @@ void EventLogWindow::readDone(std::shared_ptr<ReadResult> result) {
     }
     if (result->summary.end) {
         end_ = result->summary.end;
+    } else if (!result->follow) {
+        // Nothing to read yet: follow from today's file on, once there is one.
+        end_ = LogPosition{utcDay(Clock::now()), 0};
     }
     addUnits(result->units);
     QScrollBar* bar = table->verticalScrollBar();

@@ -6,6 +6,7 @@
 #include "state/Utf8Path.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>

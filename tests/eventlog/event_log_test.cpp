@@ -10,7 +10,11 @@
 #include <mutex>
 #include <thread>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace qx::eventlog::test {
@@ -255,6 +259,56 @@ TEST_F(EventLogTest, AFolderThatCannotBeMadeIsToldOnceAndRecordGoesOn) {
     const std::vector<std::string> told = problems.all();
     ASSERT_EQ(told.size(), 1u);
     EXPECT_NE(told.front().find("blocker"), std::string::npos);
+}
+
+TEST_F(EventLogTest, AFullDiskCutsALineToldOnceAndTheNextLinesStartAfresh) {
+    // A file size limit stands in for a full disk: a write past it is cut short, the next one
+    // fails. Run in a child process, whose limit ends with it.
+    const watch::Event e = makeEvent(someTime(), "over");
+    const std::size_t line = formatEventLine(e).size() + 1;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{line + line / 2, RLIM_INFINITY};
+        int status = 0;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            ::_exit(10);
+        }
+        {
+            EventLog log(folder, options());
+            for (int i = 0; i < 3; ++i) {
+                log.record(e);
+            }
+            log.flush();
+            if (log.counts().written != 1 || log.counts().dropped != 2) {
+                status = 11;
+            }
+            // Room again.
+            limit.rlim_cur = RLIM_INFINITY;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            log.record(e);
+            log.flush();
+            if (log.counts().written != 2) {
+                status = 12;
+            }
+        }
+        const std::vector<std::string> told = problems.all();
+        if (told.size() != 1 || told.front().find("disk is full") == std::string::npos) {
+            status = 13;
+        }
+        ::_exit(status);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // The first line and the one after the disk had room again; the cut line between them is
+    // one damaged line, not the end of the next.
+    ReadSummary summary;
+    EXPECT_EQ(readAll(&summary).size(), 2u);
+    EXPECT_EQ(summary.damaged, 1u);
+    EXPECT_EQ(summary.torn, 0u);
 }
 
 TEST_F(EventLogTest, AFullQueueDropsLinesAndSaysSo) {

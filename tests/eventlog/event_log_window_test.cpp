@@ -123,6 +123,14 @@ TEST_F(EventLogWindowTest, FollowsNewLinesAsTheyAreWritten) {
     EXPECT_EQ(w->model->rowCount(), 7);
 }
 
+TEST_F(EventLogWindowTest, FollowsALogThatWasEmptyWhenOpened) {
+    std::filesystem::remove_all(folder);
+    auto w = open();
+    EXPECT_EQ(w->model->rowCount(), 0);
+    add(Clock::now(), "connected", "QX1", "Studio A");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->model->rowCount() == 1; }, 10000));
+}
+
 TEST_F(EventLogWindowTest, ExportsTheFilteredEventsAsCsv) {
     auto w = open();
     choose(*w, w->kindBox, w->kindBox->findText(QStringLiteral("Alarms")));
