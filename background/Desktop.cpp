@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "background/Desktop.h"
 
+#include "background/ActivationToken.h"
 #include "background/TrayStatus.h"
 #include "room/UnitRoom.h"
 
@@ -34,7 +35,7 @@ Desktop::Desktop(DesktopSetup setup, QObject* parent)
     keepWatching_->setCheckable(true);
     keepWatching_->setChecked(settings_.keepWatching);
     connect(keepWatching_, &QAction::toggled, this, &Desktop::keepWatchingToggled);
-    startAtLogin_ = new QAction(QStringLiteral("Start at &login"), this);
+    startAtLogin_ = new QAction(QStringLiteral("Start at lo&gin"), this);
     startAtLogin_->setObjectName(QStringLiteral("STARTATLOGIN"));
     startAtLogin_->setCheckable(true);
     startAtLogin_->setToolTip(
@@ -139,6 +140,12 @@ bool Desktop::mayStartHidden() {
 }
 
 bool Desktop::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == setup_.window && event->type() == QEvent::Paint && !painted_) {
+        // Painted only once the display server shows it (a compositor has configured it).
+        painted_ = true;
+        qCDebug(lcBackground, "main window shown (%s)",
+                qPrintable(QGuiApplication::platformName()));
+    }
     if (watched != setup_.window || event->type() != QEvent::Close) {
         return QObject::eventFilter(watched, event);
     }

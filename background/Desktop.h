@@ -92,6 +92,7 @@ private:
     QAction* keepWatching_ = nullptr;
     QAction* startAtLogin_ = nullptr;
     bool quitting_ = false;
+    bool painted_ = false;
 };
 
 } // namespace qx::background
