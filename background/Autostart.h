@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // "Start at login": the desktop's autostart entry for the window program, which starts it with
-// its window hidden. The entry lives in the user's autostart folder ($XDG_CONFIG_HOME/autostart,
-// by default ~/.config/autostart), is written whole or not at all, and is removed to turn the
-// start off. Qt Core only.
+// its window hidden. On Linux a desktop entry in the user's autostart folder
+// ($XDG_CONFIG_HOME/autostart, by default ~/.config/autostart), written whole or not at all; on
+// Windows a value under the user's "Run" key. Removed to turn the start off. Qt Core only.
 #pragma once
 
 #include <QString>
@@ -20,15 +20,10 @@ struct AutostartEntry {
 // The entry of this program: `demo` names the demo's; `program` is the running binary.
 AutostartEntry autostartEntry(bool demo, const QString& program);
 
-// $XDG_CONFIG_HOME/autostart (an XDG_CONFIG_HOME that is not absolute is ignored, as the XDG
-// rules say), else $HOME/.config/autostart. Empty when neither can be had.
-QString autostartFolder();
+// Where the entry is kept (a file, or a registry value), for messages; empty when nowhere.
 QString autostartPath(const AutostartEntry& entry);
 
-// The text of the entry: the program started with --hidden, quoted as desktop entries require.
-QString autostartText(const AutostartEntry& entry);
-
-// Whether the entry is there and not switched off by the desktop (Hidden=true, or
+// Whether the entry is there and not switched off by the desktop (on Linux Hidden=true, or
 // X-GNOME-Autostart-enabled=false, which the desktops' own settings write).
 bool autostartEnabled(const AutostartEntry& entry);
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // "Start at login" and the kept desktop setting, in a temporary configuration folder.
-#include "background/Autostart.h"
 #include "background/DesktopSettings.h"
+#include "background/linux/XdgAutostart.h"
 
 #include <QDir>
 #include <QFile>
