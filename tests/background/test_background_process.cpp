@@ -123,40 +123,34 @@ protected:
         ASSERT_TRUE(bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
     }
 
-    // An X server of its own, on the first free display from 90.
+    // An X server of its own, on a display it picks itself (and tells on its standard output),
+    // so that tests run side by side never take the same one.
     bool startXvfb(QString& why) {
         const QString xvfb = tool("Xvfb");
         if (xvfb.isEmpty()) {
             why = QStringLiteral("Xvfb is not installed (package xvfb)");
             return false;
         }
-        for (int n = 90 + static_cast<int>(QCoreApplication::applicationPid() % 50); n < 200; ++n) {
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) ||
-                QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n))) {
-                continue;
-            }
-            x_ = std::make_unique<Server>();
-            x_->process.setProgram(xvfb);
-            x_->process.setArguments({QStringLiteral(":%1").arg(n), QStringLiteral("-nolisten"),
-                                      QStringLiteral("tcp"), QStringLiteral("-screen"),
-                                      QStringLiteral("0"), QStringLiteral("1024x768x24")});
-            x_->process.setStandardOutputFile(QProcess::nullDevice());
-            x_->process.setStandardErrorFile(QProcess::nullDevice());
-            x_->process.start();
-            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(n);
-            if (QTest::qWaitFor(
-                    [&] {
-                        return x_->process.state() == QProcess::NotRunning || QFile::exists(socket);
-                    },
-                    kPatienceMs) &&
-                x_->process.state() == QProcess::Running) {
-                display_ = QStringLiteral(":%1").arg(n);
-                return true;
-            }
-            x_->stop(); // another server took the number meanwhile
+        x_ = std::make_unique<Server>();
+        x_->process.setProgram(xvfb);
+        x_->process.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                  QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                                  QStringLiteral("-screen"), QStringLiteral("0"),
+                                  QStringLiteral("1024x768x24")});
+        x_->process.setStandardErrorFile(QProcess::nullDevice());
+        x_->process.start();
+        if (!x_->process.waitForStarted(kPatienceMs) ||
+            !QTest::qWaitFor(
+                [&] {
+                    return x_->process.state() == QProcess::NotRunning || x_->process.canReadLine();
+                },
+                kPatienceMs) ||
+            !x_->process.canReadLine()) {
+            why = QStringLiteral("Xvfb did not start");
+            return false;
         }
-        why = QStringLiteral("no free X display");
-        return false;
+        display_ = QLatin1Char(':') + QString::fromLatin1(x_->process.readLine()).trimmed();
+        return true;
     }
 
     // weston with its headless back end, its socket in the session's private runtime folder.
