@@ -70,8 +70,11 @@ void Desktop::followTray() {
     if (!tray_ && setup_.trayAvailable()) {
         tray_ = std::make_unique<TrayStatus>(
             [room = setup_.room] { return room != nullptr ? trayFactsOf(*room) : TrayFacts{}; });
+        tray_->activeAlarms = alarms_;
         if (setup_.room != nullptr) {
             tray_->follow(*setup_.room);
+        } else {
+            tray_->refresh();
         }
         connect(tray_.get(), &TrayStatus::showRequested, this, [this] {
             if (setup_.show) {
@@ -84,6 +87,20 @@ void Desktop::followTray() {
         // tray), never because its last visible window went: the main window may be hidden
         // while the demo's or the units window is closed.
         QApplication::setQuitOnLastWindowClosed(false);
+    }
+}
+
+void Desktop::setActiveAlarms(std::function<std::vector<QString>()> alarms) {
+    alarms_ = std::move(alarms);
+    if (tray_) {
+        tray_->activeAlarms = alarms_;
+        tray_->refresh();
+    }
+}
+
+void Desktop::alarmsChanged() {
+    if (tray_) {
+        tray_->alarmsChanged();
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -64,6 +65,12 @@ public:
     // When not, says why on the standard error.
     bool mayStartHidden();
 
+    // The alarms raised now, one line each ("silence: Studio B"), for the tray's tooltip and
+    // colour; kept for a tray that comes later. Call alarmsChanged() whenever one is raised or
+    // cleared.
+    void setActiveAlarms(std::function<std::vector<QString>()> alarms);
+    void alarmsChanged();
+
     bool trayInUse() const { return tray_ != nullptr; }
     // Whether a close of the main window hides it now.
     bool hidesOnClose() const;
@@ -89,6 +96,7 @@ private:
     DesktopSettings settings_;
     AutostartEntry autostart_;
     std::unique_ptr<TrayStatus> tray_;
+    std::function<std::vector<QString>()> alarms_;
     QAction* keepWatching_ = nullptr;
     QAction* startAtLogin_ = nullptr;
     bool quitting_ = false;

@@ -132,6 +132,30 @@ TEST_F(DesktopTest, WithATrayAndTheSettingOffClosingQuitsThroughTheProgramsQuit)
     EXPECT_EQ(quits_, 1);
 }
 
+TEST_F(DesktopTest, AlarmsReachATrayThatComesLater) {
+    bool tray = false;
+    DesktopSetup setup;
+    setup.window = &window_;
+    setup.menu = window_.file;
+    setup.trayAvailable = [&tray] { return tray; };
+    setup.settingsPath = dir_.filePath(QStringLiteral("desktop.conf"));
+    Desktop desktop(std::move(setup));
+    std::vector<QString> alarms{QStringLiteral("lost: Studio B")};
+    desktop.setActiveAlarms([&] { return alarms; });
+    desktop.alarmsChanged(); // no tray yet: nothing to tell
+    ASSERT_EQ(desktop.tray(), nullptr);
+
+    // The tray host came after the program: taken when the menu is next opened.
+    tray = true;
+    emit window_.file->aboutToShow();
+    ASSERT_NE(desktop.tray(), nullptr);
+    EXPECT_TRUE(desktop.tray()->alarming());
+    EXPECT_TRUE(desktop.keepWatchingAction()->isEnabled());
+    alarms.clear();
+    desktop.alarmsChanged();
+    EXPECT_FALSE(desktop.tray()->alarming());
+}
+
 TEST_F(DesktopTest, TheSettingIsKeptAndReadBack) {
     {
         auto desktop = make(true);
