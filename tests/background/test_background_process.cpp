@@ -155,6 +155,13 @@ protected:
 
     // weston with its headless back end, its socket in the session's private runtime folder.
     bool startWeston(QString& why) {
+#if defined(__SANITIZE_THREAD__)
+        // Its locks are half seen by the sanitizer (taken inside libraries it does not watch,
+        // released through ones it does), which it reports as misuse on every window.
+        why = QStringLiteral("Qt's Wayland client is not built for ThreadSanitizer; the Wayland "
+                             "runs are made by the other presets");
+        return false;
+#endif
         const QString weston = tool("weston");
         if (weston.isEmpty()) {
             why = QStringLiteral("weston is not installed (package weston)");
@@ -222,14 +229,22 @@ protected:
         return env;
     }
 
-    // Qt is not built for ThreadSanitizer: heap calls made by Qt's own code are left out.
+    // Qt is not built for ThreadSanitizer: heap calls made by Qt's own code are left out, and so
+    // are the D-Bus library the tray icon speaks through (from Qt's D-Bus thread) and GLib's
+    // event loop, which Qt's X11 and Wayland plugins run on (its wake-up descriptor is made on
+    // one thread and written on another), and Qt's X11 plugin, whose event reader thread hands
+    // events over under Qt's own locks.
     QString threadSanitizerSuppressions() const {
         const QString path = session_.filePath(QStringLiteral("tsan.supp"));
         QFile file(path);
         if (!file.exists() && file.open(QIODevice::WriteOnly)) {
             file.write("called_from_lib:libQt6Core.so.6\n"
                        "called_from_lib:libQt6Gui.so.6\n"
-                       "called_from_lib:libQt6DBus.so.6\n");
+                       "called_from_lib:libQt6DBus.so.6\n"
+                       "called_from_lib:libdbus-1.so.3\n"
+                       "race:libdbus-1.so.3\n"
+                       "called_from_lib:libglib-2.0.so.0\n"
+                       "race:libQt6XcbQpa.so.6\n");
         }
         return path;
     }
@@ -296,6 +311,13 @@ protected:
                                kPatienceMs) &&
                copy.state() == QProcess::Running;
     }
+    // The end of the desktop session, for a copy still running (never a signal to pid 0, which
+    // would reach the test itself).
+    static void endSession(QProcess& copy) {
+        if (copy.state() == QProcess::Running && copy.processId() > 0) {
+            ::kill(static_cast<pid_t>(copy.processId()), SIGTERM);
+        }
+    }
     // Waits for the copy to end on its own with status 0.
     static bool endsCleanly(QProcess& copy) {
         return QTest::qWaitFor([&] { return copy.state() == QProcess::NotRunning; }, kPatienceMs) &&
@@ -356,7 +378,7 @@ protected:
             },
             kPatienceMs))
             << tip.toStdString();
-        ::kill(static_cast<pid_t>(copy.processId()), SIGTERM);
+        endSession(copy);
         EXPECT_TRUE(endsCleanly(copy)) << errorsOf(0).toStdString();
     }
 
@@ -401,7 +423,7 @@ TEST_F(BackgroundProcess, WithoutATrayHiddenStartShowsTheWindowAndSaysWhy) {
         << errorsOf(0).toStdString();
     // Shown: the link comes up at the window's first activation.
     ASSERT_TRUE(waitUntilConnected(copy)) << errorsOf(0).toStdString();
-    ::kill(static_cast<pid_t>(copy.processId()), SIGTERM);
+    endSession(copy);
     EXPECT_TRUE(endsCleanly(copy)) << errorsOf(0).toStdString();
 }
 
@@ -420,7 +442,7 @@ TEST_F(BackgroundProcess, HiddenStartWithATrayBringsTheLinkUpAndALaterCopyShowsT
     EXPECT_TRUE(endsCleanly(later)) << errorsOf(1).toStdString();
     EXPECT_TRUE(waitForError(0, QStringLiteral("activation token \"token-of-the-later-start\"")))
         << errorsOf(0).toStdString();
-    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    endSession(first);
     EXPECT_TRUE(endsCleanly(first)) << errorsOf(0).toStdString();
 }
 
@@ -440,7 +462,7 @@ TEST_F(BackgroundProcess, UnderWaylandTheWindowShowsAndALaterCopyRaisesItWithIts
     EXPECT_TRUE(
         waitForError(0, QStringLiteral("activation token \"wl-tok-1\", startup id \"id_TIME5\"")))
         << errorsOf(0).toStdString();
-    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    endSession(first);
     EXPECT_TRUE(endsCleanly(first)) << errorsOf(0).toStdString();
 }
 
@@ -562,7 +584,7 @@ TEST_F(BackgroundProcess, WithATrayClosingHidesTheWindowAndTheProgramWatchesOn) 
     EXPECT_TRUE(QTest::qWaitFor([&] { return x.viewable(kMainTitle) != 0; }, kPatienceMs));
 
     // The end of the session ends it as the window's quit does.
-    ::kill(static_cast<pid_t>(copy.processId()), SIGTERM);
+    endSession(copy);
     EXPECT_TRUE(endsCleanly(copy)) << errorsOf(0).toStdString();
 }
 #endif
