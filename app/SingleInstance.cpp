@@ -19,6 +19,8 @@ constexpr int kAttempts = 20;
 constexpr int kConnectTimeoutMs = 250;
 constexpr int kPauseMs = 50;
 constexpr int kWriteTimeoutMs = 1000;
+// How long the rest of a show request that came in pieces may take.
+constexpr int kRestOfRequestMs = 3000;
 // How often the first copy looks whether it still listens.
 constexpr int kRelistenMs = 2000;
 } // namespace
@@ -62,6 +64,11 @@ SingleInstance::SingleInstance(const QString& key, const QString& folder, QObjec
                     emit activationRequested(QString::fromStdString(request->activationToken),
                                              QString::fromStdString(request->startupId));
                 } else if (mayBeShowRequest(bytes)) {
+                    // The rest is given a moment, not a connection held for ever.
+                    if (first) {
+                        QTimer::singleShot(kRestOfRequestMs, peer,
+                                           [peer] { peer->disconnectFromServer(); });
+                    }
                     return;
                 }
                 peer->disconnectFromServer();

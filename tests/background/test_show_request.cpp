@@ -112,6 +112,21 @@ TEST_F(ShowRequestDelivery, ARequestInPiecesIsReadWhole) {
     EXPECT_EQ(raised.at(0).at(0).toString(), QStringLiteral("split-token"));
 }
 
+TEST_F(ShowRequestDelivery, ARequestNeverFinishedDoesNotHoldTheConnection) {
+    SingleInstance first(key_, dir_.path());
+    ASSERT_EQ(first.claim(), SingleInstance::Outcome::First);
+    QSignalSpy raised(&first, &SingleInstance::activationRequested);
+
+    QLocalSocket peer;
+    peer.connectToServer(first.serverPath());
+    ASSERT_TRUE(peer.waitForConnected(3000));
+    peer.write("xdg-activation-token never-ended");
+    ASSERT_TRUE(peer.waitForBytesWritten(3000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return peer.state() == QLocalSocket::UnconnectedState; }, 20000));
+    EXPECT_EQ(raised.count(), 0);
+}
+
 TEST_F(ShowRequestDelivery, AnythingElseIsNoShowRequest) {
     SingleInstance first(key_, dir_.path());
     ASSERT_EQ(first.claim(), SingleInstance::Outcome::First);
