@@ -10,6 +10,8 @@
 #include "app/QuitOnSignal.h"
 #include "app/QuitWhenIdle.h"
 #include "app/SingleInstance.h"
+#include "background/ActivationToken.h"
+#include "background/Desktop.h"
 #include "cli/UnitLock.h"
 #include "cli/UserRuntime.h"
 #include "cli/WindowCliService.h"
@@ -413,7 +415,10 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     instance.connections().refusal = cli::WindowCliService::tooManyConnections();
 
     QObject::connect(&instance, &SingleInstance::activationRequested, &mainWindow,
-                     [&mainWindow] { bringForward(mainWindow); });
+                     [&mainWindow](const QString& token, const QString& startupId) {
+                         background::useActivationToken(token, startupId);
+                         bringForward(mainWindow);
+                     });
 
     // An activation that asked for the link while the unit lock was elsewhere.
     bool linkWanted = false;
@@ -555,11 +560,31 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         takeUnit();
     }
 
-    mainWindow.show();
-    // Ask for activation too: the link comes up when the window is first activated, and without
-    // a window manager (or with focus-stealing prevention) a new window may otherwise wait for
-    // the operator's first click.
-    mainWindow.activateWindow();
+    // In the background: the tray icon, "Keep watching when the window is closed" and "Start at
+    // login" in the File menu. Quitting from the tray or by a stop signal goes the way of the
+    // window's quit, and lets the main window's close through.
+    background::Desktop desktop({.window = &mainWindow,
+                                 .menu = mainWindow.N4,
+                                 .before = mainWindow.FCLOSE,
+                                 .room = &room,
+                                 .demo = options.demo,
+                                 .show = [&mainWindow] { bringForward(mainWindow); },
+                                 .quit = [&quit] { quit.request(); }});
+    endTheSession = [&desktop] { desktop.requestQuit(); };
+    if (endOfSessionBeforeStart) {
+        desktop.letCloseThrough();
+    }
+    // Hidden (with a tray to bring it back): the link comes up now, not at the window's first
+    // activation.
+    if (options.hidden && desktop.mayStartHidden()) {
+        QTimer::singleShot(0, &mainWindow, bringUpLink);
+    } else {
+        mainWindow.show();
+        // Ask for activation too: the link comes up when the window is first activated, and
+        // without a window manager (or with focus-stealing prevention) a new window may
+        // otherwise wait for the operator's first click.
+        mainWindow.activateWindow();
+    }
     const int result = app.exec();
     // The handlers go back before the teardown, so a second signal during a slow one ends the
     // process the usual way.

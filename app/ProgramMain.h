@@ -16,6 +16,9 @@ struct ProgramOptions {
     bool demo = false;
     // The demo's virtual units plugged in at start (1 to 15).
     int demoUnits = 1;
+    // "--hidden": starts with the window hidden and the link up, where a tray can bring the
+    // window back (at login); shown anyway where there is none.
+    bool hidden = false;
 };
 
 int runProgram(int argc, char** argv, const ProgramOptions& options);

@@ -7,15 +7,20 @@
 #include <QLocalSocket>
 #include <QThread>
 
+#include <memory>
+#include <optional>
+#include <string_view>
+
 namespace qx {
 
 namespace {
-const QByteArray kShowRequest = "show\n";
 // A later copy tries this often, a connect timeout and a pause apart (about six seconds).
 constexpr int kAttempts = 20;
 constexpr int kConnectTimeoutMs = 250;
 constexpr int kPauseMs = 50;
 constexpr int kWriteTimeoutMs = 1000;
+// How long the rest of a show request that came in pieces may take.
+constexpr int kRestOfRequestMs = 3000;
 // How often the first copy looks whether it still listens.
 constexpr int kRelistenMs = 2000;
 } // namespace
@@ -28,23 +33,43 @@ QString SingleInstance::lockFileName(const QString& key, const QString& folder) 
     return QDir(folder).filePath(key + QStringLiteral(".lock"));
 }
 
+ShowRequest SingleInstance::showRequestFromEnvironment() {
+    return {qEnvironmentVariable("XDG_ACTIVATION_TOKEN").toStdString(),
+            qEnvironmentVariable("DESKTOP_STARTUP_ID").toStdString()};
+}
+
 SingleInstance::SingleInstance(const QString& key, const QString& folder, QObject* parent)
-    : QObject(parent), name_(endpointName(key, folder)), lockName_(lockFileName(key, folder)) {
+    : QObject(parent), showRequest(showRequestFromEnvironment()), name_(endpointName(key, folder)),
+      lockName_(lockFileName(key, folder)) {
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* peer = server_.nextPendingConnection()) {
             if (!connections_.admit(peer)) {
                 continue;
             }
-            connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
+            // A show request with its tokens may come in more than one piece: what came so far
+            // waits in the peer's buffer until its show line is there.
+            auto received = std::make_shared<QByteArray>();
+            connect(peer, &QLocalSocket::readyRead, this, [this, peer, received] {
                 connections_.heard(peer);
-                const QByteArray received = peer->readAll();
-                if (takeConnection && takeConnection(peer, received)) {
+                const bool first = received->isEmpty();
+                received->append(peer->readAll());
+                if (first && takeConnection && takeConnection(peer, *received)) {
                     disconnect(peer, &QLocalSocket::readyRead, this, nullptr);
                     return;
                 }
-                if (received.contains(kShowRequest)) {
-                    emit activationRequested();
+                const std::string_view bytes(received->constData(),
+                                             static_cast<std::size_t>(received->size()));
+                if (const std::optional<ShowRequest> request = decodeShowRequest(bytes)) {
+                    emit activationRequested(QString::fromStdString(request->activationToken),
+                                             QString::fromStdString(request->startupId));
+                } else if (mayBeShowRequest(bytes)) {
+                    // The rest is given a moment, not a connection held for ever.
+                    if (first) {
+                        QTimer::singleShot(kRestOfRequestMs, peer,
+                                           [peer] { peer->disconnectFromServer(); });
+                    }
+                    return;
                 }
                 peer->disconnectFromServer();
             });
@@ -115,7 +140,7 @@ bool SingleInstance::deliverShowRequest() {
             error_ = QStringLiteral("\"%1\" is another user's; nothing sent there").arg(name_);
             return false;
         }
-        socket.write(kShowRequest);
+        socket.write(QByteArray::fromStdString(encodeShowRequest(showRequest)));
         // Written into the connection means the first copy reads it; anything less is tried
         // again.
         while (socket.bytesToWrite() > 0) {

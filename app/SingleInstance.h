@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/ConnectionLimits.h"
+#include "app/ShowRequest.h"
 
 #include <QLocalServer>
 #include <QLockFile>
@@ -55,9 +56,15 @@ public:
     // What the first copy allows the connections it accepts.
     ConnectionLimits& connections() { return connections_; }
 
+    // What a later copy sends with its show request: by default the activation tokens this
+    // process was started with (showRequestFromEnvironment()).
+    ShowRequest showRequest;
+    static ShowRequest showRequestFromEnvironment();
+
 signals:
-    // A later copy asked this one to show itself.
-    void activationRequested();
+    // A later copy asked this one to show itself, passing the activation tokens it was given
+    // (empty when it had none, or came from a version that sends none).
+    void activationRequested(const QString& activationToken, const QString& startupId);
 
 private:
     void listen();

@@ -10,9 +10,14 @@
 int main(int argc, char** argv) {
     qx::ProgramOptions options;
     options.demo = true;
-    // "--units N": several virtual units from the start. Taken out before Qt sees the rest.
+    // "--units N": several virtual units from the start; "--hidden": the window stays hidden (a
+    // start at login). Taken out before Qt sees the rest.
     std::vector<char*> rest;
     for (int i = 0; i < argc; ++i) {
+        if (i > 0 && std::strcmp(argv[i], "--hidden") == 0) {
+            options.hidden = true;
+            continue;
+        }
         if (std::strcmp(argv[i], "--units") == 0) {
             char* end = nullptr;
             const long n = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : 0;
