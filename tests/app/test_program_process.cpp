@@ -114,7 +114,9 @@ protected:
         for (const char* name : {"QX77ZT_RUNTIME_DIR", "XDG_RUNTIME_DIR", "TMPDIR", "HOME"}) {
             env.insert(QLatin1String(name), session_.path());
         }
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
+        // A desktop's launch tokens would ride along with a later copy's show request.
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME",
+                                 "XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
             env.remove(QLatin1String(name));
         }
         // Read by a program built with ThreadSanitizer only.
