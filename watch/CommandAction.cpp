@@ -2,12 +2,10 @@
 #include "watch/CommandAction.h"
 
 #include "watch/AlarmConfig.h"
+#include "watch/ProcessGroup.h"
 
 #include <QProcess>
 #include <QTimer>
-
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -21,17 +19,6 @@ struct CommandAction::Running {
     bool killed = false;
     qint64 group = 0;
 };
-
-namespace {
-
-void killGroup(qint64 group) {
-    // The command leads a process group of its own: a script's children go with it.
-    if (group > 0) {
-        ::kill(static_cast<pid_t>(-group), SIGKILL);
-    }
-}
-
-} // namespace
 
 CommandAction::CommandAction(Failure failed, QObject* parent)
     : QObject(parent), failed_(std::move(failed)) {}
@@ -80,7 +67,7 @@ void CommandAction::run(const std::vector<std::string>& words, Millis limit,
     p->setStandardInputFile(QProcess::nullDevice());
     p->setStandardOutputFile(QProcess::nullDevice());
     p->setStandardErrorFile(QProcess::nullDevice());
-    p->setChildProcessModifier([] { ::setpgid(0, 0); });
+    leadOwnGroup(*p);
     r->limit = new QTimer(p);
     r->limit->setSingleShot(true);
     connect(r->limit, &QTimer::timeout, this, [r] {
