@@ -17,6 +17,7 @@
 #include "cli/WindowCliService.h"
 #include "diag/DiagnosticsReport.h"
 #include "diag/DiagnosticsWindow.h"
+#include "eventlog/EventLogWindow.h"
 #include "levels/LevelMeters.h"
 #include "link/EmbeddedImage.h"
 #include "link/USB.h"
@@ -31,6 +32,9 @@
 #include "units/UnitsWindow.h"
 #include "update/Dialogs.h"
 #include "update/uu.h"
+#include "watch/AlarmConfig.h"
+#include "watch/AlarmsDialog.h"
+#include "watch/WatchKeeper.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -384,6 +388,44 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         // Told once the device change that connected the unit has been followed.
         Qt::QueuedConnection);
 
+    // Keeping watch while this program drives the units: the alarms (alarms.conf, "Alarms…"),
+    // the event log ("Event log"), the notices and the operator's command. Declared after the
+    // room, which it watches; the watch itself starts with the links (below), so that alarms a
+    // monitor raised are taken over only once the monitor has let go of the units.
+    watch::WatchKeeper keeper(
+        {kept.folder(),
+         watch::alarmConfigPathFromEnvironment(options.demo ? "qx77zt-demo" : "qx77zt"), "window"});
+    QObject::connect(
+        &keeper, &watch::WatchKeeper::problem, &mainWindow,
+        [&](const QString& text) {
+            dialogs.message(&mainWindow, Dialogs::Icon::Warning, QStringLiteral("QX-77ZT"), text,
+                            QMessageBox::Ok);
+        },
+        // Not from inside the watch's own work.
+        Qt::QueuedConnection);
+    auto* alarmsAction = new QAction(QStringLiteral("&Alarms…"), &mainWindow);
+    alarmsAction->setObjectName(QStringLiteral("ALARMS"));
+    mainWindow.N4->insertAction(mainWindow.FCLOSE, alarmsAction);
+    QObject::connect(alarmsAction, &QAction::triggered, &mainWindow, [&] {
+        watch::AlarmsDialog dialog(keeper.configFile(), &mainWindow);
+        QObject::connect(&dialog, &watch::AlarmsDialog::saved, &keeper,
+                         [&keeper] { keeper.reloadConfig(); });
+        dialog.exec();
+    });
+    std::unique_ptr<eventlog::EventLogWindow> eventLogWindow;
+    auto* eventLogAction = new QAction(QStringLiteral("&Event log"), &mainWindow);
+    eventLogAction->setObjectName(QStringLiteral("EVENTLOG"));
+    eventLogAction->setEnabled(!keeper.logFolder().empty());
+    mainWindow.N4->insertAction(mainWindow.FCLOSE, eventLogAction);
+    QObject::connect(eventLogAction, &QAction::triggered, &mainWindow, [&] {
+        if (!eventLogWindow) {
+            eventLogWindow = std::make_unique<eventlog::EventLogWindow>(keeper.logFolder());
+        }
+        eventLogWindow->show();
+        eventLogWindow->raise();
+        eventLogWindow->activateWindow();
+    });
+
     // qx77zt's requests run on the link of the unit they name. Declared after the room, so that
     // requests still running end before the links do.
     cli::WindowCliService commands([&] {
@@ -433,6 +475,9 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
                             QMessageBox::Ok | QMessageBox::Cancel);
             mainWindow.close();
             return;
+        }
+        if (keeper.watch() == nullptr) {
+            keeper.watchRoom(&room);
         }
         if (options.demo && !demoWindow && bench != nullptr) {
             demoWindow = std::make_unique<DemoControlWindow>(*bench);
@@ -571,6 +616,18 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
                                  .show = [&mainWindow] { bringForward(mainWindow); },
                                  .quit = [&quit] { quit.request(); }});
     endTheSession = [&desktop] { desktop.requestQuit(); };
+    desktop.setActiveAlarms([&keeper] {
+        std::vector<QString> lines;
+        if (const watch::UnitWatch* w = keeper.watch()) {
+            for (const watch::ActiveAlarm& a : w->activeAlarms()) {
+                lines.push_back(QString::fromUtf8(watch::alarmWord(a.kind)) + QStringLiteral(": ") +
+                                QString::fromStdString(a.name));
+            }
+        }
+        return lines;
+    });
+    QObject::connect(&keeper, &watch::WatchKeeper::alarmsChanged, &desktop,
+                     &background::Desktop::alarmsChanged);
     if (endOfSessionBeforeStart) {
         desktop.letCloseThrough();
     }
@@ -591,6 +648,7 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     endOfSession.reset();
     demoWindow.reset();
     unitsWindow.close();
+    eventLogWindow.reset();
     return result;
 }
 

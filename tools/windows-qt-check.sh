@@ -37,7 +37,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/tools/windows-qt/to
 # The libraries, then the program's own objects (its link step is the one thing left out).
 targets=(qx_program qx_app_support qx_single_instance qx_panel qx_update_window qx_diag_window
     qx_cli_service qx_level_widgets qx_controls qx_embedded_qt_image qx_virtual_unit
-    qx_background qx_background_core)
+    qx_background qx_background_core qx_watch qx_watch_keeper qx_watch_widgets qx_eventlog_window)
 objects=(app/CMakeFiles/QX_77ZT.dir/main.cpp.obj
     app/CMakeFiles/QX_77ZT.dir/QX_77ZT_hid/qrc_hid.cpp.obj
     app/CMakeFiles/QX_77ZT.dir/QX_77ZT_autogen/mocs_compilation.cpp.obj)
