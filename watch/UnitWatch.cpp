@@ -385,7 +385,10 @@ void UnitWatch::act(int index, const AlarmTransition& t, const AlarmRules& rules
         e.numbers.emplace_back("level", rules.silenceLevelDb);
     }
     if (t.raised) {
-        e.numbers.emplace_back("after-s", duration_cast<duration<double>>(t.at - t.since).count());
+        // To the millisecond, as the log keeps times.
+        e.numbers.emplace_back(
+            "after-s",
+            static_cast<double>(duration_cast<milliseconds>(t.at - t.since).count()) / 1000.0);
     }
     sink_.record(e);
 
