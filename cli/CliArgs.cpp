@@ -20,7 +20,7 @@ struct CommandInfo {
     std::string_view description;
 };
 
-constexpr std::array<CommandInfo, 11> kCommands = {{
+constexpr std::array<CommandInfo, 12> kCommands = {{
     {Command::List, "list", 0, 0, "qx77zt list [--json] [--serial S]",
      "Lists every unit found: device node, serial number, version, normal or boot mode,\n"
      "whether this user may open it (and if not, why), and its label when it has one."},
@@ -67,6 +67,13 @@ constexpr std::array<CommandInfo, 11> kCommands = {{
      "its HID library, the kernel, hidraw, udev and the unit's rule, whether this user may open\n"
      "the unit, and every device the library lists. Made by this process, so without the\n"
      "window's link counters."},
+    {Command::Monitor, "monitor", 0, 0, "qx77zt monitor",
+     "Runs without a window: drives every unit, answers qx77zt's requests as the window\n"
+     "program does, and keeps watching until ended (SIGTERM, SIGINT, SIGHUP; a firmware\n"
+     "transfer under way is finished first). One monitor runs per user; a second one leaves\n"
+     "with status 1. When the window program starts, the monitor hands the units over to it\n"
+     "and takes them back when the window program ends. As a systemd user service:\n"
+     "  systemctl --user enable --now qx77zt-monitor"},
 }};
 
 const CommandInfo* infoOf(Command command) {
@@ -99,12 +106,12 @@ std::string_view commandName(Command command) {
 }
 
 bool takesSerial(Command command) {
-    return command != Command::None && command != Command::Diag;
+    return command != Command::None && command != Command::Diag && command != Command::Monitor;
 }
 
 bool needsOneUnit(Command command) {
     return command != Command::None && command != Command::List && command != Command::Status &&
-           command != Command::Diag;
+           command != Command::Diag && command != Command::Monitor;
 }
 
 bool needsBootMode(Command command) {
@@ -113,7 +120,7 @@ bool needsBootMode(Command command) {
 
 bool needsNormalMode(Command command) {
     return command != Command::None && command != Command::List && command != Command::Diag &&
-           command != Command::Label && !needsBootMode(command);
+           command != Command::Label && command != Command::Monitor && !needsBootMode(command);
 }
 
 ParsedArgs parseArgs(const std::vector<std::string>& args) {
@@ -278,7 +285,8 @@ std::string usageText(Command command) {
             text += "\n--serial S chooses the unit with serial number S when several are plugged "
                     "in;\nS may also be where it is plugged in (its device node) or its label.\n";
         }
-        if (command != Command::List && command != Command::Diag && command != Command::Label) {
+        if (command != Command::List && command != Command::Diag && command != Command::Label &&
+            command != Command::Monitor) {
             text += "--demo sends the request to the running demo program instead of a unit.\n";
         }
         return text;

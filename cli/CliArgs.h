@@ -22,7 +22,9 @@ enum class Command {
     Update,
     Reset,
     Label,
-    Diag
+    Diag,
+    // Runs the headless monitor (read by the program's entry, never handed over).
+    Monitor
 };
 
 // Exit statuses, as the manual page lists them.

@@ -94,6 +94,7 @@ public:
         case Command::List:
         case Command::Label:
         case Command::Diag:
+        case Command::Monitor:
         case Command::None:
             break;
         }

@@ -147,7 +147,8 @@ private:
         }
         const CliRequest& r = *parsed.request;
         if (r.help || r.command == Command::List || r.command == Command::Diag ||
-            r.command == Command::Label || r.command == Command::None) {
+            r.command == Command::Label || r.command == Command::None ||
+            r.command == Command::Monitor) {
             write(true, "qx77zt: the window program runs only commands for its unit\n");
             finish(kExitUsage);
             return;

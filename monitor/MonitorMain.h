@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// `qx77zt monitor`: the headless monitor as a program, in a terminal or as a systemd user service.
+#pragma once
+
+#include "monitor/MonitorHooks.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qx::monitor {
+
+struct MonitorArgs {
+    // Over the demo's virtual units (a build that carries the virtual HID library only).
+    bool demo = false;
+    // The virtual units plugged in at start (--units N, 1 to 15; the demo only).
+    int units = 1;
+};
+
+struct ParsedMonitorArgs {
+    // Whether the command line asks for the monitor (and not for its --help, which the command
+    // line's own parser answers).
+    bool monitor = false;
+    std::optional<MonitorArgs> args; // when `monitor`; nullopt: refused, see error
+    std::string error;
+};
+
+// `args` without the program name.
+ParsedMonitorArgs parseMonitorArgs(const std::vector<std::string>& args);
+
+struct MonitorOptions {
+    MonitorArgs args;
+    // Whether this build carries the virtual HID library (and so runs only the demo's monitor).
+    bool virtualLibrary = false;
+    MonitorHooks hooks;
+};
+
+// Runs the monitor until a stop signal; returns the exit status (1 when another monitor runs or
+// the HID library cannot be had). Makes the application object itself; the stop signals must
+// not be blocked.
+int runMonitor(int argc, char** argv, const MonitorOptions& options);
+
+} // namespace qx::monitor
