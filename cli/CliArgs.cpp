@@ -301,6 +301,12 @@ std::string usageText(Command command) {
                        "the unit itself.\n\nCommands:\n";
 #endif
     for (const CommandInfo& c : kCommands) {
+#ifdef _WIN32
+        // No monitor is built for Windows yet.
+        if (c.command == Command::Monitor) {
+            continue;
+        }
+#endif
         text += "  " + std::string(c.synopsis) + "\n";
     }
     text += "\nqx77zt COMMAND --help describes a command.\n"

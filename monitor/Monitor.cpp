@@ -302,6 +302,7 @@ bool Monitor::startUnits() {
     service_ = std::make_unique<cli::WindowCliService>(
         [this, &room] { return cli::roomUnits(room, answers_); });
     service_->journal = &journal_;
+    service_->program = "the monitor";
     if (setup_.hooks.started) {
         setup_.hooks.started(room);
     }
@@ -380,7 +381,14 @@ void Monitor::setState(State state) {
     }
 }
 
-void Monitor::note(const std::string& text) {
+void Monitor::note(const std::string& given) {
+    // Names come from the devices too: no control character reaches a terminal.
+    std::string text = given;
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
     if (setup_.hooks.log) {
         setup_.hooks.log(text);
     } else {

@@ -46,9 +46,15 @@ std::function<void(LoadedLibrary&)> demoUnits(int count) {
 ParsedMonitorArgs parseMonitorArgs(const std::vector<std::string>& args) {
     ParsedMonitorArgs parsed;
     bool commandSeen = false;
-    for (const std::string& a : args) {
-        if (a == "--help" || a == "-h" || a == "--version" || a == "help") {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h" || a == "--version" || a == "help" || a == "--") {
             return {};
+        }
+        // The value of another command's option is no command (a unit labelled "monitor").
+        if (!commandSeen && (a == "--serial" || a == "--profile")) {
+            ++i;
+            continue;
         }
         if (!commandSeen && !a.starts_with("-")) {
             if (a != "monitor") {
@@ -137,12 +143,44 @@ int runMonitor(int argc, char** argv, const MonitorOptions& options) {
     }
     setup.stateFolder = state::stateFolderFromEnvironment(
         options.args.demo ? "qx77zt-demo" : state::kProgramFolder);
-    setup.hooks = options.hooks;
+    // Made only once the monitor is known to be the user's one, but before it starts.
+    MonitorHooks hooks;
+    setup.hooks.started = [&hooks](room::UnitRoom& room) {
+        if (hooks.started) {
+            hooks.started(room);
+        }
+    };
+    setup.hooks.beforeRelease = [&hooks] {
+        if (hooks.beforeRelease) {
+            hooks.beforeRelease();
+        }
+    };
+    setup.hooks.afterTake = [&hooks] {
+        if (hooks.afterTake) {
+            hooks.afterTake();
+        }
+    };
+    setup.hooks.stopping = [&hooks] {
+        if (hooks.stopping) {
+            hooks.stopping();
+        }
+    };
+    setup.hooks.log = [&hooks](const std::string& text) {
+        if (hooks.log) {
+            hooks.log(text);
+        } else {
+            std::fprintf(stderr, "qx77zt monitor: %s\n", text.c_str());
+            std::fflush(stderr);
+        }
+    };
 
     Monitor monitor(setup);
     if (!monitor.claim()) {
         std::fprintf(stderr, "qx77zt: %s\n", monitor.error().toLocal8Bit().constData());
         return 1;
+    }
+    if (options.makeHooks) {
+        hooks = options.makeHooks(setup.stateFolder);
     }
     QObject::connect(&endOfSession, &QuitOnSignal::received, &monitor, &Monitor::stop);
     QObject::connect(&monitor, &Monitor::stopped, &app,

@@ -4,6 +4,8 @@
 
 #include "monitor/MonitorHooks.h"
 
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,7 +34,11 @@ struct MonitorOptions {
     MonitorArgs args;
     // Whether this build carries the virtual HID library (and so runs only the demo's monitor).
     bool virtualLibrary = false;
-    MonitorHooks hooks;
+    // Gives the hooks (the alarms, the event log), called once the application object exists and
+    // this is the user's one monitor, before the units are taken; what they hold is kept until
+    // runMonitor() returns. `stateFolder` is the monitor's ($XDG_STATE_HOME/qx77zt, the demo's
+    // qx77zt-demo). Empty: no hooks.
+    std::function<MonitorHooks(const std::filesystem::path& stateFolder)> makeHooks;
 };
 
 // Runs the monitor until a stop signal; returns the exit status (1 when another monitor runs or

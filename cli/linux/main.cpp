@@ -120,23 +120,25 @@ int main(int argc, char** argv) {
     env.lockDir = place.path;
     // A program of the given instance key (the window program, or the demo for --demo) is asked
     // through its socket in that folder.
-    const auto handToProgram = [&place](const char* key) {
-        return [&place, key](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
-                             std::stop_token token) -> std::optional<int> {
-            if (place.path.empty()) {
-                return std::nullopt;
-            }
-            return qx::cli::handToWindow(
-                qx::SingleInstance::endpointName(QString::fromLatin1(key),
-                                                 QString::fromStdString(place.path)),
-                request, output, token);
-        };
+    const auto handToProgram = [&place](const char* key,
+                                        const char* program = "the window program") {
+        return
+            [&place, key, program](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
+                                   std::stop_token token) -> std::optional<int> {
+                if (place.path.empty()) {
+                    return std::nullopt;
+                }
+                return qx::cli::handToWindow(
+                    qx::SingleInstance::endpointName(QString::fromLatin1(key),
+                                                     QString::fromStdString(place.path)),
+                    request, output, token, program);
+            };
     };
 #ifdef QX_MONITOR
     // The window program when it runs, else the monitor (which lets go of the units while the
     // window program runs, and stops listening meanwhile).
     const auto windowOrMonitor = [&handToProgram](const char* window, const char* monitor) {
-        return [window = handToProgram(window), monitor = handToProgram(monitor)](
+        return [window = handToProgram(window), monitor = handToProgram(monitor, "the monitor")](
                    const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
                    std::stop_token token) -> std::optional<int> {
             if (const std::optional<int> status = window(request, output, token)) {

@@ -7,6 +7,7 @@
 #include "link/EmbeddedImage.h"
 #include "monitor/Monitor.h"
 #include "monitor/MonitorClient.h"
+#include "monitor/MonitorMain.h"
 #include "monitor/MonitorProtocol.h"
 #include "room/UnitRoom.h"
 #include "unit/VirtualBench.h"
@@ -220,6 +221,54 @@ TEST_F(MonitorHandOver, ASecondMonitorOfTheUserIsRefused) {
     EXPECT_TRUE(second.error().contains(QLatin1String("a monitor already runs")))
         << second.error().toStdString();
     EXPECT_TRUE(endpointListens());
+}
+
+// Which command lines run the monitor (the rest go to the command line's own parser, --help
+// included), and what the monitor refuses.
+struct ArgsCase {
+    std::vector<std::string> args;
+    bool monitor;
+    bool refused;
+    bool demo;
+    int units;
+};
+
+TEST(MonitorArgs, OnlyTheMonitorCommandRunsIt) {
+    const ArgsCase cases[] = {
+        {{"monitor"}, true, false, false, 1},
+        {{"--demo", "monitor", "--units", "4"}, true, false, true, 4},
+        {{"monitor", "--demo", "--units=15"}, true, false, true, 15},
+        {{"monitor", "--help"}, false, false, false, 1},
+        {{"help", "monitor"}, false, false, false, 1},
+        {{"status", "--watch"}, false, false, false, 1},
+        {{"--serial", "monitor", "get"}, false, false, false, 1},
+        {{"label", "--", "monitor"}, false, false, false, 1},
+        {{}, false, false, false, 1},
+        {{"monitor", "--units", "2"}, true, true, false, 1},
+        {{"monitor", "--demo", "--units", "0"}, true, true, true, 1},
+        {{"monitor", "--demo", "--units=16"}, true, true, true, 1},
+        {{"monitor", "--demo", "--units", "2x"}, true, true, true, 1},
+        {{"monitor", "--demo", "--units"}, true, true, true, 1},
+        {{"monitor", "--json"}, true, true, false, 1},
+        {{"monitor", "now"}, true, true, false, 1},
+    };
+    for (const ArgsCase& c : cases) {
+        std::string line;
+        for (const std::string& a : c.args) {
+            line += a + " ";
+        }
+        const ParsedMonitorArgs parsed = parseMonitorArgs(c.args);
+        EXPECT_EQ(parsed.monitor, c.monitor) << line;
+        if (!c.monitor) {
+            continue;
+        }
+        EXPECT_EQ(!parsed.args, c.refused) << line;
+        EXPECT_EQ(parsed.error.empty(), !c.refused) << line << parsed.error;
+        if (parsed.args) {
+            EXPECT_EQ(parsed.args->demo, c.demo) << line;
+            EXPECT_EQ(parsed.args->units, c.units) << line;
+        }
+    }
 }
 
 } // namespace
