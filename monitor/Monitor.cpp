@@ -66,6 +66,14 @@ Monitor::Monitor(MonitorSetup setup, QObject* parent)
     limits_->refusal = cli::WindowCliService::tooManyConnections();
     lockRetry_.setSingleShot(true);
     connect(&lockRetry_, &QTimer::timeout, this, &Monitor::take);
+    // The server closes itself when it cannot accept a connection (no descriptor left, say):
+    // qx77zt would then drive the units beside the monitor.
+    relisten_.setInterval(2000);
+    connect(&relisten_, &QTimer::timeout, this, [this] {
+        if ((state_ == State::Running || state_ == State::Taking) && !server_.isListening()) {
+            listen();
+        }
+    });
     idleCheck_.setInterval(50);
     connect(&idleCheck_, &QTimer::timeout, this, [this] {
         if (!transferRunning()) {
@@ -127,6 +135,7 @@ bool Monitor::listen() {
 
 void Monitor::start() {
     if (state_ == State::Idle) {
+        relisten_.start();
         take();
     }
 }

@@ -140,6 +140,7 @@ private:
     std::unique_ptr<cli::UnitLock> unitLock_;
     std::string lockNote_; // what was last said about a busy lock
     QTimer lockRetry_;
+    QTimer relisten_;
     QTimer idleCheck_;
     std::function<void()> whenIdle_;
     class ErrorLog;

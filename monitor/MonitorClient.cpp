@@ -26,6 +26,11 @@ MonitorClient::MonitorClient(QString endpoint, std::chrono::milliseconds patienc
     connect(&socket_, &QLocalSocket::disconnected, this, [this] { end(Outcome::NoAnswer); });
 }
 
+MonitorClient::~MonitorClient() {
+    // The socket closes after the rest has gone: its last signals must not reach this object.
+    disconnect(&socket_, nullptr, this, nullptr);
+}
+
 void MonitorClient::ask() {
     outcome_ = Outcome::Waiting;
     deadline_.start(patience_);

@@ -28,6 +28,8 @@ public:
     explicit MonitorClient(QString endpoint,
                            std::chrono::milliseconds patience = std::chrono::seconds(60),
                            QObject* parent = nullptr);
+    // Closes the connection (the monitor then takes the units back) without a word to anyone.
+    ~MonitorClient() override;
 
     // Connects and asks; finished() follows once, never from inside this call.
     void ask();
