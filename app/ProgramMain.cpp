@@ -183,16 +183,16 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     if (const std::optional<int> status = laterCopyStatus(instance, leaveWithMessage)) {
         return *status;
     }
-    // The real program drives the unit only while it holds the unit lock, which a qx77zt that
-    // drives the unit itself holds too: whichever comes second leaves the unit alone and says
-    // who has it. The demo's virtual unit is its own. Declared before the link, so that it is
-    // released only once the link has stopped.
     // A running monitor hands the units over first. Its connection stays open for this
     // program's life and closes after the unit lock has gone: the monitor then takes them back.
     monitor::MonitorClient monitorClient(SingleInstance::endpointName(
         QString::fromLatin1(options.demo ? monitor::kDemoMonitorInstanceKey
                                          : monitor::kMonitorInstanceKey),
         QString::fromStdString(place.path)));
+    // The real program drives the unit only while it holds the unit lock, which a qx77zt that
+    // drives the unit itself holds too: whichever comes second leaves the unit alone and says
+    // who has it. The demo's virtual unit is its own. Declared before the link, so that it is
+    // released only once the link has stopped.
     std::unique_ptr<cli::UnitLock> unitLock;
 
     // Beside the real program, each of the demo's windows says it is the demo's.
