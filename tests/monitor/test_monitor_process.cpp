@@ -9,6 +9,7 @@
 #include "monitor/MonitorProtocol.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -81,7 +82,7 @@ protected:
         p->setArguments(args);
         p->setProcessEnvironment(environment());
         p->setWorkingDirectory(session_.path());
-        p->setStandardOutputFile(QProcess::nullDevice());
+        p->setStandardOutputFile(outputPath(processes_.size()));
         p->setStandardErrorFile(stderrPath(processes_.size()));
         p->setChildProcessModifier([] {
             sigset_t stops;
@@ -123,6 +124,9 @@ protected:
         return r;
     }
 
+    QString outputPath(std::size_t index) const {
+        return session_.filePath(QStringLiteral("stdout-%1.txt").arg(index));
+    }
     QString stderrPath(std::size_t index) const {
         return session_.filePath(QStringLiteral("stderr-%1.txt").arg(index));
     }
@@ -192,6 +196,13 @@ TEST_F(MonitorProcess, HandsTheUnitsToTheWindowProgramAndTakesThemBack) {
         EXPECT_FALSE(maps.contains(QLatin1String(gui))) << gui << " is loaded in the monitor";
     }
 
+    // A --watch the monitor serves is ended by the hand-over, and told why.
+    QProcess& watch =
+        start(QStringLiteral(QX_CLI_PROGRAM),
+              {QStringLiteral("--demo"), QStringLiteral("status"), QStringLiteral("--watch")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(outputPath(1)).size() > 0; }, kPatienceMs))
+        << errorsOf(1).toStdString();
+
     // The window program starts (two units of its own, to tell its answers from the monitor's).
     QProcess& window =
         start(QStringLiteral(QX_DEMO_PROGRAM), {QStringLiteral("--units"), QStringLiteral("2")});
@@ -205,6 +216,10 @@ TEST_F(MonitorProcess, HandsTheUnitsToTheWindowProgramAndTakesThemBack) {
         kPatienceMs))
         << status.err.toStdString();
     EXPECT_EQ(window.state(), QProcess::Running);
+    expectEndsWith(watch, 1);
+    EXPECT_TRUE(errorsOf(1).contains(
+        QLatin1String("the monitor handed the units to the window program before the command")))
+        << errorsOf(1).toStdString();
 
     // The window program ends: the monitor takes the units back and answers again.
     ASSERT_EQ(::kill(static_cast<pid_t>(window.processId()), SIGTERM), 0);
@@ -224,7 +239,7 @@ TEST_F(MonitorProcess, HandsTheUnitsToTheWindowProgramAndTakesThemBack) {
     expectEndsWith(monitor, 0);
     EXPECT_FALSE(QFile::exists(endpoint(kDemoMonitorInstanceKey)));
     expectCleanErrors(errorsOf(0));
-    expectCleanErrors(errorsOf(1));
+    expectCleanErrors(errorsOf(2));
 }
 
 // The real programs share the unit lock through the hand-over: the monitor holds it, the window
