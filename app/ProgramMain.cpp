@@ -12,6 +12,7 @@
 #include "app/SingleInstance.h"
 #include "background/ActivationToken.h"
 #include "background/Desktop.h"
+#include "cli/RoomUnits.h"
 #include "cli/UnitLock.h"
 #include "cli/UserRuntime.h"
 #include "cli/WindowCliService.h"
@@ -21,6 +22,8 @@
 #include "levels/LevelMeters.h"
 #include "link/EmbeddedImage.h"
 #include "link/USB.h"
+#include "monitor/MonitorClient.h"
+#include "monitor/MonitorProtocol.h"
 #include "panel/DesignFont.h"
 #include "panel/MainConnectionView.h"
 #include "panel/UnitAccessHint.h"
@@ -120,6 +123,10 @@ std::optional<int> laterCopyStatus(SingleInstance& instance,
 // What the window says while a qx77zt that drives the unit itself holds it.
 QString unitHeldText(const cli::UnitLock& lock) {
     const QString holder = QString::fromStdString(lock.holder());
+    if (holder == QLatin1String(cli::kMonitorHolder)) {
+        return QStringLiteral("The monitor (qx77zt monitor) does not answer and holds the unit: "
+                              "the window takes the unit when it lets go.");
+    }
     if (holder == QLatin1String("update")) {
         return QStringLiteral("qx77zt is updating the unit's firmware: the window takes the unit "
                               "when that has ended.");
@@ -182,6 +189,12 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     if (const std::optional<int> status = laterCopyStatus(instance, leaveWithMessage)) {
         return *status;
     }
+    // A running monitor hands the units over first. Its connection stays open for this
+    // program's life and closes after the unit lock has gone: the monitor then takes them back.
+    monitor::MonitorClient monitorClient(SingleInstance::endpointName(
+        QString::fromLatin1(options.demo ? monitor::kDemoMonitorInstanceKey
+                                         : monitor::kMonitorInstanceKey),
+        QString::fromStdString(place.path)));
     // The real program drives the unit only while it holds the unit lock, which a qx77zt that
     // drives the unit itself holds too: whichever comes second leaves the unit alone and says
     // who has it. The demo's virtual unit is its own. Declared before the link, so that it is
@@ -428,28 +441,7 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
 
     // qx77zt's requests run on the link of the unit they name. Declared after the room, so that
     // requests still running end before the links do.
-    cli::WindowCliService commands([&] {
-        std::vector<cli::WindowUnit> units;
-        for (int i = 0; i < room.count(); ++i) {
-            room::RoomUnit& u = room.unit(i);
-            cli::WindowUnit w;
-            w.connected = u.link().connected;
-            if (!u.facts().inaccessiblePath.empty()) {
-                w.inaccessible = unitAccessHint(u.facts().inaccessiblePath,
-                                                probeUnitAccess(u.facts().inaccessiblePath))
-                                     .text;
-            }
-            w.unit = {u.facts().product, u.facts().serial, u.facts().version, u.link().bootMode};
-            w.path = u.path();
-            w.place = u.key().place;
-            w.label = u.label();
-            w.state = room::stateWord(u.state());
-            w.link = &u.link();
-            w.answers = &commandAnswers.at(static_cast<std::size_t>(i));
-            units.push_back(std::move(w));
-        }
-        return units;
-    });
+    cli::WindowCliService commands([&] { return cli::roomUnits(room, commandAnswers); });
     commands.journal = &kept.journal();
     instance.takeConnection = [&commands](QLocalSocket* peer, const QByteArray& received) {
         return commands.take(peer, received);
@@ -465,7 +457,7 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
     // An activation that asked for the link while the unit lock was elsewhere.
     bool linkWanted = false;
     const std::function<void()> bringUpLink = [&] {
-        if (!options.demo && !unitLock) {
+        if ((!options.demo && !unitLock) || monitorClient.waiting()) {
             linkWanted = true;
             return;
         }
@@ -602,8 +594,22 @@ int runProgram(int argc, char** argv, const ProgramOptions& options) {
         unitLockRetry.setInterval(500);
         unitLockRetry.setSingleShot(true);
         QObject::connect(&unitLockRetry, &QTimer::timeout, takeUnit);
-        takeUnit();
     }
+    // The unit lock is tried once the monitor has let go of the units, or when none runs or it
+    // does not answer in time (the lock then says who has the units), without holding up the
+    // window meanwhile.
+    QObject::connect(&monitorClient, &monitor::MonitorClient::handingOver, &mainWindow, [&] {
+        mainWindow.showUnitHint(QStringLiteral("The monitor is handing the units over…"));
+    });
+    QObject::connect(&monitorClient, &monitor::MonitorClient::finished, &mainWindow, [&] {
+        mainWindow.showUnitHint({});
+        if (!options.demo) {
+            takeUnit();
+        } else if (linkWanted) {
+            bringUpLink();
+        }
+    });
+    monitorClient.ask();
 
     // In the background: the tray icon, "Keep watching when the window is closed" and "Start at
     // login" in the File menu. Quitting from the tray or by a stop signal goes the way of the

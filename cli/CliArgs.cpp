@@ -85,6 +85,13 @@ constexpr std::array<CommandInfo, 12> kCommands = {{
      "or +HH:MM), or a time ago (45s, 30m, 2h, 3d, 2w). Read straight from the log in the\n"
      "state folder, whether a program runs or not; with --demo, the demo program's log.\n"
      "Damaged lines are skipped and counted on standard error."},
+    {Command::Monitor, "monitor", 0, 0, "qx77zt monitor",
+     "Runs without a window: drives every unit, answers qx77zt's requests as the window\n"
+     "program does, and keeps watching until ended (SIGTERM, SIGINT, SIGHUP; a firmware\n"
+     "transfer under way is finished first). One monitor runs per user; a second one leaves\n"
+     "with status 1. When the window program starts, the monitor hands the units over to it\n"
+     "and takes them back when the window program ends. As a systemd user service:\n"
+     "  systemctl --user enable --now qx77zt-monitor"},
 }};
 
 const CommandInfo* infoOf(Command command) {
@@ -117,7 +124,8 @@ std::string_view commandName(Command command) {
 }
 
 bool takesSerial(Command command) {
-    return command != Command::None && command != Command::Diag && command != Command::Events;
+    return command != Command::None && command != Command::Diag && command != Command::Events &&
+           command != Command::Monitor;
 }
 
 const std::vector<std::string>& eventKinds() {
@@ -133,7 +141,7 @@ const std::vector<std::string>& eventKinds() {
 
 bool needsOneUnit(Command command) {
     return command != Command::None && command != Command::List && command != Command::Status &&
-           command != Command::Diag && command != Command::Events;
+           command != Command::Diag && command != Command::Events && command != Command::Monitor;
 }
 
 bool needsBootMode(Command command) {
@@ -142,7 +150,8 @@ bool needsBootMode(Command command) {
 
 bool needsNormalMode(Command command) {
     return command != Command::None && command != Command::List && command != Command::Diag &&
-           command != Command::Label && command != Command::Events && !needsBootMode(command);
+           command != Command::Label && command != Command::Events && command != Command::Monitor &&
+           !needsBootMode(command);
 }
 
 namespace {
@@ -407,7 +416,7 @@ std::string usageText(Command command) {
                     "in;\nS may also be where it is plugged in (its device node) or its label.\n";
         }
         if (command != Command::List && command != Command::Diag && command != Command::Label &&
-            command != Command::Events) {
+            command != Command::Events && command != Command::Monitor) {
             text += "--demo sends the request to the running demo program instead of a unit.\n";
         }
         return text;
@@ -422,6 +431,12 @@ std::string usageText(Command command) {
                        "the unit itself.\n\nCommands:\n";
 #endif
     for (const CommandInfo& c : kCommands) {
+#ifdef _WIN32
+        // No monitor is built for Windows yet.
+        if (c.command == Command::Monitor) {
+            continue;
+        }
+#endif
         text += "  " + std::string(c.synopsis) + "\n";
     }
     text += "\nqx77zt COMMAND --help describes a command.\n"

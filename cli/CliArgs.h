@@ -23,7 +23,9 @@ enum class Command {
     Reset,
     Label,
     Diag,
-    Events
+    Events,
+    // Runs the headless monitor (read by the program's entry, never handed over).
+    Monitor
 };
 
 // Exit statuses, as the manual page lists them.

@@ -459,6 +459,11 @@ int runCli(const std::vector<std::string>& args, const CliEnvironment& env, CliO
     if (r.command == Command::Events) {
         return runEvents(r, r.demo ? env.demoEventsFolder : env.eventsFolder, out);
     }
+    if (r.command == Command::Monitor) {
+        // The program's entry runs the monitor before it gets here, where it is built.
+        out.fail("this build has no monitor");
+        return kExitUsage;
+    }
     if (r.demo) {
         // Never a unit instead: the request was meant for the demo's virtual unit.
         if (!env.demoHandOff) {

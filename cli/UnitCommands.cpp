@@ -95,6 +95,7 @@ public:
         case Command::Label:
         case Command::Diag:
         case Command::Events:
+        case Command::Monitor:
         case Command::None:
             break;
         }

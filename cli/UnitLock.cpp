@@ -20,6 +20,9 @@ std::string unitBusyText(const std::string& holder) {
     if (holder == kWindowHolder) {
         return "the QX-77ZT window program is using the unit and does not answer on its socket";
     }
+    if (holder == kMonitorHolder) {
+        return "the monitor (qx77zt monitor) is using the unit and does not answer on its socket";
+    }
     return "another qx77zt command is using the unit (" + holder + ")";
 }
 

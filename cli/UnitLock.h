@@ -14,6 +14,8 @@ namespace qx::cli {
 
 // What the window program writes into the lock it holds.
 inline constexpr std::string_view kWindowHolder = "window";
+// What the monitor (qx77zt monitor) writes there.
+inline constexpr std::string_view kMonitorHolder = "monitor";
 
 class UnitLock {
 public:

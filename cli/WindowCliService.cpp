@@ -94,8 +94,8 @@ private:
     // again. The command's own end is dropped with everything else it prints from now on.
     void cutOff() {
         command_.request_stop();
-        const std::string why = "qx77zt: the window program ended the command: its output was "
-                                "not being read (" +
+        const std::string why = "qx77zt: " + service_.program +
+                                " ended the command: its output was not being read (" +
                                 std::to_string(service_.unsentLimit / 1024) + " KiB waiting)\n";
         {
             std::lock_guard lock(mutex_);
@@ -129,7 +129,7 @@ private:
 
     void refuse(const std::string& why) {
         refused_ = true;
-        write(true, "qx77zt: the window program refused the request: " + why + "\n");
+        write(true, "qx77zt: " + service_.program + " refused the request: " + why + "\n");
         finish(kExitUsage);
     }
 
@@ -148,8 +148,8 @@ private:
         const CliRequest& r = *parsed.request;
         if (r.help || r.command == Command::List || r.command == Command::Diag ||
             r.command == Command::Label || r.command == Command::Events ||
-            r.command == Command::None) {
-            write(true, "qx77zt: the window program runs only commands for its unit\n");
+            r.command == Command::None || r.command == Command::Monitor) {
+            write(true, "qx77zt: " + service_.program + " runs only commands for its unit\n");
             finish(kExitUsage);
             return;
         }

@@ -67,6 +67,8 @@ public:
     std::size_t unsentLimit = 256 * 1024;
     // The window program's update journal, which a command's transfer is written to as well.
     state::UpdateJournal* journal = nullptr;
+    // How qx77zt's messages name the program that serves it.
+    std::string program = "the window program";
 
 private:
     class Session;

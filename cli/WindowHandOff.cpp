@@ -35,7 +35,7 @@ CliRequest withAbsolutePaths(CliRequest request) {
 } // namespace
 
 std::optional<int> handToWindow(const QString& endpoint, const CliRequest& request, CliOutput& out,
-                                std::stop_token stop) {
+                                std::stop_token stop, std::string_view program) {
     QLocalSocket socket;
     socket.connectToServer(endpoint);
     if (!socket.waitForConnected(kConnectMs)) {
@@ -58,7 +58,7 @@ std::optional<int> handToWindow(const QString& endpoint, const CliRequest& reque
         }
         if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(kPollMs)) {
             if (socket.state() != QLocalSocket::ConnectedState) {
-                out.fail("the window program ended the request without an answer");
+                out.fail(std::string(program) + " ended the request without an answer");
                 return kExitUnitFailed;
             }
             continue;
@@ -68,7 +68,7 @@ std::optional<int> handToWindow(const QString& endpoint, const CliRequest& reque
         for (;;) {
             const DecodedAnswer frame = decodeAnswer(buffer);
             if (frame.status == DecodedAnswer::Refused) {
-                out.fail("the window program's answer is garbled");
+                out.fail(std::string(program) + "'s answer is garbled");
                 return kExitUnitFailed;
             }
             if (frame.status == DecodedAnswer::Incomplete) {

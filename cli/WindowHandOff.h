@@ -11,13 +11,16 @@
 #include <chrono>
 #include <optional>
 #include <stop_token>
+#include <string_view>
 
 namespace qx::cli {
 
 // Sends `request` to the window program listening on `endpoint` and relays its answer. nullopt
 // when no window program of this user listens there (nobody, or a process of another user, which
 // is sent nothing); otherwise the exit status. A --watch ends when `stop` is requested.
+// `program` names the program there in messages.
 std::optional<int> handToWindow(const QString& endpoint, const CliRequest& request, CliOutput& out,
-                                std::stop_token stop);
+                                std::stop_token stop,
+                                std::string_view program = "the window program");
 
 } // namespace qx::cli

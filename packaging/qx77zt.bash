@@ -3,13 +3,13 @@
 _qx77zt() {
     local cur prev words cword
     _init_completion || return
-    local commands="list status get set save load defaults update reset label diag events help"
+    local commands="list status get set save load defaults update reset label diag events monitor help"
     local keys="preset= mute= sum= dif= dim= gain.left= gain.right= source.left= source.right=
         ballistics= brightness= peakhold= scale="
     local command="" w
     for w in "${words[@]:1:cword-1}"; do
         case $w in
-        list | status | get | set | save | load | defaults | update | reset | label | diag | events | help)
+        list | status | get | set | save | load | defaults | update | reset | label | diag | events | monitor | help)
             command=$w
             break
             ;;
@@ -29,7 +29,7 @@ _qx77zt() {
         "") options+=" --demo --version" ;;
         list) ;;
         label) options+=" --clear --profile --no-profile" ;;
-        diag) options="--help" ;;
+        diag | monitor) options="--help" ;;
         events) options="--json --unit --kind --since --until --demo --help" ;;
         *) options+=" --demo" ;;
         esac

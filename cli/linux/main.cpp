@@ -6,6 +6,10 @@
 #include "cli/UserRuntime.h"
 #include "cli/WindowHandOff.h"
 #include "link/EmbeddedImage.h"
+#ifdef QX_MONITOR
+#include "monitor/MonitorMain.h"
+#include "monitor/MonitorProtocol.h"
+#endif
 #include "state/StateFiles.h"
 #include "state/UnitLabels.h"
 #include "state/UpdateJournal.h"
@@ -77,16 +81,32 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        args.emplace_back(argv[i]);
+    }
+#ifdef QX_MONITOR
+    // The monitor takes the stop signals through its event loop, as the window program does.
+    if (const qx::monitor::ParsedMonitorArgs monitor = qx::monitor::parseMonitorArgs(args);
+        monitor.monitor) {
+        if (!monitor.args) {
+            std::fprintf(stderr, "qx77zt: %s\n", monitor.error.c_str());
+            return qx::cli::kExitUsage;
+        }
+        qx::monitor::MonitorOptions options;
+        options.args = *monitor.args;
+#ifdef QX_VIRTUAL_LIBRARY
+        options.virtualLibrary = true;
+#endif
+        return qx::monitor::runMonitor(argc, argv, options);
+    }
+#endif
     StopOnSignal stop;
     // The HID library watches device changes from the loading thread's event dispatcher, and the
     // library image is a resource: both want the application object.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qx77zt"));
 
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        args.emplace_back(argv[i]);
-    }
     qx::cli::CliEnvironment env;
     env.image = &qx::embeddedHidImage;
     if (const auto folder = qx::state::stateFolderFromEnvironment(); !folder.empty()) {
@@ -104,20 +124,39 @@ int main(int argc, char** argv) {
     env.lockDir = place.path;
     // A program of the given instance key (the window program, or the demo for --demo) is asked
     // through its socket in that folder.
-    const auto handToProgram = [&place](const char* key) {
-        return [&place, key](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
-                             std::stop_token token) -> std::optional<int> {
-            if (place.path.empty()) {
-                return std::nullopt;
+    const auto handToProgram = [&place](const char* key,
+                                        const char* program = "the window program") {
+        return
+            [&place, key, program](const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
+                                   std::stop_token token) -> std::optional<int> {
+                if (place.path.empty()) {
+                    return std::nullopt;
+                }
+                return qx::cli::handToWindow(
+                    qx::SingleInstance::endpointName(QString::fromLatin1(key),
+                                                     QString::fromStdString(place.path)),
+                    request, output, token, program);
+            };
+    };
+#ifdef QX_MONITOR
+    // The window program when it runs, else the monitor (which lets go of the units while the
+    // window program runs, and stops listening meanwhile).
+    const auto windowOrMonitor = [&handToProgram](const char* window, const char* monitor) {
+        return [window = handToProgram(window), monitor = handToProgram(monitor, "the monitor")](
+                   const qx::cli::CliRequest& request, qx::cli::CliOutput& output,
+                   std::stop_token token) -> std::optional<int> {
+            if (const std::optional<int> status = window(request, output, token)) {
+                return status;
             }
-            return qx::cli::handToWindow(
-                qx::SingleInstance::endpointName(QString::fromLatin1(key),
-                                                 QString::fromStdString(place.path)),
-                request, output, token);
+            return monitor(request, output, token);
         };
     };
+    env.handOff = windowOrMonitor(qx::kProgramInstanceKey, qx::monitor::kMonitorInstanceKey);
+    env.demoHandOff = windowOrMonitor(qx::kDemoInstanceKey, qx::monitor::kDemoMonitorInstanceKey);
+#else
     env.handOff = handToProgram(qx::kProgramInstanceKey);
     env.demoHandOff = handToProgram(qx::kDemoInstanceKey);
+#endif
     StandardOutput out;
     return qx::cli::runCli(args, env, out, stop.token());
 }

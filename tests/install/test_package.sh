@@ -23,7 +23,7 @@ for f in ./usr/bin/QX_77ZT ./usr/bin/qx77zt ./usr/share/applications/qx77zt.desk
     ./usr/share/bash-completion/completions/qx77zt \
     ./usr/share/doc/qx77zt/copyright ./usr/share/doc/qx77zt/changelog.gz \
     ./usr/share/icons/hicolor/48x48/apps/qx77zt.png ./usr/share/icons/hicolor/256x256/apps/qx77zt.png \
-    ./usr/lib/udev/rules.d/70-qx77zt.rules; do
+    ./usr/lib/udev/rules.d/70-qx77zt.rules ./usr/lib/systemd/user/qx77zt-monitor.service; do
     grep -qx "$f" <<<"$files" || fail "package lacks $f"
 done
 if grep -q '^./etc/' <<<"$files"; then
@@ -42,6 +42,12 @@ for d in libudev1 fonts-wine libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
     grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
 dpkg-deb -I "$deb" postinst | grep -q "udevadm control --reload-rules" || fail "postinst does not reload udev rules"
+# The monitor's user unit starts the installed program, and stays off until the user enables it.
+dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/lib/systemd/user/qx77zt-monitor.service |
+    grep -qx 'ExecStart=/usr/bin/qx77zt monitor' || fail "the monitor's unit does not start /usr/bin/qx77zt"
+if dpkg-deb -I "$deb" postinst | grep -q systemctl; then
+    fail "postinst enables or starts the monitor"
+fi
 # The programs are stripped: no debug sections, and the HID library they carry has none either.
 dpkg-deb -x "$deb" "$work/unpacked"
 for p in QX_77ZT qx77zt; do
@@ -72,4 +78,6 @@ DESTDIR="$work/root" cmake --install "$build" --prefix /usr/local >/dev/null
 [ -f "$work/root/etc/udev/rules.d/70-qx77zt.rules" ] || fail "a by-hand install lacks /etc/udev/rules.d/70-qx77zt.rules"
 [ -x "$work/root/usr/local/bin/QX_77ZT" ] || fail "a by-hand install lacks the program"
 [ -x "$work/root/usr/local/bin/qx77zt" ] || fail "a by-hand install lacks the command line"
+grep -qx 'ExecStart=/usr/local/bin/qx77zt monitor' "$work/root/usr/local/lib/systemd/user/qx77zt-monitor.service" ||
+    fail "a by-hand install lacks the monitor's unit starting /usr/local/bin/qx77zt"
 echo "1 passed, 0 failed"
