@@ -24,7 +24,7 @@ struct CommandInfo {
     std::string_view description;
 };
 
-constexpr std::array<CommandInfo, 12> kCommands = {{
+constexpr std::array<CommandInfo, 13> kCommands = {{
     {Command::List, "list", 0, 0, "qx77zt list [--json] [--serial S]",
      "Lists every unit found: device node, serial number, version, normal or boot mode,\n"
      "whether this user may open it (and if not, why), and its label when it has one."},

@@ -283,6 +283,8 @@ bool Monitor::startUnits() {
         }
     };
     setup.labels = &labels_;
+    // No meters here: the room keeps every unit's levels and latches.
+    setup.shownFedByView = false;
     room_ = std::make_unique<room::UnitRoom>(std::move(setup));
     room::UnitRoom& room = *room_;
     connect(&room, &room::UnitRoom::unitAdded, this, [this, &room](int index) {

@@ -9,6 +9,7 @@
 #ifdef QX_MONITOR
 #include "monitor/MonitorMain.h"
 #include "monitor/MonitorProtocol.h"
+#include "monitor/MonitorWatch.h"
 #endif
 #include "state/StateFiles.h"
 #include "state/UnitLabels.h"
@@ -98,6 +99,7 @@ int main(int argc, char** argv) {
 #ifdef QX_VIRTUAL_LIBRARY
         options.virtualLibrary = true;
 #endif
+        options.makeHooks = qx::monitor::watchHooks(options.args.demo);
         return qx::monitor::runMonitor(argc, argv, options);
     }
 #endif

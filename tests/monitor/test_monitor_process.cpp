@@ -6,8 +6,10 @@
 #include "app/ProgramMain.h"
 #include "app/SingleInstance.h"
 #include "cli/UnitLock.h"
+#include "eventlog/EventReader.h"
 #include "monitor/MonitorProtocol.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -164,6 +166,35 @@ protected:
         }
     }
 
+    // The demo programs' alarms, in the home folder the programs are given.
+    void writeDemoAlarms(const QByteArray& text) const {
+        const QString folder = session_.filePath(QStringLiteral(".config/qx77zt-demo"));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QFile file(folder + QStringLiteral("/alarms.conf"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+    // The demo programs' event log: "kind serial text" per entry, text being the alarm or what
+    // the program did.
+    std::vector<std::string> demoEvents() const {
+        std::vector<std::string> lines;
+        eventlog::EventReader(
+            session_.filePath(QStringLiteral(".local/state/qx77zt-demo/events")).toStdString())
+            .read({}, [&](const watch::Event& e, std::string_view) {
+                std::string detail = e.text("alarm");
+                if (e.kind == watch::kind::kProgram) {
+                    detail = e.text("program") + " " + e.text("what");
+                }
+                lines.push_back(e.kind + " " + e.serial + " " + detail);
+                return true;
+            });
+        return lines;
+    }
+    bool logged(const std::string& line) const {
+        const auto events = demoEvents();
+        return std::find(events.begin(), events.end(), line) != events.end();
+    }
+
     QTemporaryDir session_;
     std::vector<std::unique_ptr<QProcess>> processes_;
 };
@@ -176,6 +207,9 @@ const QString kTakesBack = QStringLiteral("the monitor takes the units back");
 // program takes the units over (and qx77zt then reaches it), the monitor takes them back when
 // the window program ends, and SIGTERM ends the monitor with status 0.
 TEST_F(MonitorProcess, HandsTheUnitsToTheWindowProgramAndTakesThemBack) {
+    // Every demo unit is silent by this level: each raises its alarm once, whoever drives it.
+    writeDemoAlarms("[alarms]\nsilence = on\nsilence.level = 8\nsilence.after = 500ms\n"
+                    "[actions]\nnotify = off\n");
     QProcess& monitor = startMonitor();
     ASSERT_TRUE(waitForError(0, kDrives)) << errorsOf(0).toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(endpoint(kDemoMonitorInstanceKey)); },
@@ -203,6 +237,9 @@ TEST_F(MonitorProcess, HandsTheUnitsToTheWindowProgramAndTakesThemBack) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(outputPath(1)).size() > 0; }, kPatienceMs))
         << errorsOf(1).toStdString();
 
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return logged("alarm-raised QX7700000042 silence"); }, kPatienceMs));
+
     // The window program starts (two units of its own, to tell its answers from the monitor's).
     QProcess& window =
         start(QStringLiteral(QX_DEMO_PROGRAM), {QStringLiteral("--units"), QStringLiteral("2")});
@@ -220,6 +257,10 @@ TEST_F(MonitorProcess, HandsTheUnitsToTheWindowProgramAndTakesThemBack) {
     EXPECT_TRUE(errorsOf(1).contains(
         QLatin1String("the monitor handed the units to the window program before the command")))
         << errorsOf(1).toStdString();
+
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return logged("alarm-raised QX7700000043 silence"); }, kPatienceMs))
+        << "the window program keeps watch";
 
     // The window program ends: the monitor takes the units back and answers again.
     ASSERT_EQ(::kill(static_cast<pid_t>(window.processId()), SIGTERM), 0);
@@ -240,6 +281,28 @@ TEST_F(MonitorProcess, HandsTheUnitsToTheWindowProgramAndTakesThemBack) {
     EXPECT_FALSE(QFile::exists(endpoint(kDemoMonitorInstanceKey)));
     expectCleanErrors(errorsOf(0));
     expectCleanErrors(errorsOf(2));
+
+    // Nothing lost or doubled across the hand-overs: the alarm the monitor raised was taken
+    // over by the window program, not raised again, and the window program's second unit
+    // raised its own once; each program's part is in the log, in order.
+    const std::vector<std::string> events = demoEvents();
+    const auto count = [&](const std::string& line) {
+        return std::count(events.begin(), events.end(), line);
+    };
+    EXPECT_EQ(count("alarm-raised QX7700000042 silence"), 1);
+    EXPECT_EQ(count("alarm-raised QX7700000043 silence"), 1);
+    std::vector<std::string> program;
+    for (const std::string& line : events) {
+        // The window program's start is logged as it starts, before or after the hand-over.
+        if (line.starts_with("program  ") && line != "program  window started") {
+            program.push_back(line.substr(9));
+        }
+    }
+    EXPECT_EQ(program, (std::vector<std::string>{"monitor started", "monitor handed the units over",
+                                                 "window stopped", "monitor took the units back",
+                                                 "monitor stopped"}));
+    EXPECT_GE(count("summary QX7700000042 "), 2) << "the monitor's minute before the hand-over, "
+                                                    "the window program's after it";
 }
 
 // The real programs share the unit lock through the hand-over: the monitor holds it, the window
