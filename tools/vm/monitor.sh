@@ -62,7 +62,9 @@ start_unit() { # LEVELS
     check $? "gadget unit started with levels $1"
 }
 calls() { # ALARM STATE: how many times the command ran for them
-    grep -c "^$1 $2 QXVM0001 " "$work/calls.txt" 2>/dev/null || echo 0
+    local n
+    n=$(grep -c "^$1 $2 QXVM0001 " "$work/calls.txt" 2>/dev/null)
+    echo "${n:-0}"
 }
 # shellcheck disable=SC2317 # called through within
 called() { [ "$(calls "$1" "$2")" -ge 1 ]; }
