@@ -64,11 +64,16 @@ protected:
              {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"}) {
             env.remove(QLatin1String(name));
         }
-        // Qt is not built for ThreadSanitizer: heap calls made by Qt's own code are left out.
+        // Qt is not built for ThreadSanitizer: heap calls made by Qt's own code are left out, and
+        // so are the D-Bus library the desktop notices go through (from Qt's D-Bus thread) and
+        // GLib's event loop under it (its wake-up descriptor made on one thread and written on
+        // another).
         const QString suppressions = session_.filePath(QStringLiteral("tsan.supp"));
         QFile file(suppressions);
         if (!file.exists() && file.open(QIODevice::WriteOnly)) {
-            file.write("called_from_lib:libQt6Core.so.6\ncalled_from_lib:libQt6Gui.so.6\n");
+            file.write("called_from_lib:libQt6Core.so.6\ncalled_from_lib:libQt6Gui.so.6\n"
+                       "called_from_lib:libQt6DBus.so.6\ncalled_from_lib:libdbus-1.so.3\n"
+                       "race:libdbus-1.so.3\ncalled_from_lib:libglib-2.0.so.0\n");
         }
         env.insert(QStringLiteral("TSAN_OPTIONS"), env.value(QStringLiteral("TSAN_OPTIONS")) +
                                                        QStringLiteral(" suppressions=") +
