@@ -4,7 +4,7 @@
 #include "watch/AlarmConfig.h"
 
 #include <algorithm>
-#include <ctime>
+#include <cstdio>
 
 namespace qx::watch {
 
@@ -47,11 +47,16 @@ std::string channelsText(const std::vector<int>& channels) {
 } // namespace
 
 std::string isoTime(std::chrono::system_clock::time_point time) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(time);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
+    // The calendar of the standard library: the same on every system, no C time functions.
+    using namespace std::chrono;
+    const auto secondsSince = floor<seconds>(time);
+    const auto day = floor<days>(secondsSince);
+    const year_month_day date{day};
+    const hh_mm_ss clock{secondsSince - day};
     char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), int(clock.hours().count()),
+                  int(clock.minutes().count()), int(clock.seconds().count()));
     return buffer;
 }
 

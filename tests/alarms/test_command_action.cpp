@@ -147,3 +147,22 @@ TEST_F(CommandTest, AFloodOfAlarmsRunsABoundedNumberOfCommands) {
 
 } // namespace
 } // namespace qx::watch
+
+namespace qx::watch {
+namespace {
+
+TEST(AlarmFactsText, TimesAreUtcToTheSecond) {
+    using namespace std::chrono;
+    const struct {
+        sys_seconds::rep since;
+        const char* text;
+    } cases[] = {{0, "1970-01-01T00:00:00Z"},
+                 {-1, "1969-12-31T23:59:59Z"},
+                 {1796994187, "2026-12-11T13:03:07Z"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(isoTime(system_clock::time_point(seconds(c.since)) + milliseconds(999)), c.text);
+    }
+}
+
+} // namespace
+} // namespace qx::watch
